@@ -1,0 +1,142 @@
+#include "FaultFileSystem.h"
+
+#include "Paths.h"
+
+namespace zw {
+namespace {
+
+thread_local bool tInjected = false;
+
+class FaultFileHandle : public FileHandle {
+ public:
+  FaultFileHandle(FaultFileSystem& owner, std::unique_ptr<FileHandle> inner, std::string path)
+      : owner_(owner), inner_(std::move(inner)), path_(std::move(path)) {}
+
+  int64_t Read(void* buffer, int64_t count) override {
+    if (owner_.ShouldFail(FaultOp::kRead)) return Fail();
+    return Done(inner_->Read(buffer, count));
+  }
+  int64_t Write(const void* buffer, int64_t count) override {
+    if (owner_.ShouldFail(FaultOp::kWrite)) return Fail();
+    int64_t n = Done(inner_->Write(buffer, count));
+    if (n > 0) owner_.NoteWrite(path_, n);
+    return n;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    if (owner_.ShouldFail(FaultOp::kSeek)) return Fail();
+    return Done(inner_->Seek(offset, origin));
+  }
+  bool Truncate(int64_t size) override {
+    if (owner_.ShouldFail(FaultOp::kTruncate)) return Fail() == 0;
+    injected_ = false;
+    return inner_->Truncate(size);
+  }
+  bool Flush() override {
+    if (owner_.ShouldFail(FaultOp::kFlush)) return Fail() == 0;
+    injected_ = false;
+    return inner_->Flush();
+  }
+  int64_t Size() override { return inner_->Size(); }
+  OsError LastError() const override {
+    return injected_ ? MakeOsError(OsErrorCode::kInjectedFault) : inner_->LastError();
+  }
+
+ private:
+  int64_t Fail() {
+    injected_ = true;
+    return -1;
+  }
+  int64_t Done(int64_t result) {
+    injected_ = false;
+    return result;
+  }
+  FaultFileSystem& owner_;
+  std::unique_ptr<FileHandle> inner_;
+  std::string path_;
+  bool injected_ = false;
+};
+
+}  // namespace
+
+const char* FaultOpName(FaultOp op) {
+  static const char* names[] = {"open", "read",   "write",  "seek",     "truncate",
+                                "flush", "rename", "delete", "tempfile"};
+  return op < FaultOp::kCount ? names[static_cast<int>(op)] : "?";
+}
+
+void FaultFileSystem::Reset() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  counts_.fill(0);
+  failAt_.fill(0);
+  sticky_.fill(false);
+  triggered_ = false;
+  bytesWritten_ = 0;
+  writtenByFile_.clear();
+}
+
+void FaultFileSystem::Arm(FaultOp op, int64_t n, bool sticky) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_t i = static_cast<size_t>(op);
+  failAt_[i] = counts_[i] + n;
+  sticky_[i] = sticky;
+}
+
+int64_t FaultFileSystem::Count(FaultOp op) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return counts_[static_cast<size_t>(op)];
+}
+
+bool FaultFileSystem::ShouldFail(FaultOp op) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  size_t i = static_cast<size_t>(op);
+  int64_t n = ++counts_[i];
+  bool fail = failAt_[i] > 0 && (n == failAt_[i] || (sticky_[i] && n > failAt_[i]));
+  if (fail) triggered_ = true;
+  return fail;
+}
+
+void FaultFileSystem::NoteWrite(const std::string& path, int64_t bytes) {
+  bytesWritten_ += bytes;
+  std::lock_guard<std::mutex> lock(mutex_);
+  writtenByFile_[path] += bytes;
+}
+
+std::map<std::string, int64_t> FaultFileSystem::BytesWrittenByFile() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return writtenByFile_;
+}
+
+bool FaultFileSystem::Injected(FaultOp op) {
+  tInjected = ShouldFail(op);
+  return tInjected;
+}
+
+std::unique_ptr<FileHandle> FaultFileSystem::Open(const std::string& path, uint16_t mode) {
+  if (Injected(FaultOp::kOpen)) return nullptr;
+  auto inner = target().Open(path, mode);
+  if (!inner) return nullptr;
+  return std::make_unique<FaultFileHandle>(*this, std::move(inner), ExpandFileName(*this, path));
+}
+
+bool FaultFileSystem::DeleteFile(const std::string& path) {
+  return !Injected(FaultOp::kDelete) && target().DeleteFile(path);
+}
+
+bool FaultFileSystem::RenameFile(const std::string& from, const std::string& to) {
+  return !Injected(FaultOp::kRename) && target().RenameFile(from, to);
+}
+
+bool FaultFileSystem::CreateTempFile(const std::string& dir, const std::string& prefix,
+                                     std::string& path) {
+  return !Injected(FaultOp::kTempFile) && target().CreateTempFile(dir, prefix, path);
+}
+
+int64_t FaultFileSystem::GetFreeSpace(const std::string& path) {
+  return freeSpace_ ? *freeSpace_ : target().GetFreeSpace(path);
+}
+
+OsError FaultFileSystem::LastError() const {
+  return tInjected ? MakeOsError(OsErrorCode::kInjectedFault) : target().LastError();
+}
+
+}  // namespace zw

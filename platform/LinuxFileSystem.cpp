@@ -1,0 +1,475 @@
+#include "LinuxFileSystem.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/sysmacros.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <fstream>
+#include <random>
+
+#include "CodePage.h"
+#include "DosTime.h"
+#include "Paths.h"
+#include "SearchPattern.h"
+
+namespace zw {
+namespace {
+
+thread_local OsError tLastError;
+
+// Reserved lock bytes, far beyond any real data.
+constexpr off_t kLockBase = 0x7FFFFFFF00000000LL;
+constexpr off_t kHasRead = kLockBase + 1;
+constexpr off_t kHasWrite = kLockBase + 2;
+constexpr off_t kDeniesRead = kLockBase + 3;
+constexpr off_t kDeniesWrite = kLockBase + 4;
+constexpr off_t kIsOpen = kLockBase + 5;
+
+struct Sharing {
+  bool read = false, write = false;              // access asked for
+  bool denyRead = false, denyWrite = false;      // access denied to others
+};
+
+Sharing SharingOf(uint16_t mode) {
+  Sharing s;
+  if (mode == FileMode::fmCreate) return {true, true, true, true};
+  int access = mode & 3;
+  s.read = access == 0 || access == 2 || access == 3;
+  s.write = access != 0;
+  switch (mode & 0xF0) {
+    case FileMode::fmShareDenyWrite: s.denyWrite = true; break;
+    case FileMode::fmShareDenyRead: s.denyRead = true; break;
+    case FileMode::fmShareDenyNone: break;
+    default: s.denyRead = s.denyWrite = true; break;  // compatible and exclusive
+  }
+  return s;
+}
+
+// True when another open file description holds a lock on byte `at`.
+bool Held(int fd, off_t at) {
+  struct flock fl {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = 1;
+  if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
+  return fl.l_type != F_UNLCK;
+}
+
+bool HoldShared(int fd, off_t at) {
+  struct flock fl {};
+  fl.l_type = F_RDLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = at;
+  fl.l_len = 1;
+  return fcntl(fd, F_OFD_SETLK, &fl) == 0;
+}
+
+// Checks the new open against every holder and records its own access and denials.
+// flock serialises the check-and-set of concurrent openers of the same file.
+bool ClaimSharing(int fd, const Sharing& s) {
+  if (flock(fd, LOCK_EX) != 0) return false;
+  bool conflict = (s.read && Held(fd, kDeniesRead)) || (s.write && Held(fd, kDeniesWrite)) ||
+                  (s.denyRead && Held(fd, kHasRead)) || (s.denyWrite && Held(fd, kHasWrite));
+  bool ok = !conflict && HoldShared(fd, kIsOpen) && (!s.read || HoldShared(fd, kHasRead)) &&
+            (!s.write || HoldShared(fd, kHasWrite)) &&
+            (!s.denyRead || HoldShared(fd, kDeniesRead)) &&
+            (!s.denyWrite || HoldShared(fd, kDeniesWrite));
+  flock(fd, LOCK_UN);
+  return ok;
+}
+
+// True when some handle of these services has the host file open.
+bool OpenElsewhere(const std::string& host) {
+  int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
+  bool held = Held(fd, kIsOpen);
+  ::close(fd);
+  return held;
+}
+
+int32_t AttributesOf(const struct stat& st, const std::string& name) {
+  int32_t attr = 0;
+  if (S_ISDIR(st.st_mode))
+    attr = FileAttr::faDirectory;
+  else if (S_ISREG(st.st_mode))
+    attr = FileAttr::faArchive;
+  else
+    attr = FileAttr::faNormal;
+  if (!(st.st_mode & S_IWUSR) && attr != FileAttr::faNormal) attr |= FileAttr::faReadOnly;
+  if (!name.empty() && name[0] == '.' && name != "." && name != "..") attr |= FileAttr::faHidden;
+  return attr;
+}
+
+class LinuxFileHandle : public FileHandle {
+ public:
+  explicit LinuxFileHandle(int fd) : fd_(fd) {}
+  ~LinuxFileHandle() override { ::close(fd_); }
+
+  int64_t Read(void* buffer, int64_t count) override {
+    int64_t done = 0;
+    auto* p = static_cast<char*>(buffer);
+    while (done < count) {
+      ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return Fail(OsErrorFromErrno(errno));
+      if (n == 0) break;
+      done += n;
+    }
+    return done;
+  }
+
+  int64_t Write(const void* buffer, int64_t count) override {
+    int64_t done = 0;
+    auto* p = static_cast<const char*>(buffer);
+    while (done < count) {
+      ssize_t n = ::write(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        error_ = MakeOsError(OsErrorFromErrno(errno));
+        return done > 0 ? done : -1;
+      }
+      done += n;
+    }
+    return done;
+  }
+
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    int whence = origin == SeekOrigin::kBegin ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR
+                                                                                         : SEEK_END;
+    off_t r = ::lseek(fd_, offset, whence);
+    return r < 0 ? Fail(OsErrorFromErrno(errno)) : r;
+  }
+
+  bool Truncate(int64_t size) override {
+    if (size >= 0 && ::ftruncate(fd_, size) == 0) return true;
+    Fail(size < 0 ? OsErrorCode::kInvalidParameter : OsErrorFromErrno(errno));
+    return false;
+  }
+
+  bool Flush() override {
+    if (::fsync(fd_) == 0 || errno == EINVAL || errno == EROFS) return true;  // nothing to sync
+    Fail(OsErrorFromErrno(errno));
+    return false;
+  }
+
+  int64_t Size() override {
+    struct stat st {};
+    if (::fstat(fd_, &st) != 0) return Fail(OsErrorFromErrno(errno));
+    return st.st_size;
+  }
+
+  OsError LastError() const override { return error_; }
+
+ private:
+  int64_t Fail(OsErrorCode code) {
+    error_ = MakeOsError(code);
+    return -1;
+  }
+  int fd_;
+  OsError error_;
+};
+
+// Walks up from a block device's sysfs node looking for its "removable" flag.
+bool IsRemovableDevice(dev_t dev) {
+  char link[64];
+  std::snprintf(link, sizeof link, "/sys/dev/block/%u:%u", major(dev), minor(dev));
+  char resolved[PATH_MAX];
+  if (!realpath(link, resolved)) return false;
+  std::string node = resolved;
+  for (int level = 0; level < 3 && node.size() > 1; ++level) {
+    std::ifstream flag(node + "/removable");
+    int value = 0;
+    if (flag >> value) return value == 1;
+    node = node.substr(0, node.rfind('/'));
+  }
+  return false;
+}
+
+bool IsDriveLetterRoot(const std::string& root, char& letter) {
+  if (root.size() >= 2 && root[1] == ':' && std::isalpha(static_cast<unsigned char>(root[0]))) {
+    letter = static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+    return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+OsErrorCode OsErrorFromErrno(int err) {
+  switch (err) {
+    case ENOENT: return OsErrorCode::kFileNotFound;
+    case ENOTDIR: return OsErrorCode::kPathNotFound;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+    case EISDIR: return OsErrorCode::kAccessDenied;
+    case EBUSY:
+    case ETXTBSY:
+    case EAGAIN: return OsErrorCode::kSharingViolation;
+    case ENOSPC:
+    case EDQUOT:
+    case EFBIG: return OsErrorCode::kDiskFull;
+    case EEXIST: return OsErrorCode::kFileExists;
+    case ENOTEMPTY: return OsErrorCode::kDirNotEmpty;
+    case ENAMETOOLONG:
+    case EINVAL: return OsErrorCode::kInvalidName;
+    case ENXIO:
+    case ENODEV:
+    case ENOMEDIUM: return OsErrorCode::kNotReady;
+    case EIO: return OsErrorCode::kWriteFault;
+    default: return OsErrorCode::kAccessDenied;
+  }
+}
+
+LinuxFileSystem::LinuxFileSystem() {
+  char buf[PATH_MAX];
+  currentDir_ = getcwd(buf, sizeof buf) ? FromHostPath(buf) : "\\";
+}
+
+OsError LinuxFileSystem::LastError() const { return tLastError; }
+
+bool LinuxFileSystem::Fail(OsErrorCode code) {
+  tLastError = MakeOsError(code);
+  return false;
+}
+
+bool LinuxFileSystem::FailErrno(int err) { return Fail(OsErrorFromErrno(err)); }
+
+bool LinuxFileSystem::ToHost(const std::string& path, std::string& host) {
+  auto mapped = HostPathWithDrives(ExpandFileName(*this, path), DriveFolderFromEnvironment);
+  if (!mapped) return Fail(OsErrorCode::kPathNotFound);
+  host = *mapped;
+  return true;
+}
+
+std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint16_t mode) {
+  std::string host;
+  if (path.empty()) {
+    Fail(OsErrorCode::kFileNotFound);
+    return nullptr;
+  }
+  if (!ToHost(path, host)) return nullptr;
+  Sharing sharing = SharingOf(mode);
+  bool create = mode == FileMode::fmCreate;
+  struct stat st {};
+  if (::stat(host.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) {
+      Fail(OsErrorCode::kAccessDenied);
+      return nullptr;
+    }
+    if (sharing.write && !(st.st_mode & S_IWUSR)) {  // read-only attribute, also for root
+      Fail(OsErrorCode::kAccessDenied);
+      return nullptr;
+    }
+  } else if (!create) {
+    FailErrno(errno);
+    return nullptr;
+  }
+  int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | (create ? O_CREAT : 0);
+  int fd = ::open(host.c_str(), flags, 0666);
+  if (fd < 0) {
+    FailErrno(errno);
+    return nullptr;
+  }
+  if (!ClaimSharing(fd, sharing)) {
+    ::close(fd);
+    Fail(OsErrorCode::kSharingViolation);
+    return nullptr;
+  }
+  if (create && ::ftruncate(fd, 0) != 0) {  // truncate only once nobody else holds it
+    int err = errno;
+    ::close(fd);
+    FailErrno(err);
+    return nullptr;
+  }
+  return std::make_unique<LinuxFileHandle>(fd);
+}
+
+bool LinuxFileSystem::FileExists(const std::string& path) {
+  std::string host;
+  struct stat st {};
+  return ToHost(path, host) && ::stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+bool LinuxFileSystem::DirectoryExists(const std::string& path) {
+  std::string host;
+  struct stat st {};
+  return ToHost(path, host) && ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+int32_t LinuxFileSystem::GetAttributes(const std::string& path) {
+  std::string host;
+  struct stat st {};
+  if (!ToHost(path, host)) return -1;
+  if (::stat(host.c_str(), &st) != 0) {
+    FailErrno(errno);
+    return -1;
+  }
+  return AttributesOf(st, ExtractFileName(ExcludeTrailingPathDelimiter(path)));
+}
+
+bool LinuxFileSystem::GetFileDate(const std::string& path, int32_t& dosDateTime) {
+  std::string host;
+  struct stat st {};
+  if (!ToHost(path, host)) return false;
+  if (::stat(host.c_str(), &st) != 0) return FailErrno(errno);
+  if (S_ISDIR(st.st_mode)) return Fail(OsErrorCode::kAccessDenied);
+  return UnixToDosDateTime(st.st_mtime, dosDateTime) || Fail(OsErrorCode::kInvalidParameter);
+}
+
+bool LinuxFileSystem::DeleteFile(const std::string& path) {
+  std::string host;
+  if (!ToHost(path, host)) return false;
+  struct stat st {};
+  if (::stat(host.c_str(), &st) != 0) return FailErrno(errno);
+  if (S_ISDIR(st.st_mode)) return Fail(OsErrorCode::kAccessDenied);
+  if (OpenElsewhere(host)) return Fail(OsErrorCode::kSharingViolation);
+  return ::unlink(host.c_str()) == 0 || FailErrno(errno);
+}
+
+bool LinuxFileSystem::RenameFile(const std::string& from, const std::string& to) {
+  std::string a, b;
+  if (!ToHost(from, a) || !ToHost(to, b)) return false;
+  struct stat st {};
+  if (::stat(a.c_str(), &st) != 0) return FailErrno(errno);
+  if (::lstat(b.c_str(), &st) == 0) return Fail(OsErrorCode::kAlreadyExists);
+  if (OpenElsewhere(a)) return Fail(OsErrorCode::kSharingViolation);
+  return ::rename(a.c_str(), b.c_str()) == 0 || FailErrno(errno);
+}
+
+bool LinuxFileSystem::CreateDirectory(const std::string& path) {
+  std::string host;
+  return ToHost(path, host) && (::mkdir(host.c_str(), 0777) == 0 || FailErrno(errno));
+}
+
+bool LinuxFileSystem::RemoveDirectory(const std::string& path) {
+  std::string host;
+  return ToHost(path, host) && (::rmdir(host.c_str()) == 0 || FailErrno(errno));
+}
+
+bool LinuxFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
+                                std::vector<TSearchRec>& out) {
+  out.clear();
+  std::string dir = ExtractFilePath(pattern);
+  std::string mask = ExtractFileName(pattern);
+  std::string host;
+  if (!ToHost(dir.empty() ? "." : dir, host)) return false;
+  DIR* d = ::opendir(host.c_str());
+  if (!d) return FailErrno(errno);
+  constexpr int32_t kFiltered =
+      FileAttr::faHidden | FileAttr::faSysFile | FileAttr::faVolumeID | FileAttr::faDirectory;
+  while (struct dirent* e = ::readdir(d)) {
+    std::string name = e->d_name;
+    if (name == "." || name == ".." || !SearchPatternMatches(mask, name)) continue;
+    struct stat st {};
+    std::string full = host + (host.back() == '/' ? "" : "/") + name;
+    if (::stat(full.c_str(), &st) != 0) continue;  // dangling link: nothing to read
+    TSearchRec rec;
+    rec.Name = name;
+    rec.Attr = AttributesOf(st, name);
+    if ((rec.Attr & kFiltered) & ~attrMask) continue;
+    rec.Size = S_ISREG(st.st_mode) ? st.st_size : 0;
+    if (!UnixToDosDateTime(st.st_mtime, rec.Time)) rec.Time = 0;
+    out.push_back(std::move(rec));
+  }
+  ::closedir(d);
+  // NTFS yields names in case-insensitive order; keep that order for reproducible runs.
+  std::stable_sort(out.begin(), out.end(), [](const TSearchRec& a, const TSearchRec& b) {
+    int c = AnsiCompareText(a.Name, b.Name);
+    return c != 0 ? c < 0 : a.Name < b.Name;
+  });
+  return true;
+}
+
+std::string LinuxFileSystem::GetCurrentDir() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return currentDir_;
+}
+
+bool LinuxFileSystem::SetCurrentDir(const std::string& path) {
+  if (!DirectoryExists(path)) return Fail(OsErrorCode::kPathNotFound);
+  std::string expanded = ExpandFileName(*this, path);
+  if (expanded.size() > 1 && expanded.back() == '\\' && expanded[expanded.size() - 2] != ':')
+    expanded.pop_back();
+  std::lock_guard<std::mutex> lock(mutex_);
+  currentDir_ = expanded;
+  return true;
+}
+
+std::string LinuxFileSystem::GetTempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  std::string dir = tmp && *tmp ? tmp : "/tmp";
+  return IncludeTrailingPathDelimiter(FromHostPath(dir));
+}
+
+bool LinuxFileSystem::CreateTempFile(const std::string& dir, const std::string& prefix,
+                                     std::string& path) {
+  std::string folder = IncludeTrailingPathDelimiter(ExpandFileName(*this, dir));
+  std::string host;
+  if (!ToHost(folder, host)) return false;
+  if (!DirectoryExists(folder)) return Fail(OsErrorCode::kPathNotFound);
+  static std::mt19937 rng{std::random_device{}()};
+  static std::mutex rngMutex;
+  std::string stem = prefix.substr(0, 3);
+  for (int attempt = 0; attempt < 65536; ++attempt) {
+    unsigned number;
+    {
+      std::lock_guard<std::mutex> lock(rngMutex);
+      number = (rng() % 0xFFFF) + 1;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "%X.tmp", number);
+    std::string candidate = folder + stem + name;
+    std::string hostCandidate;
+    if (!ToHost(candidate, hostCandidate)) return false;
+    int fd = ::open(hostCandidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      ::close(fd);
+      path = candidate;
+      return true;
+    }
+    if (errno != EEXIST) return FailErrno(errno);
+  }
+  return Fail(OsErrorCode::kFileExists);
+}
+
+int64_t LinuxFileSystem::GetFreeSpace(const std::string& path) {
+  std::string host;
+  if (!ToHost(path, host)) return -1;
+  while (!host.empty()) {
+    struct statvfs vfs {};
+    if (::statvfs(host.c_str(), &vfs) == 0)
+      return static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+    size_t slash = host.rfind('/');
+    if (slash == std::string::npos || host == "/") break;
+    host = slash == 0 ? "/" : host.substr(0, slash);
+  }
+  Fail(OsErrorCode::kPathNotFound);
+  return -1;
+}
+
+DriveType LinuxFileSystem::GetDriveType(const std::string& root) {
+  char letter = 0;
+  bool drive = IsDriveLetterRoot(root, letter);
+  if (drive && (letter == 'A' || letter == 'B')) return DriveType::kRemovable;
+  std::string host;
+  if (!ToHost(drive ? std::string(1, letter) + ":\\" : root, host)) return DriveType::kNoRootDir;
+  struct stat st {};
+  if (::stat(host.c_str(), &st) != 0) return DriveType::kNoRootDir;
+  return IsRemovableDevice(st.st_dev) ? DriveType::kRemovable : DriveType::kFixed;
+}
+
+bool LinuxFileSystem::SetVolumeLabel(const std::string&, const std::string&) {
+  return Fail(OsErrorCode::kNotSupported);
+}
+
+}  // namespace zw

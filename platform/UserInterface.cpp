@@ -1,0 +1,102 @@
+#include "UserInterface.h"
+
+#include <cstdlib>
+#include <mutex>
+
+#include "ConsoleUserInterface.h"
+#include "ScriptUserInterface.h"
+
+namespace zw {
+
+const std::vector<ButtonInfo>& AllButtons() {
+  static const std::vector<ButtonInfo> buttons = {
+      {mbYes, "Yes", "&Yes", mrYes},
+      {mbNo, "No", "&No", mrNo},
+      {mbOK, "OK", "OK", mrOk},
+      {mbCancel, "Cancel", "Cancel", mrCancel},
+      {mbAbort, "Abort", "&Abort", mrAbort},
+      {mbRetry, "Retry", "&Retry", mrRetry},
+      {mbIgnore, "Ignore", "&Ignore", mrIgnore},
+      {mbAll, "All", "&All", mrAll},
+      {mbNoToAll, "NoToAll", "N&o to All", mrNoToAll},
+      {mbYesToAll, "YesToAll", "Yes to &All", mrYesToAll},
+  };
+  return buttons;
+}
+
+const char* KindCaption(TMsgDlgType kind) {
+  switch (kind) {
+    case TMsgDlgType::mtWarning: return "Warning";
+    case TMsgDlgType::mtError: return "Error";
+    case TMsgDlgType::mtInformation: return "Information";
+    case TMsgDlgType::mtConfirmation: return "Confirm";
+  }
+  return "";
+}
+
+int DefaultAnswer(TMsgDlgButtons buttons) {
+  if (buttons & mbNo) return mrNo;
+  if (buttons & mbCancel) return mrCancel;
+  if (buttons & mbAbort) return mrAbort;
+  int last = mrCancel;
+  for (const auto& b : AllButtons())
+    if (buttons & b.button) last = b.result;
+  return last;
+}
+
+std::string ErrorBoxText(const std::string& message) {
+  if (!message.empty() && static_cast<unsigned char>(message.back()) > '.') return message + ".";
+  return message;
+}
+
+namespace {
+std::mutex gUiMutex;
+std::unique_ptr<UserInterface> gActiveUi;
+std::function<std::unique_ptr<UserInterface>()> gGuiFactory;
+}  // namespace
+
+void InstallGuiProviderFactory(std::function<std::unique_ptr<UserInterface>()> factory) {
+  std::lock_guard<std::mutex> lock(gUiMutex);
+  gGuiFactory = std::move(factory);
+}
+
+bool DisplayAvailable() {
+  const char* x = std::getenv("DISPLAY");
+  const char* wayland = std::getenv("WAYLAND_DISPLAY");
+  return (x && *x) || (wayland && *wayland);
+}
+
+std::unique_ptr<UserInterface> CreateUserInterface(const std::string& spec) {
+  std::function<std::unique_ptr<UserInterface>()> gui;
+  {
+    std::lock_guard<std::mutex> lock(gUiMutex);
+    gui = gGuiFactory;
+  }
+  if (spec.empty()) {
+    if (gui && DisplayAvailable()) return gui();
+    return std::make_unique<ConsoleUserInterface>();
+  }
+  if (spec == "console") return std::make_unique<ConsoleUserInterface>();
+  if (spec == "gui") return gui ? gui() : nullptr;
+  if (spec.rfind("script:", 0) == 0) return std::make_unique<ScriptUserInterface>(spec.substr(7));
+  return nullptr;
+}
+
+UserInterface& ActiveUserInterface() {
+  {
+    std::lock_guard<std::mutex> lock(gUiMutex);
+    if (gActiveUi) return *gActiveUi;
+  }
+  const char* spec = std::getenv("ZW_UI");
+  auto ui = CreateUserInterface(spec ? spec : "");  // takes gUiMutex itself
+  std::lock_guard<std::mutex> lock(gUiMutex);
+  if (!gActiveUi) gActiveUi = ui ? std::move(ui) : std::make_unique<ConsoleUserInterface>();
+  return *gActiveUi;
+}
+
+void SetActiveUserInterface(std::unique_ptr<UserInterface> ui) {
+  std::lock_guard<std::mutex> lock(gUiMutex);
+  gActiveUi = std::move(ui);
+}
+
+}  // namespace zw
