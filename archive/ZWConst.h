@@ -1,0 +1,16 @@
+// The component's message texts and the map from internal codes to them.
+#pragma once
+
+#include <cstdint>
+
+namespace zw {
+
+constexpr int kErrorMessageCount = 34;
+constexpr int kErrorCodeMapCount = 61;
+
+// Text of an `ErrorCode` (0-33); "" for -1 or any other value.
+const char* ErrorMessageText(int errorCode);
+// The `ErrorCode` of an internal code: its pair in the map, or 0 when it has none.
+int ErrorCodeOf(int nativeError);
+
+}  // namespace zw

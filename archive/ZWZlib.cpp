@@ -1,0 +1,10 @@
+#include "ZWZlib.h"
+
+namespace zw {
+
+int CheckZlibResult(int code) {
+  if (code < 0) throw ECompressionError();
+  return code;
+}
+
+}  // namespace zw
