@@ -1,0 +1,184 @@
+#include "bkup.h"
+
+#include <cctype>
+#include <climits>
+
+#include "CodePage.h"
+#include "Exceptions.h"
+#include "FileSystem.h"
+#include "Format.h"
+#include "Paths.h"
+
+namespace zw {
+
+namespace {
+
+const char kSpecifyLocation[] = "Specify a Location";
+const char kProcessing[] = "Processing - Please Wait";
+
+bool ParseDigits(const std::string& s, size_t i, int base, bool negative, int32_t& out) {
+  if (i >= s.size()) return false;
+  int64_t value = 0;
+  for (; i < s.size(); ++i) {
+    int c = std::tolower(static_cast<unsigned char>(s[i]));
+    int digit = std::isdigit(c) ? c - '0' : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    if (digit < 0) return false;
+    value = value * base + digit;
+    if (value > (base == 16 ? int64_t{0xFFFFFFFF} : int64_t{INT32_MAX} + 1)) return false;
+  }
+  if (base == 16) {  // hexadecimal gives the 32-bit pattern
+    out = static_cast<int32_t>(static_cast<uint32_t>(value));
+    if (negative) out = -out;
+    return true;
+  }
+  if (negative) value = -value;
+  if (value > INT32_MAX || value < INT32_MIN) return false;
+  out = static_cast<int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+int32_t StrToInt(const std::string& text) {
+  size_t i = 0;
+  while (i < text.size() && text[i] == ' ') ++i;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) negative = text[i++] == '-';
+  int base = 10;
+  if (i < text.size() && text[i] == '$') {
+    base = 16;
+    ++i;
+  } else if (i + 1 < text.size() && text[i] == '0' && (text[i + 1] == 'x' || text[i + 1] == 'X')) {
+    base = 16;
+    i += 2;
+  }
+  int32_t value = 0;
+  if (!ParseDigits(text, i, base, negative, value))
+    throw EConvertError(Format("'%s' is not a valid integer value", {text}));
+  return value;
+}
+
+TBackupForm::TBackupForm(const StoredLayout& layout, std::vector<std::string> args,
+                         UserInterface& ui, FileSystem& fs)
+    : ui_(ui), fs_(fs), args_(std::move(args)) {
+  LoadLayout(layout);
+}
+
+TBackupForm::~TBackupForm() = default;
+
+void TBackupForm::LoadLayout(const StoredLayout& layout) {
+  if (layout.objects.empty()) throw Exception("Stored layout holds no form");
+  const StoredObject& form = layout.objects.front();
+  SetName(form.name);
+  window_.name = form.name;
+  window_.left = form.GetInt("Left", 0);
+  window_.top = form.GetInt("Top", 0);
+  window_.width = form.GetInt("Width", 0);
+  window_.height = form.GetInt("Height", 0);
+  window_.caption = form.Get("Caption").value_or("");
+  window_.font = {form.Get("Font.Name").value_or(""), form.GetInt("Font.Height", 0),
+                  form.GetBool("Font.Bold", false)};
+  for (const StoredObject& o : layout.objects) {
+    if (o.className == "TLabel") {
+      window_.labels.push_back(LabelLayout{
+          o.name, o.GetInt("Left", 0), o.GetInt("Top", 0), o.GetInt("Width", 0),
+          o.GetInt("Height", 0), o.Get("Caption").value_or(""),
+          FontSpec{o.Get("Font.Name").value_or(""), o.GetInt("Font.Height", 0),
+                   o.GetBool("Font.Bold", false)}});
+    } else if (o.className == "TOpenDialog" || o.className == "TSaveDialog") {
+      FileDialogRequest& dialog = o.className == "TOpenDialog" ? openDialog_ : saveDialog_;
+      dialog = {o.Get("Filter").value_or(""), o.Get("InitialDir").value_or(""),
+                o.Get("FileName").value_or(""), o.Get("DefaultExt").value_or("")};
+    }
+  }
+}
+
+void TBackupForm::SetLabel2(const std::string& text) {
+  for (auto& label : window_.labels)
+    if (label.name == "Label2") label.caption = text;
+  ui_.SetLabelCaption("Label2", text);
+}
+
+void TBackupForm::FormActivate() {
+  SetLabel2(kSpecifyLocation);
+  StartRun();
+}
+
+void TBackupForm::StartRun() {
+  ReadRunParameters();
+  SetLabel2(kProcessing);  // the provider repaints at once: the run does not pump messages
+  if (!state_.AbortRun && state_.RunMode < 5) RunBackup();
+  ui_.EndApplication();
+}
+
+void TBackupForm::ReadRunParameters() {
+  RunState& s = state_;
+  s.AbortRun = false;
+  for (size_t i = 0; i < s.RunParameters.size(); ++i)
+    s.RunParameters[i] = i < args_.size() ? args_[i] : "";
+  s.RunMode = StrToInt(s.RunParameters[0]);
+  s.PictureOption = StrToInt(s.RunParameters[1]);
+  s.DataPath = s.RunParameters[2];
+  s.ArchiveName = s.RunParameters[3];
+  s.FileSetSelector = s.RunParameters[4];
+  s.ChosenDir.clear();
+  if (s.RunMode == 4 || s.RunMode == 8) ChooseLocation();
+  if (s.ArchiveName.empty()) s.ArchiveName = "vess";
+  if (s.RunMode < 1 || s.RunMode > 8) {
+    ui_.ShowNotice("Parameter 1 must be between 1 and 9 - Process is aborting");
+    s.AbortRun = true;
+  }
+  if (!s.ChosenDir.empty())
+    s.TargetDir = s.ChosenDir;
+  else if (s.RunMode == 1 || s.RunMode == 5)
+    s.TargetDir = "A:\\";
+  else if (s.RunMode == 2 || s.RunMode == 6)
+    s.TargetDir = "B:\\";
+  else
+    s.TargetDir = s.DataPath;
+  if (s.PictureOption < 0 || s.PictureOption > 2) {
+    ui_.ShowNotice("Parameter 2 must be between 0 and 2 - Process is aborting");
+    s.AbortRun = true;
+  }
+  if (s.DataPath.empty()) {
+    ui_.ShowNotice("Parameter 3, Pathname, is empty - Process is aborting");
+    s.AbortRun = true;
+  }
+}
+
+void TBackupForm::ChooseLocation() {
+  RunState& s = state_;
+  std::string initialDir = s.DataPath.empty() ? "" : s.DataPath.substr(0, s.DataPath.size() - 1);
+  bool save = s.RunMode == 4;
+  FileDialogRequest request = save ? saveDialog_ : openDialog_;
+  request.initialDir = initialDir;
+  request.fileName = save ? s.RunParameters[3] : "Vess";
+  request.defaultExt.clear();
+  std::string path;
+  bool chosen = save ? ui_.ChooseFileToSave(request, path) : ui_.ChooseFileToOpen(request, path);
+  if (!chosen) {
+    ui_.ShowNotice("aborting backup since cancel was clicked");
+    s.AbortRun = true;
+    return;
+  }
+  if (save) ApplySaveChoice(path);  // an Open choice is not used: restore does no work
+}
+
+void TBackupForm::ApplySaveChoice(const std::string& path) {
+  RunState& s = state_;
+  s.ArchiveName = AnsiUpperCase(ExtractFileName(path));
+  if (AnsiUpperCase(ExtractFileExt(path)) == ".ZIP") {
+    size_t at = s.ArchiveName.find(".ZIP");
+    if (at != std::string::npos) s.ArchiveName.erase(at, 4);
+  }
+  s.ChosenDir = ExtractFilePath(path);
+  if (s.ChosenDir.empty() || s.ChosenDir.back() != '\\') s.ChosenDir += '\\';
+}
+
+void TBackupForm::RunBackup() {
+  // The backup job itself arrives with the archive component.
+}
+
+void TBackupForm::FormClose() {}
+
+}  // namespace zw

@@ -1,0 +1,32 @@
+// Program entry of the backup utility: builds the window from its stored layout and
+// runs it through the user interaction services chosen by ZW_UI.
+#include <cstdlib>
+#include <iostream>
+
+#include "FileSystem.h"
+#include "bkup.h"
+#ifdef ZW_HAVE_QT
+#include "QtUserInterface.h"
+#endif
+
+int main(int argc, char** argv) {
+#ifdef ZW_HAVE_QT
+  zw::InstallQtUserInterface();
+#endif
+  const char* spec = std::getenv("ZW_UI");
+  auto ui = zw::CreateUserInterface(spec ? spec : "");
+  if (!ui) {
+    std::cerr << "bkup: unknown ZW_UI value \"" << spec << "\" (console, gui or script:FILE)\n";
+    return 2;
+  }
+  ui->SetApplicationTitle("bkup");
+  try {
+    zw::StoredLayout layout = zw::ParseStoredLayout(zw::BuiltInBackupFormLayout());
+    zw::TBackupForm form(layout, std::vector<std::string>(argv + 1, argv + argc), *ui,
+                         zw::ActiveFileSystem());
+    return ui->Run(form);
+  } catch (const std::exception& e) {
+    std::cerr << "bkup: " << e.what() << "\n";
+    return 1;
+  }
+}
