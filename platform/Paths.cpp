@@ -129,11 +129,15 @@ std::string ExpandFileNameIn(std::string_view path, std::string_view currentDir)
     for (char& c : prefix)
       if (c == '/') c = '\\';
     std::string rest = NormaliseComponents(path.substr(end));
-    return rest.empty() ? prefix : prefix + "\\" + rest;
+    // "\\srv\share\" keeps its trailing separator like any other expanded folder.
+    if (rest.empty())
+      return end < path.size() && IsPathDelimiter(path.back()) ? prefix + "\\" : prefix;
+    return prefix + "\\" + rest;
   }
   if (!path.empty() && IsPathDelimiter(path[0])) return "\\" + NormaliseComponents(path);
   std::string base = currentDir.empty() ? std::string("\\") : std::string(currentDir);
-  if (!IsAbsolutePath(base)) base = "\\" + base;
+  // A bare drive ("C:") is that drive's root, not a relative name.
+  if (!IsAbsolutePath(base) && !HasDrive(base)) base = "\\" + base;
   return ExpandFileNameIn(IncludeTrailingPathDelimiter(base) + std::string(path), "\\");
 }
 
