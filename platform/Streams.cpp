@@ -52,6 +52,8 @@ int64_t TMemoryStream::Read(void* buffer, int64_t count) {
 
 int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
   if (count <= 0) return 0;
+  // Seek allows any position; a block that could not reach it is a short write.
+  if (count > static_cast<int64_t>(data_.max_size()) - position_) return 0;
   int64_t end = position_ + count;
   if (end > GetSize()) data_.resize(static_cast<size_t>(end));
   std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
@@ -60,8 +62,9 @@ int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
 }
 
 int64_t TMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
-  int64_t base = origin == SeekOrigin::kBegin ? 0 : origin == SeekOrigin::kCurrent ? position_
-                                                                                   : GetSize();
+  int64_t base = origin == SeekOrigin::kBegin     ? 0
+                 : origin == SeekOrigin::kCurrent ? position_
+                                                  : GetSize();
   if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset)
     throw EStreamError("Stream seek error");
   int64_t target = base + offset;
@@ -87,8 +90,9 @@ int64_t TReadOnlyMemoryStream::Read(void* buffer, int64_t count) {
 }
 
 int64_t TReadOnlyMemoryStream::Seek(int64_t offset, SeekOrigin origin) {
-  int64_t base = origin == SeekOrigin::kBegin ? 0 : origin == SeekOrigin::kCurrent ? position_
-                                                                                   : size_;
+  int64_t base = origin == SeekOrigin::kBegin     ? 0
+                 : origin == SeekOrigin::kCurrent ? position_
+                                                  : size_;
   if (offset > 0 && base > std::numeric_limits<int64_t>::max() - offset)
     throw EStreamError("Stream seek error");
   if (base + offset < 0) throw EStreamError("Stream seek error");
@@ -112,8 +116,8 @@ TFileStream::TFileStream(FileSystem& fs, const std::string& fileName, uint16_t m
 void TFileStream::Open(FileSystem& fs, uint16_t mode) {
   handle_ = fs.Open(fileName_, mode);
   if (handle_) return;
+  std::string message = fs.LastError().message;  // before anything else can replace it
   std::string expanded = ExpandFileName(fs, fileName_);
-  std::string message = fs.LastError().message;
   if (mode == FileMode::fmCreate)
     throw EFCreateError(Format("Cannot create file \"%s\". %s", {expanded, message}));
   throw EFOpenError(Format("Cannot open file \"%s\". %s", {expanded, message}));
