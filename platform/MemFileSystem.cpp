@@ -41,7 +41,7 @@ std::string ParentOf(const std::string& host) {
 std::string LeafOf(const std::string& host) { return host.substr(host.rfind('/') + 1); }
 
 bool Below(const std::string& host, const std::string& folder) {
-  if (folder == "/") return true;
+  if (folder == "/") return host.size() > 1 && host[0] == '/';  // the root is not below itself
   return host.size() > folder.size() && host.compare(0, folder.size(), folder) == 0 &&
          host[folder.size()] == '/';
 }
@@ -80,14 +80,18 @@ namespace {
 class MemFileHandle : public FileHandle {
  public:
   MemFileHandle(std::shared_ptr<MemFileSystem::State> state, std::string host, uint64_t id,
-                std::shared_ptr<std::vector<uint8_t>> data)
-      : state_(std::move(state)), host_(std::move(host)), id_(id), data_(std::move(data)) {}
+                std::shared_ptr<std::vector<uint8_t>> data, bool writable)
+      : state_(std::move(state)),
+        host_(std::move(host)),
+        id_(id),
+        data_(std::move(data)),
+        writable_(writable) {}
   ~MemFileHandle() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
     auto& list = state_->opens[host_];
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [&](const OpenRecord& r) { return r.id == id_; }),
-               list.end());
+    list.erase(
+        std::remove_if(list.begin(), list.end(), [&](const OpenRecord& r) { return r.id == id_; }),
+        list.end());
     if (list.empty()) state_->opens.erase(host_);
   }
 
@@ -103,6 +107,7 @@ class MemFileHandle : public FileHandle {
 
   int64_t Write(const void* buffer, int64_t count) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!writable_) return Refuse();
     if (count <= 0) return 0;
     int64_t end = position_ + count;
     int64_t grow = end - static_cast<int64_t>(data_->size());
@@ -136,6 +141,7 @@ class MemFileHandle : public FileHandle {
 
   bool Truncate(int64_t size) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (!writable_) return Refuse() == 0;
     int64_t grow = size - static_cast<int64_t>(data_->size());
     int64_t room = grow > 0 ? state_->Room(host_) : -1;
     if (size < 0 || (room >= 0 && grow > room)) {
@@ -154,10 +160,16 @@ class MemFileHandle : public FileHandle {
   OsError LastError() const override { return error_; }
 
  private:
+  // A handle opened for reading only takes no writes, as a read-only descriptor.
+  int64_t Refuse() {
+    error_ = MakeOsError(OsErrorCode::kAccessDenied);
+    return -1;
+  }
   std::shared_ptr<MemFileSystem::State> state_;
   std::string host_;
   uint64_t id_;
   std::shared_ptr<std::vector<uint8_t>> data_;
+  bool writable_;
   int64_t position_ = 0;
   OsError error_;
 };
@@ -186,7 +198,8 @@ bool MemFileSystem::ToHost(const std::string& path, std::string& host) {
     std::optional<std::string> folder;
     {
       std::lock_guard<std::mutex> lock(state_->mutex);
-      folder = state_->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(expanded[0])))];
+      folder =
+          state_->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(expanded[0])))];
     }
     if (!folder) return Fail(OsErrorCode::kPathNotFound);
     prefix = *folder;
@@ -202,7 +215,7 @@ bool MemFileSystem::ToHost(const std::string& path, std::string& host) {
   for (char& c : rest)
     if (c == '\\') c = '/';
   while (rest.size() > 1 && rest.back() == '/') rest.pop_back();
-  if (prefix.empty()) {
+  if (prefix.empty() || prefix == "/") {
     host = rest.empty() ? "/" : rest;
   } else {
     host = rest == "/" || rest.empty() ? prefix : prefix + rest;
@@ -211,8 +224,11 @@ bool MemFileSystem::ToHost(const std::string& path, std::string& host) {
 }
 
 void MemFileSystem::MapDrive(char letter, const std::string& hostFolder) {
+  // "/data/" and "/data" are one folder; node keys never end with a slash.
+  std::string folder = hostFolder;
+  while (folder.size() > 1 && folder.back() == '/') folder.pop_back();
   std::lock_guard<std::mutex> lock(state_->mutex);
-  state_->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = hostFolder;
+  state_->drives[static_cast<char>(std::toupper(static_cast<unsigned char>(letter)))] = folder;
 }
 
 void MemFileSystem::UnmapDrive(char letter) {
@@ -324,8 +340,7 @@ std::unique_ptr<FileHandle> MemFileSystem::Open(const std::string& path, uint16_
     Fail(OsErrorCode::kFileNotFound);
     return nullptr;
   }
-  if (it != state_->nodes.end() &&
-      (it->second.directory || (rec.write && it->second.readOnly))) {
+  if (it != state_->nodes.end() && (it->second.directory || (rec.write && it->second.readOnly))) {
     Fail(OsErrorCode::kAccessDenied);
     return nullptr;
   }
@@ -346,7 +361,7 @@ std::unique_ptr<FileHandle> MemFileSystem::Open(const std::string& path, uint16_
   }
   rec.id = state_->nextId++;
   state_->opens[host].push_back(rec);
-  return std::make_unique<MemFileHandle>(state_, host, rec.id, it->second.data);
+  return std::make_unique<MemFileHandle>(state_, host, rec.id, it->second.data, rec.write);
 }
 
 bool MemFileSystem::FileExists(const std::string& path) {
@@ -513,8 +528,9 @@ bool MemFileSystem::CreateTempFile(const std::string& dir, const std::string& pr
       std::lock_guard<std::mutex> lock(state_->mutex);
       number = state_->nextTemp++;
     }
+    if ((number & 0xFFFF) == 0) continue;  // the system never hands out number 0
     char name[32];
-    std::snprintf(name, sizeof name, "%X.tmp", number & 0xFFFF);
+    std::snprintf(name, sizeof name, "%04X.tmp", number & 0xFFFF);
     std::string candidate = folder + prefix.substr(0, 3) + name;
     if (FileExists(candidate)) continue;
     auto handle = Open(candidate, FileMode::fmCreate);
