@@ -5,7 +5,14 @@
 namespace zw {
 namespace {
 
+// Whether the last failure on this thread was an injected one. Like the system's
+// own last error, a success leaves it alone; only a real failure replaces it.
 thread_local bool tInjected = false;
+
+bool Forwarded(bool ok) {
+  if (!ok) tInjected = false;
+  return ok;
+}
 
 class FaultFileHandle : public FileHandle {
  public:
@@ -28,13 +35,11 @@ class FaultFileHandle : public FileHandle {
   }
   bool Truncate(int64_t size) override {
     if (owner_.ShouldFail(FaultOp::kTruncate)) return Fail() == 0;
-    injected_ = false;
-    return inner_->Truncate(size);
+    return Done(inner_->Truncate(size) ? 0 : -1) == 0;
   }
   bool Flush() override {
     if (owner_.ShouldFail(FaultOp::kFlush)) return Fail() == 0;
-    injected_ = false;
-    return inner_->Flush();
+    return Done(inner_->Flush() ? 0 : -1) == 0;
   }
   int64_t Size() override { return inner_->Size(); }
   OsError LastError() const override {
@@ -46,8 +51,10 @@ class FaultFileHandle : public FileHandle {
     injected_ = true;
     return -1;
   }
+  // The handle's error is that of its last failure, injected or real, as with the
+  // other providers' handles: a success does not clear it.
   int64_t Done(int64_t result) {
-    injected_ = false;
+    if (result < 0) injected_ = false;
     return result;
   }
   FaultFileSystem& owner_;
@@ -59,7 +66,7 @@ class FaultFileHandle : public FileHandle {
 }  // namespace
 
 const char* FaultOpName(FaultOp op) {
-  static const char* names[] = {"open", "read",   "write",  "seek",     "truncate",
+  static const char* names[] = {"open",  "read",   "write",  "seek",    "truncate",
                                 "flush", "rename", "delete", "tempfile"};
   return op < FaultOp::kCount ? names[static_cast<int>(op)] : "?";
 }
@@ -77,7 +84,7 @@ void FaultFileSystem::Reset() {
 void FaultFileSystem::Arm(FaultOp op, int64_t n, bool sticky) {
   std::lock_guard<std::mutex> lock(mutex_);
   size_t i = static_cast<size_t>(op);
-  failAt_[i] = counts_[i] + n;
+  failAt_[i] = n;  // counts run from the last Reset, as the header promises
   sticky_[i] = sticky;
 }
 
@@ -107,28 +114,29 @@ std::map<std::string, int64_t> FaultFileSystem::BytesWrittenByFile() const {
 }
 
 bool FaultFileSystem::Injected(FaultOp op) {
-  tInjected = ShouldFail(op);
-  return tInjected;
+  if (!ShouldFail(op)) return false;
+  tInjected = true;
+  return true;
 }
 
 std::unique_ptr<FileHandle> FaultFileSystem::Open(const std::string& path, uint16_t mode) {
   if (Injected(FaultOp::kOpen)) return nullptr;
   auto inner = target().Open(path, mode);
-  if (!inner) return nullptr;
+  if (!Forwarded(inner != nullptr)) return nullptr;
   return std::make_unique<FaultFileHandle>(*this, std::move(inner), ExpandFileName(*this, path));
 }
 
 bool FaultFileSystem::DeleteFile(const std::string& path) {
-  return !Injected(FaultOp::kDelete) && target().DeleteFile(path);
+  return !Injected(FaultOp::kDelete) && Forwarded(target().DeleteFile(path));
 }
 
 bool FaultFileSystem::RenameFile(const std::string& from, const std::string& to) {
-  return !Injected(FaultOp::kRename) && target().RenameFile(from, to);
+  return !Injected(FaultOp::kRename) && Forwarded(target().RenameFile(from, to));
 }
 
 bool FaultFileSystem::CreateTempFile(const std::string& dir, const std::string& prefix,
                                      std::string& path) {
-  return !Injected(FaultOp::kTempFile) && target().CreateTempFile(dir, prefix, path);
+  return !Injected(FaultOp::kTempFile) && Forwarded(target().CreateTempFile(dir, prefix, path));
 }
 
 int64_t FaultFileSystem::GetFreeSpace(const std::string& path) {
