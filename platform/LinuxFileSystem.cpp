@@ -34,8 +34,8 @@ constexpr off_t kDeniesWrite = kLockBase + 4;
 constexpr off_t kIsOpen = kLockBase + 5;
 
 struct Sharing {
-  bool read = false, write = false;              // access asked for
-  bool denyRead = false, denyWrite = false;      // access denied to others
+  bool read = false, write = false;          // access asked for
+  bool denyRead = false, denyWrite = false;  // access denied to others
 };
 
 Sharing SharingOf(uint16_t mode) {
@@ -45,10 +45,17 @@ Sharing SharingOf(uint16_t mode) {
   s.read = access == 0 || access == 2 || access == 3;
   s.write = access != 0;
   switch (mode & 0xF0) {
-    case FileMode::fmShareDenyWrite: s.denyWrite = true; break;
-    case FileMode::fmShareDenyRead: s.denyRead = true; break;
-    case FileMode::fmShareDenyNone: break;
-    default: s.denyRead = s.denyWrite = true; break;  // compatible and exclusive
+    case FileMode::fmShareDenyWrite:
+      s.denyWrite = true;
+      break;
+    case FileMode::fmShareDenyRead:
+      s.denyRead = true;
+      break;
+    case FileMode::fmShareDenyNone:
+      break;
+    default:
+      s.denyRead = s.denyWrite = true;
+      break;  // compatible and exclusive
   }
   return s;
 }
@@ -96,6 +103,17 @@ bool OpenElsewhere(const std::string& host) {
   return held;
 }
 
+// ENOENT means a missing folder on the way as well as a missing file; callers
+// tell the two apart the Windows way (kPathNotFound / kFileNotFound).
+OsErrorCode MissingOrOther(int err, const std::string& host) {
+  if (err != ENOENT) return OsErrorFromErrno(err);
+  size_t slash = host.rfind('/');
+  std::string parent = slash == std::string::npos ? "." : slash == 0 ? "/" : host.substr(0, slash);
+  struct stat st {};
+  bool folder = ::stat(parent.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return folder ? OsErrorCode::kFileNotFound : OsErrorCode::kPathNotFound;
+}
+
 int32_t AttributesOf(const struct stat& st, const std::string& name) {
   int32_t attr = 0;
   if (S_ISDIR(st.st_mode))
@@ -118,7 +136,8 @@ class LinuxFileHandle : public FileHandle {
     int64_t done = 0;
     auto* p = static_cast<char*>(buffer);
     while (done < count) {
-      ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+      ssize_t n =
+          ::read(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return Fail(OsErrorFromErrno(errno));
       if (n == 0) break;
@@ -131,7 +150,8 @@ class LinuxFileHandle : public FileHandle {
     int64_t done = 0;
     auto* p = static_cast<const char*>(buffer);
     while (done < count) {
-      ssize_t n = ::write(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
+      ssize_t n =
+          ::write(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         error_ = MakeOsError(OsErrorFromErrno(errno));
@@ -143,8 +163,9 @@ class LinuxFileHandle : public FileHandle {
   }
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    int whence = origin == SeekOrigin::kBegin ? SEEK_SET : origin == SeekOrigin::kCurrent ? SEEK_CUR
-                                                                                         : SEEK_END;
+    int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
+                 : origin == SeekOrigin::kCurrent ? SEEK_CUR
+                                                  : SEEK_END;
     off_t r = ::lseek(fd_, offset, whence);
     return r < 0 ? Fail(OsErrorFromErrno(errno)) : r;
   }
@@ -206,27 +227,38 @@ bool IsDriveLetterRoot(const std::string& root, char& letter) {
 
 OsErrorCode OsErrorFromErrno(int err) {
   switch (err) {
-    case ENOENT: return OsErrorCode::kFileNotFound;
-    case ENOTDIR: return OsErrorCode::kPathNotFound;
+    case ENOENT:
+      return OsErrorCode::kFileNotFound;
+    case ENOTDIR:
+      return OsErrorCode::kPathNotFound;
     case EACCES:
     case EPERM:
     case EROFS:
-    case EISDIR: return OsErrorCode::kAccessDenied;
+    case EISDIR:
+      return OsErrorCode::kAccessDenied;
     case EBUSY:
     case ETXTBSY:
-    case EAGAIN: return OsErrorCode::kSharingViolation;
+    case EAGAIN:
+      return OsErrorCode::kSharingViolation;
     case ENOSPC:
     case EDQUOT:
-    case EFBIG: return OsErrorCode::kDiskFull;
-    case EEXIST: return OsErrorCode::kFileExists;
-    case ENOTEMPTY: return OsErrorCode::kDirNotEmpty;
+    case EFBIG:
+      return OsErrorCode::kDiskFull;
+    case EEXIST:
+      return OsErrorCode::kFileExists;
+    case ENOTEMPTY:
+      return OsErrorCode::kDirNotEmpty;
     case ENAMETOOLONG:
-    case EINVAL: return OsErrorCode::kInvalidName;
+    case EINVAL:
+      return OsErrorCode::kInvalidName;
     case ENXIO:
     case ENODEV:
-    case ENOMEDIUM: return OsErrorCode::kNotReady;
-    case EIO: return OsErrorCode::kWriteFault;
-    default: return OsErrorCode::kAccessDenied;
+    case ENOMEDIUM:
+      return OsErrorCode::kNotReady;
+    case EIO:
+      return OsErrorCode::kWriteFault;
+    default:
+      return OsErrorCode::kAccessDenied;
   }
 }
 
@@ -271,15 +303,19 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
       return nullptr;
     }
   } else if (!create) {
-    FailErrno(errno);
+    Fail(MissingOrOther(errno, host));
     return nullptr;
   }
-  int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | (create ? O_CREAT : 0);
+  // O_NONBLOCK: opening a named pipe that a search turned up must not wait for a
+  // writer. It is dropped again for regular files, where it means nothing anyway.
+  int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
   int fd = ::open(host.c_str(), flags, 0666);
   if (fd < 0) {
-    FailErrno(errno);
+    Fail(MissingOrOther(errno, host));
     return nullptr;
   }
+  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   if (!ClaimSharing(fd, sharing)) {
     ::close(fd);
     Fail(OsErrorCode::kSharingViolation);
@@ -348,7 +384,10 @@ bool LinuxFileSystem::RenameFile(const std::string& from, const std::string& to)
 
 bool LinuxFileSystem::CreateDirectory(const std::string& path) {
   std::string host;
-  return ToHost(path, host) && (::mkdir(host.c_str(), 0777) == 0 || FailErrno(errno));
+  if (!ToHost(path, host)) return false;
+  if (::mkdir(host.c_str(), 0777) == 0) return true;
+  // A folder that is already there is "already exists", not "file exists".
+  return Fail(errno == EEXIST ? OsErrorCode::kAlreadyExists : MissingOrOther(errno, host));
 }
 
 bool LinuxFileSystem::RemoveDirectory(const std::string& path) {
@@ -427,7 +466,7 @@ bool LinuxFileSystem::CreateTempFile(const std::string& dir, const std::string& 
       number = (rng() % 0xFFFF) + 1;
     }
     char name[32];
-    std::snprintf(name, sizeof name, "%X.tmp", number);
+    std::snprintf(name, sizeof name, "%04X.tmp", number);  // always four digits
     std::string candidate = folder + stem + name;
     std::string hostCandidate;
     if (!ToHost(candidate, hostCandidate)) return false;
