@@ -1,0 +1,345 @@
+// The real provider against real temporary folders: drive mapping, DOS attributes
+// and dates, the directory search, temporary files, free space, drive types and the
+// provider's own current directory.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <climits>
+#include <ctime>
+#include <optional>
+#include <regex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "Paths.h"
+#include "PlatformTestUtil.h"
+
+namespace zw::test {
+namespace {
+
+using namespace FileMode;
+
+std::vector<std::string> Names(const std::vector<TSearchRec>& found) {
+  std::vector<std::string> names;
+  for (const auto& r : found) names.push_back(r.Name);
+  return names;
+}
+
+void SetMtime(const std::string& hostPath, std::time_t t) {
+  struct timespec times[2] = {{t, 0}, {t, 0}};
+  ASSERT_EQ(utimensat(AT_FDCWD, hostPath.c_str(), times, 0), 0);
+}
+
+// Packs a date and time the way the DOS format does, written out independently.
+int32_t Dos(int year, int month, int day, int hour, int minute, int second) {
+  uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+  uint32_t time = static_cast<uint32_t>((hour << 11) | (minute << 5) | (second / 2));
+  return static_cast<int32_t>((date << 16) | time);
+}
+
+// Makes the local time zone two hours east of UTC for one scope.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* tz) : env_(std::in_place, "TZ", tz) { tzset(); }
+  ~ScopedTimeZone() {
+    env_.reset();
+    tzset();
+  }
+
+ private:
+  std::optional<ScopedEnv> env_;
+};
+
+class LinuxFsTest : public ::testing::Test {
+ protected:
+  std::string Host(const std::string& name) { return env_.dir() / name; }
+  LinuxEnv env_;
+  FileSystem& fs_ = env_.fs();
+};
+
+TEST_F(LinuxFsTest, MappedDriveReachesItsFolderWhateverTheLetterCase) {
+  env_.Put("data/fi0001.dat", "abc");
+  EXPECT_TRUE(fs_.FileExists("S:\\data\\fi0001.dat"));
+  EXPECT_TRUE(fs_.FileExists("s:/data/FI0001.dat") == false) << "host names keep their case";
+  EXPECT_TRUE(fs_.FileExists("s:/data/fi0001.dat"));
+  EXPECT_TRUE(fs_.DirectoryExists("S:\\"));
+  EXPECT_TRUE(fs_.DirectoryExists("S:\\data\\"));
+  EXPECT_FALSE(fs_.DirectoryExists("S:\\data\\fi0001.dat"));
+  EXPECT_FALSE(fs_.FileExists("S:\\data"));
+  // The rooted host path reaches the same file.
+  EXPECT_TRUE(fs_.FileExists(FromHostPath(Host("data/fi0001.dat"))));
+}
+
+TEST_F(LinuxFsTest, UnmappedDriveIsAMissingPath) {
+  ScopedEnv unmapped("ZW_DRIVE_Q", std::nullopt);
+  EXPECT_EQ(fs_.Open("Q:\\x.dat", fmCreate), nullptr);
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kPathNotFound);
+  EXPECT_EQ(fs_.LastError().message, "The system cannot find the path specified.");
+  EXPECT_FALSE(fs_.FileExists("Q:\\x.dat"));
+  EXPECT_EQ(fs_.GetAttributes("Q:\\x.dat"), -1);
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kPathNotFound);
+  std::vector<TSearchRec> found;
+  EXPECT_FALSE(fs_.FindFiles("Q:\\*.*", 0, found));
+  EXPECT_EQ(fs_.GetFreeSpace("Q:\\"), -1);
+  std::string temp;
+  EXPECT_FALSE(fs_.CreateTempFile("Q:\\", "FC", temp));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kPathNotFound);
+  // UNC paths have no host form either.
+  EXPECT_EQ(fs_.Open("\\\\srv\\share\\x.dat", fmOpenRead), nullptr);
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kPathNotFound);
+}
+
+TEST_F(LinuxFsTest, DriveMappingIsReadAtEachCall) {
+  TempDir other;
+  WriteHostFile(other / "x.dat", "x");
+  {
+    ScopedEnv mapped("ZW_DRIVE_Q", other.path());
+    EXPECT_TRUE(fs_.FileExists("Q:\\x.dat"));
+  }
+  EXPECT_FALSE(fs_.FileExists("Q:\\x.dat"));
+}
+
+struct AttrCase {
+  const char* name;
+  int32_t attributes;
+};
+
+TEST_F(LinuxFsTest, DosAttributesOfHostObjects) {
+  env_.Put("file.dat", "x");
+  env_.Put("ro.dat", "x");
+  chmod(Host("ro.dat").c_str(), 0444);
+  env_.Put(".hidden", "x");
+  env_.Put("dir/inner", "x");
+  env_.Put(".hdir/inner", "x");
+  env_.Put("rodir/inner", "x");
+  chmod(Host("rodir").c_str(), 0555);
+  ASSERT_EQ(mkfifo(Host("pipe").c_str(), 0644), 0);
+  const AttrCase cases[] = {
+      {"file.dat", FileAttr::faArchive},
+      {"ro.dat", FileAttr::faArchive | FileAttr::faReadOnly},
+      {".hidden", FileAttr::faArchive | FileAttr::faHidden},
+      {"dir", FileAttr::faDirectory},
+      {"dir\\", FileAttr::faDirectory},
+      {".hdir", FileAttr::faDirectory | FileAttr::faHidden},
+      {"rodir", FileAttr::faDirectory | FileAttr::faReadOnly},
+      {"pipe", FileAttr::faNormal},
+      {"dir\\..\\.hidden", FileAttr::faArchive | FileAttr::faHidden},
+  };
+  for (const AttrCase& c : cases)
+    EXPECT_EQ(fs_.GetAttributes(env_.PathOf(c.name)), c.attributes) << c.name;
+  EXPECT_EQ(fs_.GetAttributes(env_.PathOf("missing")), -1);
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kFileNotFound);
+}
+
+TEST_F(LinuxFsTest, FileDateIsTheLocalDosTimeOfTheLastWrite) {
+  ScopedTimeZone zone("UTC-2");  // POSIX notation: two hours east of UTC
+  env_.Put("f.dat", "x");
+  SetMtime(Host("f.dat"), 1592216431);  // 2020-06-15 10:20:31 UTC
+  int32_t dos = 0;
+  ASSERT_TRUE(fs_.GetFileDate(env_.PathOf("f.dat"), dos));
+  EXPECT_EQ(dos, Dos(2020, 6, 15, 12, 20, 30)) << std::hex << dos;
+  std::vector<TSearchRec> found;
+  ASSERT_TRUE(fs_.FindFiles(env_.PathOf("f.dat"), 0, found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Time, dos);
+}
+
+TEST_F(LinuxFsTest, FileDateOutsideTheDosRangeOrOfAFolderIsUnknown) {
+  ScopedTimeZone zone("UTC0");
+  env_.Put("old.dat", "x");
+  SetMtime(Host("old.dat"), 315532799);  // 1979-12-31 23:59:59 UTC
+  int32_t dos = 0;
+  EXPECT_FALSE(fs_.GetFileDate(env_.PathOf("old.dat"), dos));
+  SetMtime(Host("old.dat"), 315532800);  // 1980-01-01 00:00:00
+  EXPECT_TRUE(fs_.GetFileDate(env_.PathOf("old.dat"), dos));
+  EXPECT_EQ(dos, Dos(1980, 1, 1, 0, 0, 0));
+  env_.Put("dir/x", "x");
+  EXPECT_FALSE(fs_.GetFileDate(env_.PathOf("dir"), dos));
+  EXPECT_FALSE(fs_.GetFileDate(env_.PathOf("missing"), dos));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kFileNotFound);
+}
+
+class LinuxFindTest : public LinuxFsTest {
+ protected:
+  void SetUp() override {
+    for (const char* name : {"FI0020.DAT", "fi0001.dat", "fi0020", "Fi0004.Dat", "pe0001.dat",
+                             "notes.txt", ".fi0009.dat"})
+      env_.Put(name, name);
+    env_.Put("fidir/inner.dat", "x");
+    env_.Put("ro.dat", "ro");
+    chmod(Host("ro.dat").c_str(), 0444);
+  }
+  std::vector<std::string> Find(const std::string& mask, int32_t attr) {
+    std::vector<TSearchRec> found;
+    EXPECT_TRUE(fs_.FindFiles(env_.PathOf(mask), attr, found)) << mask;
+    return Names(found);
+  }
+  using V = std::vector<std::string>;
+};
+
+TEST_F(LinuxFindTest, MasksMatchTheWindowsWayInCaseInsensitiveOrder) {
+  EXPECT_EQ(Find("fi*.dat", 0), (V{"fi0001.dat", "Fi0004.Dat", "FI0020.DAT"}));
+  EXPECT_EQ(Find("FI0020.*", 0), (V{"fi0020", "FI0020.DAT"}));
+  EXPECT_EQ(Find("*.*", 0), (V{"fi0001.dat", "Fi0004.Dat", "fi0020", "FI0020.DAT", "notes.txt",
+                               "pe0001.dat", "ro.dat"}));
+  EXPECT_EQ(Find("*", 0), Find("*.*", 0));
+  EXPECT_EQ(Find("?e0001.dat", 0), (V{"pe0001.dat"}));
+  EXPECT_EQ(Find("nothing*", 0), V{});
+}
+
+TEST_F(LinuxFindTest, HiddenAndFolderEntriesNeedTheirBitsInTheMask) {
+  EXPECT_EQ(Find("*.dat", 0),
+            (V{"fi0001.dat", "Fi0004.Dat", "FI0020.DAT", "pe0001.dat", "ro.dat"}));
+  EXPECT_EQ(Find("*.dat", FileAttr::faHidden),
+            (V{".fi0009.dat", "fi0001.dat", "Fi0004.Dat", "FI0020.DAT", "pe0001.dat", "ro.dat"}));
+  EXPECT_EQ(Find("fi*", 0), (V{"fi0001.dat", "Fi0004.Dat", "fi0020", "FI0020.DAT"}));
+  EXPECT_EQ(Find("fi*", FileAttr::faDirectory),
+            (V{"fi0001.dat", "Fi0004.Dat", "fi0020", "FI0020.DAT", "fidir"}));
+  // Read-only and archive bits never exclude anything.
+  EXPECT_EQ(Find("ro.dat", 0), (V{"ro.dat"}));
+  EXPECT_EQ(Find("ro.dat", FileAttr::faReadOnly), (V{"ro.dat"}));
+}
+
+TEST_F(LinuxFindTest, DotEntriesAreNeverYielded) {
+  V all = Find("*", FileAttr::faDirectory | FileAttr::faHidden);
+  EXPECT_EQ(std::count(all.begin(), all.end(), "."), 0);
+  EXPECT_EQ(std::count(all.begin(), all.end(), ".."), 0);
+  EXPECT_EQ(all.size(), 9u);
+}
+
+TEST_F(LinuxFindTest, RecordsCarrySizeAndAttributes) {
+  std::vector<TSearchRec> found;
+  ASSERT_TRUE(fs_.FindFiles(env_.PathOf("*"), FileAttr::faDirectory, found));
+  for (const auto& r : found) {
+    if (r.Name == "fidir") {
+      EXPECT_EQ(r.Attr, FileAttr::faDirectory);
+      EXPECT_EQ(r.Size, 0);
+    } else if (r.Name == "ro.dat") {
+      EXPECT_EQ(r.Attr, FileAttr::faArchive | FileAttr::faReadOnly);
+      EXPECT_EQ(r.Size, 2);
+    } else {
+      EXPECT_EQ(r.Attr, FileAttr::faArchive) << r.Name;
+      EXPECT_EQ(r.Size, static_cast<int64_t>(r.Name.size())) << r.Name;
+    }
+    EXPECT_NE(r.Time, 0) << r.Name;
+  }
+}
+
+TEST_F(LinuxFindTest, RelativePatternUsesTheProviderCurrentDirectory) {
+  ASSERT_TRUE(fs_.SetCurrentDir("S:\\fidir"));
+  std::vector<TSearchRec> found;
+  ASSERT_TRUE(fs_.FindFiles("*.dat", 0, found));
+  EXPECT_EQ(Names(found), (V{"inner.dat"}));
+  ASSERT_TRUE(fs_.FindFiles("..\\pe*", 0, found));
+  EXPECT_EQ(Names(found), (V{"pe0001.dat"}));
+}
+
+TEST_F(LinuxFindTest, MissingFolderFails) {
+  std::vector<TSearchRec> found{TSearchRec{}};
+  EXPECT_FALSE(fs_.FindFiles(env_.PathOf("nodir\\*.*"), 0, found));
+  EXPECT_TRUE(found.empty());
+}
+
+TEST_F(LinuxFsTest, TempFilesAreNewEmptyFilesWithPrefixAndFourHexDigits) {
+  std::regex shape(R"(S:\\FC[0-9A-F]{4}\.tmp)");
+  std::set<std::string> seen;
+  for (int i = 0; i < 40; ++i) {
+    std::string path;
+    ASSERT_TRUE(fs_.CreateTempFile(i % 2 ? "S:\\" : "S:", "FC", path));
+    EXPECT_TRUE(std::regex_match(path, shape)) << path;
+    EXPECT_TRUE(seen.insert(path).second) << "name given twice: " << path;
+    EXPECT_TRUE(fs_.FileExists(path));
+    EXPECT_EQ(env_.Content(ExtractFileName(path)), "");
+  }
+  std::string path;
+  ASSERT_TRUE(fs_.CreateTempFile("S:\\", "FCXYZ", path));
+  EXPECT_TRUE(std::regex_match(path, std::regex(R"(S:\\FCX[0-9A-F]{4}\.tmp)"))) << path;
+  EXPECT_FALSE(fs_.CreateTempFile("S:\\nodir", "FC", path));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kPathNotFound);
+}
+
+TEST_F(LinuxFsTest, TempDirFollowsTmpdirWithTrailingSeparator) {
+  ScopedEnv tmp("TMPDIR", env_.dir().path());
+  EXPECT_EQ(fs_.GetTempDir(), FromHostPath(env_.dir().path()) + "\\");
+}
+
+TEST_F(LinuxFsTest, FreeSpaceIsWhatTheHostReports) {
+  struct statvfs vfs {};
+  ASSERT_EQ(statvfs(env_.dir().path().c_str(), &vfs), 0);
+  int64_t host = static_cast<int64_t>(vfs.f_bavail) * static_cast<int64_t>(vfs.f_frsize);
+  int64_t reported = fs_.GetFreeSpace("S:\\");
+  EXPECT_GT(reported, 0);
+  // Other programs write meanwhile; a 64 MiB slack keeps the check honest but stable.
+  EXPECT_NEAR(static_cast<double>(reported), static_cast<double>(host), 64.0 * 1024 * 1024);
+  EXPECT_EQ(fs_.GetFreeSpace("S:\\not\\yet\\there.zip"), reported);
+}
+
+TEST_F(LinuxFsTest, DriveTypes) {
+  ScopedEnv unmappedA("ZW_DRIVE_A", std::nullopt);
+  ScopedEnv unmappedQ("ZW_DRIVE_Q", std::nullopt);
+  EXPECT_EQ(fs_.GetDriveType("A:\\"), DriveType::kRemovable);
+  EXPECT_EQ(fs_.GetDriveType("b:\\"), DriveType::kRemovable);
+  EXPECT_EQ(fs_.GetDriveType("S:\\"), DriveType::kFixed);
+  EXPECT_EQ(fs_.GetDriveType("Q:\\"), DriveType::kNoRootDir);
+}
+
+TEST_F(LinuxFsTest, CurrentDirectoryIsTheProvidersOwn) {
+  char before[PATH_MAX];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  LinuxFileSystem fresh;
+  EXPECT_EQ(fresh.GetCurrentDir(), FromHostPath(before));
+  env_.Put("sub/x.dat", "x");
+  ASSERT_TRUE(fs_.SetCurrentDir("S:\\sub\\"));
+  EXPECT_EQ(fs_.GetCurrentDir(), "S:\\sub");
+  EXPECT_TRUE(fs_.FileExists("x.dat"));
+  EXPECT_NE(fs_.Open("x.dat", fmOpenRead | fmShareDenyNone), nullptr);
+  ASSERT_TRUE(fs_.SetCurrentDir(".."));
+  EXPECT_EQ(fs_.GetCurrentDir(), "S:\\");
+  EXPECT_FALSE(fs_.SetCurrentDir("S:\\nodir"));
+  EXPECT_EQ(fs_.GetCurrentDir(), "S:\\");
+  char after[PATH_MAX];
+  ASSERT_NE(getcwd(after, sizeof after), nullptr);
+  EXPECT_STREQ(before, after) << "the process's directory must not move";
+}
+
+// Runs `body` in a child process; true when it exits with status 0 within the time.
+bool ChildSucceedsWithin(int seconds, void (*body)(const std::string&), const std::string& arg) {
+  pid_t pid = fork();
+  if (pid == 0) {
+    body(arg);
+    _exit(0);
+  }
+  int status = 0;
+  for (int i = 0; i < seconds * 100; ++i) {
+    if (waitpid(pid, &status, WNOHANG) == pid) return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+    usleep(10000);
+  }
+  kill(pid, SIGKILL);
+  waitpid(pid, &status, 0);
+  return false;
+}
+
+void OpenFifoAndRead(const std::string& path) {
+  LinuxFileSystem fs;
+  auto handle = fs.Open(path, fmOpenRead | fmShareDenyNone);
+  if (handle) {
+    char c;
+    handle->Read(&c, 1);
+  }
+}
+
+TEST_F(LinuxFsTest, OpeningAFifoFoundBySearchDoesNotHang) {
+  // A search by mask may meet a named pipe; reading it must not wait for a writer.
+  ASSERT_EQ(mkfifo(Host("fi9999.dat").c_str(), 0644), 0);
+  EXPECT_TRUE(ChildSucceedsWithin(5, OpenFifoAndRead, FromHostPath(Host("fi9999.dat"))));
+}
+
+}  // namespace
+}  // namespace zw::test
