@@ -1,0 +1,114 @@
+// Internal state of an archiver, shared by the units of the component and the storage
+// engine (lifecycle, adding files, update engine, directory, compression, volumes).
+// Not part of the component's public surface.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Streams.h"
+#include "ZipWriter.h"
+
+namespace zw {
+
+class TZWCompressor;
+
+struct TZWBaseArchiver::State {
+  // Published values.
+  bool extractCorruptedFiles = false;
+  TZWCompressionLevel compressionLevel = clFastest;
+  uint8_t compressionMode = 1;
+  std::string password, fileName, baseDir, tempDir, sfxStub;
+  TZWSpanningMode spanningMode = smNone;
+  TZWSpanningOptions spanningOptions;
+  TZWOptions options;
+  std::vector<std::string> fileMasks, exclusionMasks, noCompressionMasks;
+  bool inMemory = false;
+
+  // Lifecycle.
+  int32_t updateLevel = 0;
+  bool isOpen = false;
+  std::string currentVolumeFileName;
+  int32_t fileMode = 0;  // 34, 64 or -1 (create)
+  std::unique_ptr<TStream> archiveStream;
+  std::unique_ptr<TZWDirManager> dirManager;
+  TZWVolumeNumberInfo currentVolume;
+  bool volumeProbing = false;
+  TMemoryStream* collectingBuffer = nullptr;  // during a spanned update on A: or B:
+
+  // A batch has queued changes that are not yet applied (or discarded).
+  bool batchPending = false;
+  // A new archive whose directory has not been written yet (written at the latest
+  // when it is closed, so even a stub-only archive ends as a valid one).
+  bool directoryPending = false;
+
+  // One update run.
+  int32_t filesToProcess = 0;
+  int32_t filesProcessed = 0;
+  bool cancelled = false;
+  bool progressOn = false;
+
+  // Services.
+  FileSystem* fs = nullptr;
+  UserInterface* ui = nullptr;
+  TZWSeedSource seedSource;
+  std::unique_ptr<TZWCompressor> compressor;  // zlib stream and buffers, reused per entry
+
+  State();
+  ~State();
+};
+
+// Access to the internals for the component's own units.
+struct ArchiverAccess {
+  static TZWBaseArchiver::State& S(TZWBaseArchiver& a) { return *a.d_; }
+  static const TZWBaseArchiver::State& S(const TZWBaseArchiver& a) { return *a.d_; }
+  static TZip64Mode Zip64(const TZWBaseArchiver& a) { return a.zip64Mode_; }
+  static uint16_t Method(const TZWBaseArchiver& a) { return a.compressionMethod_; }
+
+  static void FileProgress(TZWBaseArchiver& a, const std::string& name, double progress,
+                           TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
+    a.FireFileProgress(name, progress, op, phase, cancel);
+  }
+  static void OverallProgress(TZWBaseArchiver& a, double progress, TZWProcessOperation op,
+                              TZWProgressPhase phase, bool& cancel) {
+    a.FireOverallProgress(progress, op, phase, cancel);
+  }
+  static void ProcessFileFailure(TZWBaseArchiver& a, const std::string& name,
+                                 TZWProcessOperation op, int32_t native, int32_t code,
+                                 const std::string& message, TZWAction& action) {
+    a.FireProcessFileFailure(name, op, native, code, message, action);
+  }
+  static void ConfirmOverwrite(TZWBaseArchiver& a, const std::string& source, std::string& dest,
+                               bool& confirm) {
+    a.FireConfirmOverwrite(source, dest, confirm);
+  }
+  static void ConfirmProcessFile(TZWBaseArchiver& a, const std::string& name,
+                                 TZWProcessOperation op, bool& confirm) {
+    a.FireConfirmProcessFile(name, op, confirm);
+  }
+  static void StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& attr,
+                        std::string& comment) {
+    a.FireStoreFile(name, attr, comment);
+  }
+  static void AfterOpen(TZWBaseArchiver& a) { a.FireAfterOpen(); }
+  static void RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel) {
+    a.RequestBlankVolume(n, name, cancel);
+  }
+  static void RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
+    a.RequestFirstVolume(name, cancel);
+  }
+  static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
+    a.RequestLastVolume(name, cancel);
+  }
+  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
+                                  bool& cancel) {
+    a.RequestMiddleVolume(n, name, cancel);
+  }
+  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name,
+                             bool& cancel) {
+    a.ReportDiskFull(n, name, cancel);
+  }
+};
+
+}  // namespace zw

@@ -1,0 +1,251 @@
+#include "Compress.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "ArchiverState.h"
+#include "DirItem.h"
+#include "ZWCrypt.h"
+#include "ZWExcept.h"
+#include "ZWZlib.h"
+#include "ZipRecords.h"
+
+namespace zw {
+
+int CompressionLevelToMode(TZWCompressionLevel level) {
+  switch (level) {
+    case clNone: return 0;
+    case clFastest: return 1;
+    case clNormal: return 6;
+    case clMax: return 9;
+  }
+  return 1;
+}
+
+TZWCompressionLevel CompressionModeToLevel(int mode) {
+  if (mode <= 0) return clNone;
+  if (mode <= 3) return clFastest;
+  if (mode <= 6) return clNormal;
+  return clMax;
+}
+
+uint32_t CompressionBufferSize(int mode) {
+  if (mode >= 1 && mode <= 3) return 524288;
+  if (mode >= 7 && mode <= 9) return 1572864;
+  return 1048576;
+}
+
+TZWCompressor::TZWCompressor() { std::memset(&stream_, 0, sizeof stream_); }
+
+TZWCompressor::~TZWCompressor() { End(); }
+
+void TZWCompressor::End() {
+  if (initialised_) deflateEnd(&stream_);
+  std::memset(&stream_, 0, sizeof stream_);
+  initialised_ = false;
+  running_ = false;
+  level_ = -1;
+}
+
+z_stream& TZWCompressor::Start(int level) {
+  if (initialised_ && level_ == level) {
+    CheckZlibResult(deflateReset(&stream_));
+  } else if (initialised_) {
+    CheckZlibResult(deflateReset(&stream_));
+    CheckZlibResult(deflateParams(&stream_, level, Z_DEFAULT_STRATEGY));
+    level_ = level;
+  } else {
+    std::memset(&stream_, 0, sizeof stream_);
+    if (deflateInit(&stream_, level) != Z_OK) {
+      std::memset(&stream_, 0, sizeof stream_);
+      throw ECompressionError();
+    }
+    initialised_ = true;
+    level_ = level;
+  }
+  running_ = false;
+  return stream_;
+}
+
+void TZWCompressor::Release(bool check) {
+  bool midway = running_;
+  if (midway) End();  // a stream left in the middle is never reused
+  if (check && midway) throw ECompressionError();
+}
+
+uint8_t* TZWCompressor::Input(size_t size) {
+  if (input_.size() < size) input_.assign(size, 0);
+  return input_.data();
+}
+
+uint8_t* TZWCompressor::Output(size_t size) {
+  if (output_.size() < size) output_.resize(size);
+  return output_.data();
+}
+
+namespace {
+
+// Working values of one CompressEntry call.
+struct EntryRun {
+  TZWBaseArchiver& archiver;
+  TZWBaseArchiver::State& s;
+  TStream& source;
+  TStream& dest;
+  TDirItem& item;
+  int64_t size = 0;
+  uint64_t consumed = 0;
+  uint64_t compressed = 0;
+  uint32_t crc = 0xFFFFFFFF;
+  uint32_t bufferSize = 0;
+  bool encrypting = false;
+  bool deflating = false;
+  TZipKeys keys;
+  z_stream* zs = nullptr;
+};
+
+// Reads the whole source once for the CRC the encryption header needs, then writes
+// the 12-byte header.
+void WriteEncryptionHeader(EntryRun& r, uint8_t* input) {
+  uint32_t seed = r.s.seedSource ? r.s.seedSource() : DefaultEncryptionSeed();
+  while (static_cast<int64_t>(r.consumed) < r.size) {
+    int64_t chunk = std::min<int64_t>(r.bufferSize, r.size - static_cast<int64_t>(r.consumed));
+    if (r.source.Read(input, chunk) != chunk) break;
+    r.crc = FastUpdateCrc32(input, chunk, r.crc);
+    r.consumed += static_cast<uint64_t>(chunk);
+  }
+  r.source.SetPosition(0);
+  r.compressed += 12;
+  InitEncryptionKeys(r.item.Password, r.keys);
+  uint8_t header[12];
+  MakeEncryptionHeader(seed, r.crc ^ 0xFFFFFFFF, header);
+  for (uint8_t& b : header) b = EncryptByte(b, r.keys);
+  r.dest.WriteBuffer(header, 12);
+  r.consumed = 0;
+}
+
+// Progress notifications of one chunk; false when a handler cancelled.
+bool ReportProgress(EntryRun& r) {
+  if (!r.s.progressOn) return true;
+  double part = r.size > 0 ? static_cast<long double>(r.consumed) / r.size : 0.0;
+  ArchiverAccess::FileProgress(r.archiver, r.item.FileName, part * 100.0, r.item.Operation,
+                               ppProcess, r.s.cancelled);
+  if (r.s.cancelled) return false;
+  double total = r.s.filesToProcess > 0 ? r.s.filesToProcess : 1;
+  ArchiverAccess::OverallProgress(r.archiver, (part + r.s.filesProcessed) / total * 100.0,
+                                  r.item.Operation, ppProcess, r.s.cancelled);
+  return !r.s.cancelled;
+}
+
+// Deflates one chunk into the compressor's output buffer; returns the output length.
+size_t DeflateChunk(EntryRun& r, TZWCompressor& c, uint8_t* input, size_t chunk, bool last) {
+  size_t capacity = (chunk + chunk / 10 + 12 + 255) / 256 * 256;
+  uint8_t* output = c.Output(capacity);
+  r.zs->next_in = input;
+  r.zs->avail_in = static_cast<uInt>(chunk);
+  r.zs->next_out = output;
+  r.zs->avail_out = static_cast<uInt>(capacity);
+  uLong before = r.zs->total_out;
+  c.MarkRunning();
+  int flush = last ? Z_FINISH : Z_SYNC_FLUSH;
+  CheckZlibResult(deflate(r.zs, flush));
+  // The buffer is sized for the whole result; should it ever fill, grow it and let
+  // deflate finish the chunk, so no output is left behind.
+  while (r.zs->avail_out == 0) {
+    size_t used = r.zs->total_out - before;
+    capacity *= 2;
+    output = c.Output(capacity);
+    r.zs->next_out = output + used;
+    r.zs->avail_out = static_cast<uInt>(capacity - used);
+    if (CheckZlibResult(deflate(r.zs, flush)) == Z_STREAM_END) break;
+  }
+  if (last) c.MarkFinished();
+  return static_cast<size_t>(r.zs->total_out - before);
+}
+
+// Runs the chunk loop; leaves r.consumed short of r.size when it stopped early.
+void ChunkLoop(EntryRun& r, TZWCompressor& c) {
+  uint8_t* input = c.Input(r.bufferSize);
+  if (r.deflating) r.zs = &c.Start(r.item.CompressionMode);
+  if (r.encrypting) WriteEncryptionHeader(r, input);
+  while (static_cast<int64_t>(r.consumed) < r.size) {
+    if (!ReportProgress(r)) break;
+    size_t chunk = static_cast<size_t>(
+        std::min<int64_t>(r.bufferSize, r.size - static_cast<int64_t>(r.consumed)));
+    if (r.source.Read(input, static_cast<int64_t>(chunk)) != static_cast<int64_t>(chunk)) break;
+    if (!r.encrypting) r.crc = FastUpdateCrc32(input, static_cast<int64_t>(chunk), r.crc);
+    bool last = r.consumed + chunk == static_cast<uint64_t>(r.size);
+    uint8_t* out = input;
+    size_t skip = 0, length = chunk;
+    if (r.deflating) {
+      length = DeflateChunk(r, c, input, chunk, last);
+      out = c.Output(0);
+      if (r.consumed == 0) {  // the zlib header is not written
+        skip = 2;
+        length -= 2;
+      }
+      if (last) length -= 4;  // nor the Adler-32 trailer
+    }
+    if (r.encrypting) EncryptBuffer(static_cast<int64_t>(length), static_cast<int64_t>(skip), out, r.keys);
+    r.consumed += chunk;
+    if (r.dest.Write(out + skip, static_cast<int64_t>(length)) != static_cast<int64_t>(length)) {
+      r.consumed -= chunk;
+      break;
+    }
+    r.compressed += length;
+  }
+}
+
+void StoreResults(EntryRun& r, TZip64Mode zip64) {
+  TDirItem& item = r.item;
+  bool always = zip64 == zmAlways;
+  if (r.compressed >= kAllOnes32 || always) {
+    item.NeedsZip64 = true;
+    item.CompressedSize = kAllOnes32;
+    item.Zip64CompressedSize = r.compressed;
+  } else {
+    item.CompressedSize = static_cast<uint32_t>(r.compressed);
+  }
+  if (static_cast<uint64_t>(r.size) >= kAllOnes32 || always) {
+    item.NeedsZip64 = true;
+    item.UncompressedSize = kAllOnes32;
+    item.Zip64UncompressedSize = static_cast<uint64_t>(r.size);
+  } else {
+    item.UncompressedSize = static_cast<uint32_t>(r.size);
+  }
+  item.Crc32 = r.crc ^ 0xFFFFFFFF;
+  if (r.size == 0) item.CompressionMethod = 0;  // an empty entry is always stored
+}
+
+}  // namespace
+
+bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item) {
+  TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
+  if (!s.compressor) s.compressor = std::make_unique<TZWCompressor>();
+  TZWCompressor& compressor = *s.compressor;
+  EntryRun r{archiver, s, source, dest, item};
+  source.SetPosition(0);
+  r.size = source.GetSize();
+  r.bufferSize = CompressionBufferSize(item.CompressionMode);
+  r.encrypting = !item.Password.empty();
+  r.deflating = item.CompressionMethod != 0 && item.CompressionMode > 0 && r.size > 0;
+  try {
+    ChunkLoop(r, compressor);
+  } catch (...) {
+    compressor.Release(false);
+    throw;
+  }
+  bool complete = static_cast<int64_t>(r.consumed) == r.size;
+  // A shortfall is this entry's failure (34), never a broken stream for the next one.
+  compressor.Release(false);
+  if (!complete) {
+    if (s.cancelled) return false;
+    throw EZWException(34, {static_cast<long long>(r.size), static_cast<long long>(r.consumed)},
+                       &archiver);
+  }
+  StoreResults(r, ArchiverAccess::Zip64(archiver));
+  if (item.NeedsZip64 && ArchiverAccess::Zip64(archiver) == zmDisabled)
+    throw EZWException(41, {item.SourceFileName}, &archiver);
+  return true;
+}
+
+}  // namespace zw

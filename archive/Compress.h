@@ -1,0 +1,67 @@
+// The compression pipeline: one entry's data stored or deflated through zlib,
+// optionally encrypted, with its CRC-32, sizes and Zip64 decision.
+//
+// The source is read in chunks of `CompressionBufferSize(mode)` bytes; each chunk is
+// deflated with one zlib call (Z_SYNC_FLUSH, the last Z_FINISH) and the two-byte zlib
+// header and four-byte Adler-32 trailer are cut off, so the archive holds raw deflate
+// data. Memory stays bounded by the chunk buffers whatever the size of the source;
+// the zlib stream and the buffers are kept by the archiver and reused for the next
+// entry (the bytes written are the same as with a fresh stream).
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include <zlib.h>
+
+#include "ZWTypes.h"
+
+namespace zw {
+
+class TStream;
+class TZWBaseArchiver;
+struct TDirItem;
+
+int CompressionLevelToMode(TZWCompressionLevel level);
+TZWCompressionLevel CompressionModeToLevel(int mode);
+uint32_t CompressionBufferSize(int mode);
+
+// A deflate stream and chunk buffers that live across entries.
+class TZWCompressor {
+ public:
+  TZWCompressor();
+  ~TZWCompressor();
+  TZWCompressor(const TZWCompressor&) = delete;
+  TZWCompressor& operator=(const TZWCompressor&) = delete;
+
+  // A stream ready for a new entry at `level` (fresh, or reset and re-levelled).
+  z_stream& Start(int level);
+  // Releases the stream: with `check`, a stream left in the middle raises
+  // ECompressionError. A finished stream is kept for the next entry.
+  void Release(bool check);
+  bool Running() const { return running_; }
+  void MarkRunning() { running_ = true; }
+  void MarkFinished() { running_ = false; }
+
+  uint8_t* Input(size_t size);
+  uint8_t* Output(size_t size);
+
+ private:
+  void End();
+  z_stream stream_;
+  bool initialised_ = false;
+  bool running_ = false;  // deflate has run and not finished
+  int level_ = -1;
+  std::vector<uint8_t> input_;
+  std::vector<uint8_t> output_;
+};
+
+// Writes the entry's data for `item` from `source` (its whole size, from position 0)
+// to `dest` at its position. True when the whole source was written; false when a
+// progress handler cancelled (the item's header fields then stay as they were).
+// Updates CompressionMethod (0 for an empty source), Crc32, sizes and the Zip64
+// values of `item`. Raises EZWException 41 (needs Zip64 while it is disabled) or 34
+// (the source delivered fewer bytes than its size, or the destination took fewer).
+bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item);
+
+}  // namespace zw

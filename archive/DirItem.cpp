@@ -1,0 +1,180 @@
+#include "DirItem.h"
+
+#include "CodePage.h"
+#include "Streams.h"
+#include "ZWExcept.h"
+#include "ZipRecords.h"
+
+namespace zw {
+
+void TDirItem::EncodeHeader(uint8_t out[kHeaderSize]) const {
+  PutU32(out + 0, Signature);
+  PutU16(out + 4, VersionMadeBy);
+  PutU16(out + 6, VersionNeeded);
+  PutU16(out + 8, Flags);
+  PutU16(out + 10, CompressionMethod);
+  PutU16(out + 12, LastModTime);
+  PutU16(out + 14, LastModDate);
+  PutU32(out + 16, Crc32);
+  PutU32(out + 20, CompressedSize);
+  PutU32(out + 24, UncompressedSize);
+  PutU16(out + 28, FileNameLength);
+  PutU16(out + 30, ExtraFieldLength);
+  PutU16(out + 32, FileCommentLength);
+  PutU16(out + 34, DiskNumberStart);
+  PutU16(out + 36, InternalAttributes);
+  PutU32(out + 38, ExternalAttributes);
+  PutU32(out + 42, LocalHeaderOffset);
+}
+
+void TDirItem::DecodeHeader(const uint8_t in[kHeaderSize]) {
+  Signature = GetU32(in + 0);
+  VersionMadeBy = GetU16(in + 4);
+  VersionNeeded = GetU16(in + 6);
+  Flags = GetU16(in + 8);
+  CompressionMethod = GetU16(in + 10);
+  LastModTime = GetU16(in + 12);
+  LastModDate = GetU16(in + 14);
+  Crc32 = GetU32(in + 16);
+  CompressedSize = GetU32(in + 20);
+  UncompressedSize = GetU32(in + 24);
+  FileNameLength = GetU16(in + 28);
+  ExtraFieldLength = GetU16(in + 30);
+  FileCommentLength = GetU16(in + 32);
+  DiskNumberStart = GetU16(in + 34);
+  InternalAttributes = GetU16(in + 36);
+  ExternalAttributes = GetU32(in + 38);
+  LocalHeaderOffset = GetU32(in + 42);
+}
+
+uint64_t TDirItem::RealCompressedSize() const {
+  return CompressedSize == kAllOnes32 ? Zip64CompressedSize : CompressedSize;
+}
+uint64_t TDirItem::RealUncompressedSize() const {
+  return UncompressedSize == kAllOnes32 ? Zip64UncompressedSize : UncompressedSize;
+}
+uint64_t TDirItem::RealLocalHeaderOffset() const {
+  return LocalHeaderOffset == kAllOnes32 ? Zip64LocalHeaderOffset : LocalHeaderOffset;
+}
+uint32_t TDirItem::RealDiskNumberStart() const {
+  return DiskNumberStart == kAllOnes16 ? Zip64DiskNumberStart : DiskNumberStart;
+}
+
+void TDirItem::SetLocalHeaderOffset(uint64_t position, bool forceZip64) {
+  if (position >= kAllOnes32 || forceZip64) {
+    NeedsZip64 = true;
+    LocalHeaderOffset = kAllOnes32;
+    Zip64LocalHeaderOffset = position;
+  } else {
+    LocalHeaderOffset = static_cast<uint32_t>(position);
+  }
+}
+
+std::string FoldName(const std::string& name) {
+  for (char c : name)
+    if (static_cast<unsigned char>(c) >= 0x80) return AnsiUpperCase(name);
+  return AsciiUpperCase(name);
+}
+
+void TZWDirArray::InvalidateIndex() const {
+  nameIndex_.clear();
+  indexed_ = 0;
+}
+
+void TZWDirArray::ExtendIndex() const {
+  for (; indexed_ < count_; ++indexed_)
+    nameIndex_.emplace(FoldName(items_[static_cast<size_t>(indexed_)].FileName), indexed_);
+}
+
+void TZWDirArray::SetCount(int32_t n) {
+  if (n < 0) n = 0;
+  if (n == 0) {
+    items_.clear();
+    items_.shrink_to_fit();
+    count_ = 0;
+    InvalidateIndex();
+    return;
+  }
+  if (n > Capacity()) {
+    growStep_ = std::min(growStep_ * 2, kMaxGrowStep);
+    int64_t capacity = static_cast<int64_t>(Capacity()) + growStep_ > n ? Capacity() + growStep_ : n;
+    items_.resize(static_cast<size_t>(capacity));
+  }
+  for (int32_t i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+  if (n < count_) {
+    for (int32_t i = n; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+    InvalidateIndex();
+  }
+  count_ = n;
+}
+
+void TZWDirArray::Clear() {
+  for (int32_t i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+  count_ = 0;
+  InvalidateIndex();
+}
+
+void TZWDirArray::GetItem(int32_t index, TDirItem& item) const {
+  if (index < 0 || index >= count_) throw EZWException(2);
+  item = items_[static_cast<size_t>(index)];
+}
+
+void TZWDirArray::SetItem(int32_t index, const TDirItem& item) {
+  if (index < 0 || index >= count_) throw EZWException(1);
+  items_[static_cast<size_t>(index)] = item;
+  InvalidateIndex();
+}
+
+TDirItem& TZWDirArray::ItemPtr(int32_t index) {
+  if (index < 0 || index >= count_) throw EZWException(3);
+  return items_[static_cast<size_t>(index)];
+}
+
+const TDirItem& TZWDirArray::ItemPtr(int32_t index) const {
+  if (index < 0 || index >= count_) throw EZWException(3);
+  return items_[static_cast<size_t>(index)];
+}
+
+void TZWDirArray::Delete(int32_t index) {
+  if (index < 0 || index >= count_) throw EZWException(4);
+  items_.erase(items_.begin() + index);
+  items_.emplace_back();  // the capacity stays
+  --count_;
+  InvalidateIndex();
+}
+
+void TZWDirArray::Assign(const TZWDirArray& source) {
+  if (&source == this) return;
+  Clear();
+  SetCount(source.Count());
+  for (int32_t i = 0; i < source.Count(); ++i)
+    items_[static_cast<size_t>(i)] = source.items_[static_cast<size_t>(i)];
+  InvalidateIndex();
+}
+
+int32_t TZWDirArray::Add() {
+  SetCount(count_ + 1);
+  return count_ - 1;
+}
+
+bool TZWDirArray::FindByName(const std::string& name, int32_t& index) const {
+  ExtendIndex();
+  std::string key = FoldName(name);
+  auto it = nameIndex_.find(key);
+  if (it != nameIndex_.end() && it->second < count_ &&
+      FoldName(items_[static_cast<size_t>(it->second)].FileName) == key) {
+    index = it->second;
+    return true;
+  }
+  if (it != nameIndex_.end()) {  // stale: an item was renamed in place
+    InvalidateIndex();
+    return FindByName(name, index);
+  }
+  return false;
+}
+
+void TZWDirArray::NameChanged(int32_t index) {
+  if (index < indexed_) InvalidateIndex();
+}
+
+}  // namespace zw

@@ -1,0 +1,133 @@
+// The in-memory directory: one `TDirItem` per archive entry, held in central
+// directory order by a `TZWDirArray`.
+//
+// A TDirItem is the image of the entry's 46-byte central header, its decoded name,
+// comment, extra-field blocks and Zip64 values, and the state of a pending change
+// (where its new data comes from and how it is to be written). Items are values:
+// copying one copies its extra-field blocks, so copies never share data.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "ZWTypes.h"
+
+namespace zw {
+
+class TStream;
+
+struct TExtraField {
+  uint16_t HeaderID = 0;
+  uint16_t DataSize = 0;
+  std::vector<uint8_t> Data;  // DataSize bytes
+};
+
+struct TDirItem {
+  static constexpr size_t kHeaderSize = 46;
+
+  // The central header image, in on-disk order.
+  uint32_t Signature = 0;
+  uint16_t VersionMadeBy = 0;
+  uint16_t VersionNeeded = 0;
+  uint16_t Flags = 0;
+  uint16_t CompressionMethod = 0;
+  uint16_t LastModTime = 0;
+  uint16_t LastModDate = 0;
+  uint32_t Crc32 = 0;
+  uint32_t CompressedSize = 0;
+  uint32_t UncompressedSize = 0;
+  uint16_t FileNameLength = 0;
+  uint16_t ExtraFieldLength = 0;
+  uint16_t FileCommentLength = 0;
+  uint16_t DiskNumberStart = 0;
+  uint16_t InternalAttributes = 0;
+  uint32_t ExternalAttributes = 0;
+  uint32_t LocalHeaderOffset = 0;
+
+  // The decoded entry.
+  std::string FileName;     // "/" separates; ANSI code page
+  std::string FileComment;  // ANSI code page
+  std::vector<TExtraField> ExtraFields;
+  bool NeedsZip64 = false;
+  uint64_t Zip64UncompressedSize = 0;
+  uint64_t Zip64CompressedSize = 0;
+  uint64_t Zip64LocalHeaderOffset = 0;
+  uint32_t Zip64DiskNumberStart = 0;
+
+  // The pending change; never written to the archive.
+  bool Modified = false;
+  std::string Password;
+  std::shared_ptr<TStream> SourceStream;  // data source when set, else SourceFileName
+  bool OwnsSourceStream = false;
+  int32_t SourceOffset = 0;
+  std::string SourceFileName;
+  uint8_t CompressionMode = 0;
+  TZWProcessOperation Operation = poAdd;
+
+  void EncodeHeader(uint8_t out[kHeaderSize]) const;
+  void DecodeHeader(const uint8_t in[kHeaderSize]);
+
+  // Full values: the Zip64 value when the 32-bit (16-bit) field is all ones.
+  uint64_t RealCompressedSize() const;
+  uint64_t RealUncompressedSize() const;
+  uint64_t RealLocalHeaderOffset() const;
+  uint32_t RealDiskNumberStart() const;
+  // Sets a position, in Zip64 form when it needs 32 bits or more or `forceZip64`.
+  void SetLocalHeaderOffset(uint64_t position, bool forceZip64);
+};
+
+// Array of items in central directory order. Index arguments outside 0..Count-1
+// raise EZWException "Index out of bounds" with internal code 1 (SetItem),
+// 2 (GetItem), 3 (ItemPtr) or 4 (Delete) and change nothing.
+class TZWDirArray {
+ public:
+  TZWDirArray() = default;
+  TZWDirArray(const TZWDirArray&) = delete;
+  TZWDirArray& operator=(const TZWDirArray&) = delete;
+
+  int32_t Count() const { return count_; }
+  int32_t Capacity() const { return static_cast<int32_t>(items_.size()); }
+  int32_t GrowStep() const { return growStep_; }
+
+  // Makes n items in use. Growth: when n exceeds Capacity, GrowStep doubles (capped
+  // at MaxGrowStep) and Capacity grows by it, or to n when that is not enough.
+  // New slots start empty. n = 0 releases the storage.
+  void SetCount(int32_t n);
+  // Empties the array; the storage stays allocated for re-use.
+  void Clear();
+  void GetItem(int32_t index, TDirItem& item) const;
+  void SetItem(int32_t index, const TDirItem& item);
+  TDirItem& ItemPtr(int32_t index);
+  const TDirItem& ItemPtr(int32_t index) const;
+  void Delete(int32_t index);
+  // Deep copy of `source` (no extra-field block is shared).
+  void Assign(const TZWDirArray& source);
+  // Appends one empty item and returns its index.
+  int32_t Add();
+
+  // First index whose FileName equals `name` without regard to case (by locale).
+  // Kept fast with a case-folded index; call NameChanged after renaming an item
+  // in place through ItemPtr.
+  bool FindByName(const std::string& name, int32_t& index) const;
+  void NameChanged(int32_t index);
+
+  static constexpr int32_t kInitialGrowStep = 500;
+  static constexpr int32_t kMaxGrowStep = 10000;
+
+ private:
+  void InvalidateIndex() const;
+  void ExtendIndex() const;
+  std::vector<TDirItem> items_;  // Capacity slots
+  int32_t count_ = 0;
+  int32_t growStep_ = kInitialGrowStep;
+  mutable std::unordered_map<std::string, int32_t> nameIndex_;  // folded name -> first index
+  mutable int32_t indexed_ = 0;                                 // items covered by the index
+};
+
+// The case-folded form used to compare names.
+std::string FoldName(const std::string& name);
+
+}  // namespace zw

@@ -1,0 +1,613 @@
+#include "DirManager.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "ArchiverState.h"
+#include "CodePage.h"
+#include "Streams.h"
+#include "Volumes.h"
+#include "ZWExcept.h"
+
+namespace zw {
+
+// Buffered reads from a stream within [position, end); reading past `end` or past
+// what the stream holds raises EReadError.
+class BoundedReader {
+ public:
+  BoundedReader(TStream& stream, int64_t position, int64_t end)
+      : stream_(stream), position_(position), end_(end) {}
+
+  void Read(void* out, size_t n) {
+    auto* dst = static_cast<uint8_t*>(out);
+    while (n > 0) {
+      if (begin_ == buffer_.size()) Fill();
+      size_t take = std::min(n, buffer_.size() - begin_);
+      std::memcpy(dst, buffer_.data() + begin_, take);
+      begin_ += take;
+      dst += take;
+      n -= take;
+    }
+  }
+  std::string ReadText(size_t n) {
+    std::string s(n, '\0');
+    if (n) Read(s.data(), n);
+    return s;
+  }
+  int64_t Position() const { return position_ - static_cast<int64_t>(buffer_.size() - begin_); }
+  int64_t Remaining() const { return end_ - Position(); }
+
+ private:
+  void Fill() {
+    int64_t want = std::min<int64_t>(65536, end_ - position_);
+    if (want <= 0) throw EReadError();
+    buffer_.resize(static_cast<size_t>(want));
+    stream_.SetPosition(position_);
+    stream_.ReadBuffer(buffer_.data(), want);
+    position_ += want;
+    begin_ = 0;
+  }
+  TStream& stream_;
+  int64_t position_;
+  int64_t end_;
+  std::vector<uint8_t> buffer_;
+  size_t begin_ = 0;
+};
+
+namespace {
+
+std::string UpToZero(std::string text) {
+  size_t nul = text.find('\0');
+  if (nul != std::string::npos) text.resize(nul);
+  return text;
+}
+
+void SlashesForward(std::string& name) { std::replace(name.begin(), name.end(), '\\', '/'); }
+
+constexpr uint16_t kUtf8Flag = 0x0800;
+
+// Zip64 values of a central header, taken only for fields that hold all ones and
+// only while the block holds the whole value.
+void TakeZip64Values(TDirItem& item, const std::vector<uint8_t>& data) {
+  ByteReader r(data.data(), data.size());
+  auto take64 = [&](bool wanted, uint64_t& out) {
+    if (wanted && r.Remaining() >= 8) out = r.U64();
+  };
+  take64(item.UncompressedSize == kAllOnes32, item.Zip64UncompressedSize);
+  take64(item.CompressedSize == kAllOnes32, item.Zip64CompressedSize);
+  take64(item.LocalHeaderOffset == kAllOnes32, item.Zip64LocalHeaderOffset);
+  if (item.DiskNumberStart == kAllOnes16 && r.Remaining() >= 4) item.Zip64DiskNumberStart = r.U32();
+}
+
+// Extra-field blocks in order; a block longer than what remains is cut, a header
+// cut short ends the field.
+void ParseExtraFields(TDirItem& item, const std::string& field) {
+  item.NeedsZip64 = false;
+  ByteReader r(reinterpret_cast<const uint8_t*>(field.data()), field.size());
+  while (r.Remaining() >= 4) {
+    TExtraField block;
+    block.HeaderID = r.U16();
+    uint16_t declared = r.U16();
+    block.DataSize = static_cast<uint16_t>(std::min<size_t>(declared, r.Remaining()));
+    std::string_view data = r.Bytes(block.DataSize);
+    block.Data.assign(data.begin(), data.end());
+    if (block.HeaderID == kZip64ExtraId) {
+      TakeZip64Values(item, block.Data);
+      item.NeedsZip64 = true;
+    }
+    item.ExtraFields.push_back(std::move(block));
+  }
+}
+
+}  // namespace
+
+TZWDirManager::TZWDirManager(TStream* stream, TZWBaseArchiver& archiver, bool newArchive)
+    : Stream(stream), NewArchive(newArchive), Archiver(archiver) {
+  auto& s = ArchiverAccess::S(archiver);
+  FixedStream = stream != s.archiveStream.get();
+  ResetDirectory();
+  if (newArchive) {
+    s.currentVolume.SetFirst(true);
+    if (!s.sfxStub.empty()) CopySFXStub();
+  }
+}
+
+void TZWDirManager::ResetDirectory() {
+  WorkingDirectory.SetCount(0);
+  EndRecord = TEndOfCentralDir();
+}
+
+std::string TZWDirManager::DecodeName(const std::string& raw, uint16_t flags) const {
+  std::string name = UpToZero(raw);
+  if (ArchiverAccess::S(Archiver).options.OEMFileNames && !(flags & kUtf8Flag))
+    name = OemToAnsi(name);
+  SlashesForward(name);
+  return name;
+}
+
+std::string TZWDirManager::EncodeName(const TDirItem& item) const {
+  if (ArchiverAccess::S(Archiver).options.OEMFileNames && !(item.Flags & kUtf8Flag))
+    return AnsiToOem(item.FileName);
+  return item.FileName;
+}
+
+void TZWDirManager::CopySFXStub() {
+  auto& s = ArchiverAccess::S(Archiver);
+  TFileStream stub(Archiver.Files(), s.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+  if (s.spanningMode != smNone) {
+    TZWVolumeNumberInfo first;
+    first.SetFirst(true);
+    int64_t limit = GetVolumeSizeLimit(Archiver, first);
+    if (limit > 0 && limit < stub.GetSize()) throw EZWException(47, &Archiver);
+  }
+  Stream->SetSize(0);
+  Stream->SetPosition(0);
+  Stream->CopyFrom(stub, -1);
+  StartOffset = static_cast<uint64_t>(stub.GetSize());
+}
+
+bool TZWDirManager::FindEndRecord(uint32_t signature, int64_t& position) {
+  ArchiveComment.clear();
+  position = -1;
+  int64_t size = Stream->GetSize();
+  int64_t window = std::min<int64_t>(size, 65600);
+  if (window < static_cast<int64_t>(TEndOfCentralDir::kSize)) return false;
+  std::vector<uint8_t> buffer(static_cast<size_t>(window));
+  int64_t base = size - window;
+  Stream->SetPosition(base);
+  Stream->ReadBuffer(buffer.data(), window);
+  uint8_t sig[4];
+  PutU32(sig, signature);
+  for (int64_t i = window - 4; i >= 0; --i) {
+    const uint8_t* p = buffer.data() + i;
+    if (p[3] != sig[3] || p[0] != sig[0] || p[1] != sig[1] || p[2] != sig[2]) continue;
+    int64_t after = window - i - static_cast<int64_t>(TEndOfCentralDir::kSize);
+    if (after < 0) continue;
+    TEndOfCentralDir record = TEndOfCentralDir::Decode(p);
+    if (record.CommentLength != after) continue;
+    EndRecord = record;
+    ArchiveComment = UpToZero(std::string(
+        reinterpret_cast<const char*>(p + TEndOfCentralDir::kSize), static_cast<size_t>(after)));
+    position = base + i;
+    return true;
+  }
+  return false;
+}
+
+bool TZWDirManager::ProbeEndRecord() {
+  int64_t position = -1;
+  bool found = FindEndRecord(kEndRecordSignature, position);
+  return ArchiverAccess::S(Archiver).volumeProbing ? found : true;
+}
+
+int64_t TZWDirManager::FindSignature(int64_t start, uint32_t signature, int64_t chunkSize) {
+  int64_t saved = Stream->GetPosition();
+  int64_t size = Stream->GetSize();
+  uint8_t sig[4];
+  PutU32(sig, signature);
+  std::vector<uint8_t> chunk;
+  int64_t found = -1;
+  for (int64_t at = std::max<int64_t>(start, 0); at + 4 <= size && found < 0;) {
+    int64_t n = std::min(chunkSize, size - at);
+    chunk.resize(static_cast<size_t>(n));
+    Stream->SetPosition(at);
+    Stream->ReadBuffer(chunk.data(), n);
+    for (int64_t i = 0; i + 4 <= n; ++i) {
+      if (std::memcmp(chunk.data() + i, sig, 4) == 0) {
+        found = at + i;
+        break;
+      }
+    }
+    if (at + n >= size) break;
+    at += n - 3;  // a signature across two chunks is still found
+  }
+  Stream->SetPosition(saved);
+  return found;
+}
+
+void TZWDirManager::SwitchReadVolume(TZWVolumeNumberInfo& volume) {
+  if (FixedStream) return;
+  OpenVolume(Archiver, volume);
+  Stream = ArchiverAccess::S(Archiver).archiveStream.get();
+}
+
+void TZWDirManager::ReadZip64Records(int64_t& position) {
+  if (position > static_cast<int64_t>(TZip64Locator::kSize)) {
+    uint8_t raw[TZip64Locator::kSize];
+    Stream->SetPosition(position - static_cast<int64_t>(TZip64Locator::kSize));
+    Stream->ReadBuffer(raw, sizeof raw);
+    TZip64Locator locator = TZip64Locator::Decode(raw);
+    if (locator.Signature == kZip64LocatorSignature) {
+      Zip64Locator = locator;
+      HasZip64 = true;
+      position -= static_cast<int64_t>(TZip64Locator::kSize);
+    }
+  }
+  if (!HasZip64) return;
+  constexpr int64_t kRecord = TZip64EndRecord::kSize;
+  if (position <= kRecord) throw EZWException(40);
+  auto recordAt = [&](uint64_t at, TZip64EndRecord& out) {
+    if (at > static_cast<uint64_t>(Stream->GetSize() - kRecord)) return false;
+    uint8_t raw[kRecord];
+    Stream->SetPosition(static_cast<int64_t>(at));
+    Stream->ReadBuffer(raw, kRecord);
+    out = TZip64EndRecord::Decode(raw);
+    return out.Signature == kZip64EndRecordSignature;
+  };
+  // The locator's offset ignores any leading stub in some writers' output; the record
+  // then still lies directly before the locator.
+  if (!recordAt(Zip64Locator.Zip64EndOffset, Zip64EndRecord) &&
+      !recordAt(static_cast<uint64_t>(position - kRecord), Zip64EndRecord))
+    throw EZWException(40);
+  position -= kRecord;
+}
+
+void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end) {
+  uint64_t size = HasZip64 ? Zip64EndRecord.CentralDirSize : EndRecord.CentralDirSize;
+  uint64_t offset = HasZip64 ? Zip64EndRecord.CentralDirOffset : EndRecord.CentralDirOffset;
+  end = endPosition;
+  auto headerAt = [&](int64_t at) {
+    if (at < 0 || at + 4 > endPosition) return false;
+    uint8_t sig[4];
+    Stream->SetPosition(at);
+    Stream->ReadBuffer(sig, 4);
+    return GetU32(sig) == kCentralHeaderSignature;
+  };
+  bool sizeFits = size <= static_cast<uint64_t>(endPosition);
+  start = sizeFits ? endPosition - static_cast<int64_t>(size) : -1;
+  if (start == endPosition || headerAt(start)) return;
+  // A directory size that does not lead to a central header: the stored offset may.
+  if (offset < static_cast<uint64_t>(endPosition) && headerAt(static_cast<int64_t>(offset))) {
+    start = static_cast<int64_t>(offset);
+    return;
+  }
+  throw EZWException(35);
+}
+
+void TZWDirManager::ReadCentralHeader(BoundedReader& in, TDirItem& item) {
+  uint8_t raw[TDirItem::kHeaderSize];
+  in.Read(raw, sizeof raw);
+  item.DecodeHeader(raw);
+  if (item.Signature != kCentralHeaderSignature) throw EZWException(35);
+  item.FileName = DecodeName(in.ReadText(item.FileNameLength), item.Flags);
+  if (item.ExtraFieldLength) ParseExtraFields(item, in.ReadText(item.ExtraFieldLength));
+  item.FileComment = UpToZero(in.ReadText(item.FileCommentLength));
+}
+
+void TZWDirManager::ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumberInfo& volume,
+                                       bool multi) {
+  if (!multi) {
+    BoundedReader in(*Stream, start, end);
+    while (in.Remaining() > 0) ReadCentralHeader(in, WorkingDirectory.ItemPtr(WorkingDirectory.Add()));
+    return;
+  }
+  // Across volumes: headers never straddle two volumes; the count says how many.
+  uint64_t total = HasZip64 ? (Zip64EndRecord.TotalEntries & 0xFFFFFFFFu) : EndRecord.TotalEntries;
+  int64_t position = start;
+  for (uint64_t i = 0; i < total; ++i) {
+    int64_t volumeEnd = Stream->GetSize();
+    if (volumeEnd - position < static_cast<int64_t>(TDirItem::kHeaderSize)) {
+      volume.SetVolumeNumber(volume.VolumeNumber + 1);
+      SwitchReadVolume(volume);
+      position = 0;
+      volumeEnd = Stream->GetSize();
+    }
+    BoundedReader in(*Stream, position, volumeEnd);
+    ReadCentralHeader(in, WorkingDirectory.ItemPtr(WorkingDirectory.Add()));
+    position = in.Position();
+  }
+}
+
+void TZWDirManager::ReadDirectory() {
+  auto& s = ArchiverAccess::S(Archiver);
+  ResetDirectory();
+  StartOffset = 0;
+  HasZip64 = false;
+  DirectoryStart = -1;
+  int64_t position = -1;
+  if (!FindEndRecord(kEndRecordSignature, position)) {
+    if (s.spanningMode != smNone) throw EZWException(44);
+    ScanLocalHeaders();
+    return;
+  }
+  ReadZip64Records(position);
+  TZWVolumeNumberInfo volume;
+  int64_t dirVolume, lastVolume;
+  if (HasZip64) {
+    dirVolume = Zip64EndRecord.DiskWithCentralDir;
+    lastVolume = static_cast<int64_t>(Zip64Locator.TotalDisks) - 1;
+  } else {
+    if (EndRecord.NumberOfThisDisk == kAllOnes16) EndRecord.NumberOfThisDisk = 0;
+    if (EndRecord.DiskWithCentralDir == kAllOnes16) EndRecord.DiskWithCentralDir = 0;
+    dirVolume = EndRecord.DiskWithCentralDir;
+    lastVolume = EndRecord.NumberOfThisDisk;
+  }
+  volume.LastVolumeNumber = static_cast<int32_t>(lastVolume);
+  volume.SetVolumeNumber(static_cast<int32_t>(dirVolume));
+  bool multi = s.spanningMode != smNone;
+  int64_t start = 0, end = 0;
+  if (multi) {
+    SwitchReadVolume(volume);
+    start = static_cast<int64_t>(HasZip64 ? Zip64EndRecord.CentralDirOffset
+                                          : EndRecord.CentralDirOffset);
+    end = Stream->GetSize();
+  } else {
+    LocateDirectory(position, start, end);
+    DirectoryStart = start;
+  }
+  ReadCentralHeaders(start, end, volume, multi);
+  if (lastVolume == 0 || !multi) FindStartOffset(position);
+  for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
+    const TDirItem& item = WorkingDirectory.ItemPtr(i);
+    if (item.CompressedSize == 0) continue;
+    if (item.RealLocalHeaderOffset() < StartOffset) ApplyStartOffset();
+    break;
+  }
+}
+
+void TZWDirManager::FindStartOffset(int64_t position) {
+  if (WorkingDirectory.Count() == 0) {
+    StartOffset = static_cast<uint64_t>(position);
+    return;
+  }
+  const TDirItem& first = WorkingDirectory.ItemPtr(0);
+  int64_t size = Stream->GetSize();
+  uint64_t from = first.RealLocalHeaderOffset();
+  if (from >= static_cast<uint64_t>(size)) return;
+  for (int64_t at = static_cast<int64_t>(from);;) {
+    int64_t found = FindSignature(at, kLocalHeaderSignature, 10000);
+    if (found < 0 || found + static_cast<int64_t>(TLocalFileHeader::kSize) > size) return;
+    uint8_t raw[TLocalFileHeader::kSize];
+    Stream->SetPosition(found);
+    Stream->ReadBuffer(raw, sizeof raw);
+    TLocalFileHeader h = TLocalFileHeader::Decode(raw);
+    if (h.VersionNeeded == first.VersionNeeded && h.CompressionMethod == first.CompressionMethod &&
+        h.LastModTime == first.LastModTime && h.LastModDate == first.LastModDate &&
+        h.Crc32 == first.Crc32 && h.CompressedSize == first.CompressedSize &&
+        h.UncompressedSize == first.UncompressedSize &&
+        found + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength <= size) {
+      StartOffset = static_cast<uint64_t>(found);
+      return;
+    }
+    at = found + 1;
+  }
+}
+
+void TZWDirManager::ApplyStartOffset() {
+  for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
+    TDirItem& item = WorkingDirectory.ItemPtr(i);
+    if (item.ExternalAttributes & 0x10) continue;
+    if (item.LocalHeaderOffset == kAllOnes32)
+      item.Zip64LocalHeaderOffset += StartOffset;
+    else
+      item.SetLocalHeaderOffset(item.LocalHeaderOffset + StartOffset, false);
+  }
+}
+
+void TZWDirManager::ApplyDataDescriptor(int64_t at, TDirItem& item, const TLocalFileHeader& h) {
+  int64_t size = Stream->GetSize();
+  int64_t dataStart = at + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength +
+                      h.ExtraFieldLength;
+  int64_t found = FindSignature(at, kDataDescriptorSignature, 65535);
+  if (found < 0 || found + 16 > size) return;
+  uint8_t raw[24] = {};
+  Stream->SetPosition(found);
+  Stream->ReadBuffer(raw, std::min<int64_t>(24, size - found));
+  // The Zip64 form carries 8-byte sizes; its compressed size then matches the data.
+  bool wide = found + 24 <= size && GetU32(raw + 8) != static_cast<uint64_t>(found - dataStart) &&
+              GetU64(raw + 8) == static_cast<uint64_t>(found - dataStart);
+  item.Crc32 = GetU32(raw + 4);
+  if (wide) {
+    item.SetLocalHeaderOffset(item.RealLocalHeaderOffset(), false);
+    item.Zip64CompressedSize = GetU64(raw + 8);
+    item.Zip64UncompressedSize = GetU64(raw + 16);
+    item.CompressedSize = item.Zip64CompressedSize >= kAllOnes32
+                              ? kAllOnes32
+                              : static_cast<uint32_t>(item.Zip64CompressedSize);
+    item.UncompressedSize = item.Zip64UncompressedSize >= kAllOnes32
+                                ? kAllOnes32
+                                : static_cast<uint32_t>(item.Zip64UncompressedSize);
+    item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
+  } else {
+    item.CompressedSize = GetU32(raw + 8);
+    item.UncompressedSize = GetU32(raw + 12);
+  }
+}
+
+bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
+  uint8_t raw[TLocalFileHeader::kSize];
+  Stream->SetPosition(at);
+  Stream->ReadBuffer(raw, sizeof raw);
+  TLocalFileHeader h = TLocalFileHeader::Decode(raw);
+  // Only entries whose header, name, extra field and data lie inside the file.
+  int64_t dataStart =
+      at + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength + h.ExtraFieldLength;
+  bool streamed = h.Flags & 0x0008;
+  if (h.ExtraFieldLength > 260 || dataStart > size ||
+      (!streamed && static_cast<int64_t>(h.CompressedSize) > size - dataStart))
+    return false;
+  TDirItem& item = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
+  item.Signature = kCentralHeaderSignature;
+  item.VersionMadeBy = item.VersionNeeded = h.VersionNeeded;
+  item.Flags = h.Flags;
+  item.CompressionMethod = h.CompressionMethod;
+  item.LastModTime = h.LastModTime;
+  item.LastModDate = h.LastModDate;
+  item.Crc32 = h.Crc32;
+  item.CompressedSize = h.CompressedSize;
+  item.UncompressedSize = h.UncompressedSize;
+  item.ExtraFieldLength = h.ExtraFieldLength;
+  item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
+  size_t nameLength = std::min<size_t>(h.FileNameLength, 256);
+  std::string raw_name(nameLength, '\0');
+  if (nameLength && at + static_cast<int64_t>(TLocalFileHeader::kSize + nameLength) <= size)
+    Stream->ReadBuffer(raw_name.data(), static_cast<int64_t>(nameLength));
+  else
+    raw_name.clear();
+  item.FileName = DecodeName(raw_name, h.Flags);
+  item.FileNameLength = static_cast<uint16_t>(EncodeName(item).size());
+  item.ExtraFieldLength = 0;  // the local extra field is not kept
+  if (streamed) ApplyDataDescriptor(at, item, h);
+  return true;
+}
+
+void TZWDirManager::ScanLocalHeaders() {
+  int64_t size = Stream->GetSize();
+  int64_t at = FindSignature(0, kLocalHeaderSignature, 65535);
+  if (at < 0 || at + static_cast<int64_t>(TLocalFileHeader::kSize) > size) throw EZWException(35);
+  while (at >= 0 && at + static_cast<int64_t>(TLocalFileHeader::kSize) <= size) {
+    ScanOneLocalHeader(at, size);
+    at = FindSignature(at + 4, kLocalHeaderSignature, 65535);
+  }
+}
+
+void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8_t>& out) {
+  TDirItem item = source;  // header fields as written; the stored item is updated below
+  std::string name = EncodeName(item);
+  bool zip64 = item.UncompressedSize == kAllOnes32 || item.CompressedSize == kAllOnes32 ||
+               item.LocalHeaderOffset == kAllOnes32 || item.DiskNumberStart == kAllOnes16;
+  std::vector<uint8_t> extra;
+  ByteWriter w(extra);
+  if (zip64) {
+    uint16_t dataSize = static_cast<uint16_t>((item.UncompressedSize == kAllOnes32 ? 8 : 0) +
+                                              (item.CompressedSize == kAllOnes32 ? 8 : 0) +
+                                              (item.LocalHeaderOffset == kAllOnes32 ? 8 : 0) +
+                                              (item.DiskNumberStart == kAllOnes16 ? 4 : 0));
+    w.U16(kZip64ExtraId);
+    w.U16(dataSize);
+    if (item.UncompressedSize == kAllOnes32) w.U64(item.Zip64UncompressedSize);
+    if (item.CompressedSize == kAllOnes32) w.U64(item.Zip64CompressedSize);
+    if (item.LocalHeaderOffset == kAllOnes32) w.U64(item.Zip64LocalHeaderOffset);
+    if (item.DiskNumberStart == kAllOnes16) w.U32(item.Zip64DiskNumberStart);
+  }
+  for (const TExtraField& block : item.ExtraFields) {
+    if (block.HeaderID == kZip64ExtraId) continue;  // always regenerated
+    w.U16(block.HeaderID);
+    w.U16(static_cast<uint16_t>(block.Data.size()));
+    w.Bytes(block.Data.data(), block.Data.size());
+  }
+  item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
+  item.ExtraFieldLength = static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF));
+  uint8_t header[TDirItem::kHeaderSize];
+  item.EncodeHeader(header);
+  out.insert(out.end(), header, header + sizeof header);
+  out.insert(out.end(), name.begin(), name.begin() + item.FileNameLength);
+  out.insert(out.end(), extra.begin(), extra.begin() + item.ExtraFieldLength);
+  std::string comment = item.FileComment.substr(0, item.FileCommentLength);
+  comment.resize(item.FileCommentLength, '\0');
+  out.insert(out.end(), comment.begin(), comment.end());
+}
+
+void TZWDirManager::WriteDirectory(TStream* stream) {
+  auto& s = ArchiverAccess::S(Archiver);
+  if (stream) Stream = stream;
+  bool multi = s.spanningMode != smNone;
+  Stream->Seek(0, SeekOrigin::kEnd);
+  auto volumeNumber = [&]() -> uint32_t {
+    return s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
+  };
+  int64_t dirStart = multi ? s.archiveStream->GetPosition() : Stream->GetPosition();
+  uint32_t dirVolume = volumeNumber();
+  std::vector<uint8_t> record;
+  TMemoryStream collecting;
+  uint64_t dirSize = 0;
+  for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
+    TDirItem& item = WorkingDirectory.ItemPtr(i);
+    record.clear();
+    WriteCentralHeader(item, record);
+    item.FileNameLength = GetU16(record.data() + 28);
+    item.ExtraFieldLength = GetU16(record.data() + 30);
+    dirSize += record.size();
+    if (!multi) {
+      Stream->WriteBuffer(record.data(), static_cast<int64_t>(record.size()));
+    } else {
+      if (i == 0) dirStart = -1;  // taken from the volume the first header lands on
+      int32_t mustFollow = static_cast<int32_t>(record.size() - TDirItem::kHeaderSize -
+                                                item.FileCommentLength);
+      WriteBufferToVolumes(Archiver, record.data(), static_cast<int64_t>(TDirItem::kHeaderSize),
+                           s.currentVolume, mustFollow, &collecting);
+      if (dirStart < 0) {
+        dirVolume = volumeNumber();
+        dirStart = s.archiveStream->GetPosition() + collecting.GetSize() -
+                   static_cast<int64_t>(TDirItem::kHeaderSize);
+      }
+      WriteBufferToVolumes(Archiver, record.data() + TDirItem::kHeaderSize,
+                           static_cast<int64_t>(record.size() - TDirItem::kHeaderSize),
+                           s.currentVolume, -1, &collecting);
+    }
+  }
+  if (multi) {
+    if (collecting.GetSize() > 0) {
+      collecting.SetPosition(0);
+      s.archiveStream->CopyFrom(collecting, -1);
+    }
+    Stream = s.archiveStream.get();
+    if (dirStart < 0) dirStart = Stream->GetPosition();
+  }
+  DirectoryStart = dirStart;
+  FinishDirectory(dirStart, dirVolume, dirSize);
+}
+
+void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize) {
+  auto& s = ArchiverAccess::S(Archiver);
+  bool multi = s.spanningMode != smNone;
+  uint32_t volume = s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
+  if (!multi) volume = dirVolume = 0;
+  uint64_t count = static_cast<uint64_t>(WorkingDirectory.Count());
+  uint64_t offset = static_cast<uint64_t>(dirStart);
+  auto clip16 = [](uint64_t v) { return v >= kAllOnes16 ? kAllOnes16 : static_cast<uint16_t>(v); };
+  auto clip32 = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
+  EndRecord = TEndOfCentralDir();
+  EndRecord.NumberOfThisDisk = clip16(volume);
+  EndRecord.DiskWithCentralDir = clip16(dirVolume);
+  EndRecord.EntriesOnThisDisk = EndRecord.TotalEntries = clip16(count);
+  EndRecord.CentralDirSize = clip32(dirSize);
+  EndRecord.CentralDirOffset = clip32(offset);
+  std::string comment = ArchiveComment.substr(0, 0xFFFF);
+  EndRecord.CommentLength = static_cast<uint16_t>(comment.size());
+  int64_t position = s.spanningMode != smNone ? s.archiveStream->GetPosition() : Stream->GetPosition();
+  bool zip64 = static_cast<uint64_t>(position) >= kAllOnes32 ||
+               EndRecord.NumberOfThisDisk == kAllOnes16 ||
+               EndRecord.DiskWithCentralDir == kAllOnes16 || EndRecord.TotalEntries == kAllOnes16 ||
+               EndRecord.CentralDirSize == kAllOnes32 || EndRecord.CentralDirOffset == kAllOnes32;
+  std::vector<uint8_t> bytes;
+  if (zip64) {
+    Zip64EndRecord = TZip64EndRecord();
+    Zip64EndRecord.NumberOfThisDisk = volume;
+    Zip64EndRecord.DiskWithCentralDir = dirVolume;
+    Zip64EndRecord.EntriesOnThisDisk = Zip64EndRecord.TotalEntries = count;
+    Zip64EndRecord.CentralDirSize = dirSize;
+    Zip64EndRecord.CentralDirOffset = offset;
+    Zip64Locator = TZip64Locator();
+    Zip64Locator.DiskWithZip64End = volume;
+    Zip64Locator.Zip64EndOffset = static_cast<uint64_t>(position);
+    Zip64Locator.TotalDisks = volume + 1;
+    bytes.resize(TZip64EndRecord::kSize + TZip64Locator::kSize);
+    Zip64EndRecord.Encode(bytes.data());
+    Zip64Locator.Encode(bytes.data() + TZip64EndRecord::kSize);
+    HasZip64 = true;
+  }
+  size_t at = bytes.size();
+  bytes.resize(at + TEndOfCentralDir::kSize);
+  EndRecord.Encode(bytes.data() + at);
+  bytes.insert(bytes.end(), comment.begin(), comment.end());
+  EmitEndRecords(bytes);
+}
+
+void TZWDirManager::EmitEndRecords(const std::vector<uint8_t>& bytes) {
+  auto& s = ArchiverAccess::S(Archiver);
+  if (s.spanningMode == smNone) {
+    Stream->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+    return;
+  }
+  // The end records stay together on the last volume, which then takes the
+  // archive's own name.
+  WriteBufferToVolumes(Archiver, bytes.data(), static_cast<int64_t>(bytes.size()),
+                       s.currentVolume, static_cast<int32_t>(bytes.size()), nullptr);
+  RenameLastVolume(Archiver);
+  Stream = s.archiveStream.get();
+}
+
+}  // namespace zw

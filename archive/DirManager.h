@@ -1,0 +1,77 @@
+// Reading and writing the central directory of one archive stream.
+//
+// `ReadDirectory` locates the end record (the last "PK\5\6" whose comment reaches
+// exactly to the end of the stream), follows a Zip64 locator, reads every central
+// header into `WorkingDirectory`, detects leading data such as a self-extractor stub
+// (`StartOffset`), and falls back to scanning local headers when there is no end
+// record. Everything read is checked against the bytes really present: a record,
+// name, extra block or comment that would run past its bounds gives a clean error
+// (EZWException or "Stream read error"), and no allocation is sized by a count the
+// file could not back. `WriteDirectory` writes the central directory, the Zip64 end
+// records when needed, and the end record with the archive comment.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "DirItem.h"
+#include "ZipRecords.h"
+
+namespace zw {
+
+class TStream;
+class TZWBaseArchiver;
+
+class TZWDirManager {
+ public:
+  TZWDirManager(TStream* stream, TZWBaseArchiver& archiver, bool newArchive);
+  TZWDirManager(const TZWDirManager&) = delete;
+  TZWDirManager& operator=(const TZWDirManager&) = delete;
+
+  // True when the end record was found; outside volume probing always true, so that
+  // opening goes on to ReadDirectory.
+  bool ProbeEndRecord();
+  void ReadDirectory();
+  // Writes the directory at the end of `stream` (or of Stream when null).
+  void WriteDirectory(TStream* stream = nullptr);
+  void ResetDirectory();
+
+  TStream* Stream;
+  bool NewArchive;
+  bool FixedStream;
+  TZWBaseArchiver& Archiver;
+  TZWDirArray SavedDirectory;
+  TZWDirArray WorkingDirectory;
+  std::string ArchiveComment;
+  TZip64Locator Zip64Locator;
+  TZip64EndRecord Zip64EndRecord;
+  TEndOfCentralDir EndRecord;
+  uint64_t StartOffset = 0;
+  bool HasZip64 = false;
+  // Where the central directory read or last written begins; -1 when unknown (the
+  // entries were found by scanning local headers).
+  int64_t DirectoryStart = -1;
+
+ private:
+  bool FindEndRecord(uint32_t signature, int64_t& position);
+  // First position >= start holding `signature`, or -1; the stream position is kept.
+  int64_t FindSignature(int64_t start, uint32_t signature, int64_t chunkSize);
+  void SwitchReadVolume(TZWVolumeNumberInfo& volume);
+  void ReadZip64Records(int64_t& position);
+  void LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end);
+  void ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumberInfo& volume, bool multi);
+  void ReadCentralHeader(class BoundedReader& in, TDirItem& item);
+  void FindStartOffset(int64_t position);
+  void ApplyStartOffset();
+  void ScanLocalHeaders();
+  bool ScanOneLocalHeader(int64_t at, int64_t size);
+  void ApplyDataDescriptor(int64_t at, TDirItem& item, const TLocalFileHeader& h);
+  void CopySFXStub();
+  void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
+  void FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize);
+  void EmitEndRecords(const std::vector<uint8_t>& bytes);
+  std::string EncodeName(const TDirItem& item) const;
+  std::string DecodeName(const std::string& raw, uint16_t flags) const;
+};
+
+}  // namespace zw

@@ -1,0 +1,184 @@
+// Opening, creating, holding and closing an archive, and the update batches.
+#include <memory>
+
+#include "ArchiverState.h"
+#include "DirManager.h"
+#include "FileSystem.h"
+#include "Paths.h"
+#include "UpdateEngine.h"
+#include "Volumes.h"
+#include "ZWExcept.h"
+
+namespace zw {
+
+namespace {
+
+bool HasFileNamePart(const std::string& name) { return !ExtractFileName(name).empty(); }
+
+// Releases what an opening left behind.
+void ReleaseArchive(TZWBaseArchiver::State& s) {
+  s.dirManager.reset();
+  s.archiveStream.reset();
+  s.isOpen = false;
+}
+
+void OpenOrCreateArchive(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  if (s.fileMode == -1 || s.inMemory) {
+    if (s.inMemory) {
+      s.archiveStream = std::make_unique<TMemoryStream>();
+    } else {
+      TZWVolumeNumberInfo first;
+      first.SetFirst(true);
+      OpenVolume(a, first);
+    }
+    s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
+    s.directoryPending = true;
+  } else {
+    s.spanningMode = smNone;
+    s.currentVolume.Reset();
+    if (IsExeFileName(s.fileName))
+      DetectExeVolumes(a);
+    else
+      DetectVolumes(a);
+    s.dirManager->ReadDirectory();
+    s.directoryPending = false;
+  }
+  s.isOpen = true;
+  ArchiverAccess::AfterOpen(a);
+}
+
+}  // namespace
+
+void TZWBaseArchiver::OpenArchiveFile() {
+  State& s = *d_;
+  if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(9, this);
+  int mode = -1;
+  if (!s.inMemory && Files().FileExists(s.fileName)) {
+    // Reopening the archive we hold: commit and release it first, so the probe
+    // below does not meet our own handle and write access is kept.
+    if (s.isOpen && s.fileMode != 64 &&
+        ExpandFileName(Files(), s.currentVolumeFileName) == ExpandFileName(Files(), s.fileName))
+      CloseArchiveFile();
+    mode = Files().Open(s.fileName, 34) ? 34 : 64;
+  }
+  s.fileMode = mode;
+  OpenArchiveFileWithMode(static_cast<uint16_t>(mode));
+}
+
+void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
+  State& s = *d_;
+  int32_t fileMode = mode == 0xFFFF ? -1 : mode;
+  if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(10, this);
+  if (fileMode != -1 && !Files().FileExists(s.fileName) && s.spanningMode != smSpanning &&
+      !IsRemovableDrive(*this, s.fileName))
+    throw EZWException(12, {s.fileName}, this);
+  if (fileMode != -1 && s.inMemory) throw EZWException(28, {s.fileName}, this);
+  CloseArchiveFile();
+  s.fileMode = fileMode;
+  try {
+    OpenOrCreateArchive(*this);
+  } catch (...) {
+    ReleaseArchive(s);  // a failed opening holds nothing
+    throw;
+  }
+}
+
+void TZWBaseArchiver::CloseArchiveFile() noexcept {
+  State& s = *d_;
+  if (s.isOpen) {
+    try {
+      ApplyUpdate(*this);
+      if (s.archiveStream && (s.archiveStream->GetSize() == 0 || s.directoryPending)) {
+        s.archiveStream->Seek(0, SeekOrigin::kEnd);
+        s.dirManager->WriteDirectory();
+        s.directoryPending = false;
+      }
+    } catch (...) {
+      // Closing never fails; the update engine has already restored what it could.
+    }
+  }
+  s.updateLevel = 0;
+  s.batchPending = false;
+  ReleaseArchive(s);
+}
+
+void TZWBaseArchiver::BeginUpdate() {
+  State& s = *d_;
+  if (s.updateLevel == 0) {
+    SetArchiveOpen(true);
+    if (s.fileMode != -1 && (s.fileMode & 3) == 0) throw EZWException(32, this);
+    TZWDirArray& working = s.dirManager->WorkingDirectory;
+    for (int32_t i = 0; i < working.Count(); ++i) working.ItemPtr(i).Modified = false;
+    s.dirManager->SavedDirectory.Assign(working);
+    s.batchPending = true;
+  }
+  ++s.updateLevel;
+}
+
+void TZWBaseArchiver::EndUpdate() {
+  State& s = *d_;
+  if (s.updateLevel <= 0) return;
+  if (s.updateLevel == 1)
+    ApplyUpdate(*this);
+  else
+    --s.updateLevel;
+}
+
+void TZWBaseArchiver::ResetUpdateCounter() {
+  State& s = *d_;
+  if (s.updateLevel > 0) s.updateLevel = 0;
+  // Queued entries of an abandoned batch are not in the file: drop them, or a later
+  // batch would take them for stored entries.
+  if (s.batchPending && s.dirManager)
+    s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
+  s.batchPending = false;
+}
+
+void TZWBaseArchiver::SetArchiveOpen(bool open) {
+  if (d_->isOpen == open) return;
+  if (open)
+    OpenArchiveFile();
+  else
+    CloseArchiveFile();
+}
+
+void TZWBaseArchiver::CheckArchiveOpen() const {
+  if (!d_->isOpen) throw EZWException(13, this);
+}
+
+void TZWBaseArchiver::CheckMultiVolumeChange() const {
+  const State& s = *d_;
+  if (s.updateLevel == 0 && s.dirManager && s.dirManager->WorkingDirectory.Count() >= 1 &&
+      s.spanningMode != smNone)
+    throw EZWException(52, this);
+}
+
+void TZWBaseArchiver::SetInMemory(bool value) {
+  State& s = *d_;
+  if (value == s.inMemory) return;
+  if (s.isOpen && s.inMemory) {
+    if (s.fileName.empty()) throw EZWException(29, this);
+    ApplyUpdate(*this);
+    if (s.archiveStream->GetSize() == 0 || s.directoryPending) {
+      s.archiveStream->Seek(0, SeekOrigin::kEnd);
+      s.dirManager->WriteDirectory();
+      s.directoryPending = false;
+    }
+    {
+      TFileStream file(Files(), s.fileName, FileMode::fmCreate);
+      s.archiveStream->SetPosition(0);
+      file.CopyFrom(*s.archiveStream, -1);
+    }
+    CloseArchiveFile();
+    s.inMemory = false;
+    OpenArchiveFile();
+  } else if (s.isOpen) {
+    CloseArchiveFile();
+    s.inMemory = true;
+    OpenArchiveFile();
+  }
+  s.inMemory = value;
+}
+
+}  // namespace zw

@@ -1,0 +1,472 @@
+#include "UpdateEngine.h"
+
+#include <algorithm>
+#include <memory>
+#include <vector>
+
+#include "ArchiverState.h"
+#include "CodePage.h"
+#include "Compress.h"
+#include "DirManager.h"
+#include "FileSystem.h"
+#include "Format.h"
+#include "Paths.h"
+#include "Volumes.h"
+#include "ZWExcept.h"
+
+namespace zw {
+
+namespace {
+
+using State = TZWBaseArchiver::State;
+
+uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
+  switch (mode) {
+    case smShareCompat: return 0x00;
+    case smShareExclusive: return 0x10;
+    case smShareDenyWrite: return 0x20;
+    case smShareDenyRead: return 0x30;
+    case smShareDenyNone: return 0x40;
+  }
+  return 0x40;
+}
+
+class UpdateRun {
+ public:
+  explicit UpdateRun(TZWBaseArchiver& a)
+      : a_(a), s_(ArchiverAccess::S(a)), dm_(*s_.dirManager), zip64_(ArchiverAccess::Zip64(a)) {}
+  void Run();
+
+ private:
+  int32_t FirstChangedIndex() const;
+  int32_t KeepOrderedPrefix(int32_t first) const;
+  uint64_t LowestOffsetFrom(int32_t first) const;
+  std::string MakeTempFileName();
+  void SaveArchiveTail(uint64_t from);
+  void SaveOldDirectory();
+  void MainLoop(int32_t first);
+  bool ProcessEntry(int32_t i);
+  bool WriteEntry(int32_t i, TDirItem& item, TStream* source, const std::string& name);
+  void CopyUnchangedEntry(int32_t i);
+  int64_t DescriptorLength(int64_t dataEnd, const TDirItem& saved);
+  void RollBack();
+  void RestoreTail();
+  void DiscardTail();
+  std::string EncodedName(const TDirItem& item) const;
+
+  TZWBaseArchiver& a_;
+  State& s_;
+  TZWDirManager& dm_;
+  TZip64Mode zip64_;
+  TZWAction action_ = fxaIgnore;
+  uint64_t truncationPoint_ = 0;
+  std::unique_ptr<TFileStream> tail_;
+  std::string tailName_;
+  std::vector<uint8_t> oldDirectory_;  // the old directory's bytes when no tail is saved
+  std::unique_ptr<TMemoryStream> collecting_;
+};
+
+int32_t UpdateRun::FirstChangedIndex() const {
+  const TZWDirArray& saved = dm_.SavedDirectory;
+  const TZWDirArray& working = dm_.WorkingDirectory;
+  int32_t n = std::min(saved.Count(), working.Count());
+  for (int32_t i = 0; i < n; ++i) {
+    const TDirItem& w = working.ItemPtr(i);
+    if (w.Modified || w.FileName != saved.ItemPtr(i).FileName) return i;
+  }
+  return n;
+}
+
+// Entries kept in place must all lie in front of the cut. Directories need not list
+// entries in file order, so move the first change back until every kept entry lies
+// before every entry that is rewritten.
+int32_t UpdateRun::KeepOrderedPrefix(int32_t first) const {
+  const TZWDirArray& saved = dm_.SavedDirectory;
+  int32_t n = saved.Count();
+  if (first >= n) return first;
+  std::vector<uint64_t> suffixMin(static_cast<size_t>(n) + 1, UINT64_MAX);
+  for (int32_t k = n - 1; k >= 0; --k)
+    suffixMin[static_cast<size_t>(k)] =
+        std::min(suffixMin[static_cast<size_t>(k) + 1], saved.ItemPtr(k).RealLocalHeaderOffset());
+  uint64_t prefixMax = 0;
+  int32_t best = 0;
+  for (int32_t k = 0; k <= first; ++k) {
+    if (k == 0 || prefixMax < suffixMin[static_cast<size_t>(k)]) best = k;
+    if (k < n) prefixMax = std::max(prefixMax, saved.ItemPtr(k).RealLocalHeaderOffset());
+  }
+  return best;
+}
+
+uint64_t UpdateRun::LowestOffsetFrom(int32_t first) const {
+  uint64_t lowest = UINT64_MAX;
+  for (int32_t k = first; k < dm_.SavedDirectory.Count(); ++k)
+    lowest = std::min(lowest, dm_.SavedDirectory.ItemPtr(k).RealLocalHeaderOffset());
+  return lowest;
+}
+
+std::string UpdateRun::MakeTempFileName() {
+  std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
+  std::string name;
+  if (!a_.Files().CreateTempFile(dir, "FC", name))
+    throw EFCreateError(Format("Cannot create file \"%s\". %s",
+                               {IncludeTrailingPathDelimiter(ExpandFileName(a_.Files(), dir)) + "FC*.tmp",
+                                a_.Files().LastError().message}));
+  return name;
+}
+
+void UpdateRun::SaveArchiveTail(uint64_t from) {
+  tailName_ = MakeTempFileName();
+  try {
+    tail_ = std::make_unique<TFileStream>(a_.Files(), tailName_, FileMode::fmCreate);
+    s_.archiveStream->SetPosition(static_cast<int64_t>(from));
+    tail_->CopyFrom(*s_.archiveStream, -1);
+  } catch (...) {
+    DiscardTail();  // the archive is untouched; a partial copy is of no use
+    throw;
+  }
+}
+
+void UpdateRun::SaveOldDirectory() {
+  int64_t size = s_.archiveStream->GetSize();
+  if (static_cast<int64_t>(truncationPoint_) >= size) return;
+  oldDirectory_.resize(static_cast<size_t>(size - static_cast<int64_t>(truncationPoint_)));
+  s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
+  s_.archiveStream->ReadBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
+}
+
+void UpdateRun::DiscardTail() {
+  tail_.reset();
+  if (!tailName_.empty()) a_.Files().DeleteFile(tailName_);
+  tailName_.clear();
+}
+
+std::string UpdateRun::EncodedName(const TDirItem& item) const {
+  return s_.options.OEMFileNames && !(item.Flags & 0x0800) ? AnsiToOem(item.FileName)
+                                                           : item.FileName;
+}
+
+void UpdateRun::Run() {
+  s_.updateLevel = 0;
+  s_.filesProcessed = s_.filesToProcess = 0;
+  s_.cancelled = false;
+  s_.progressOn = true;
+  TZWDirArray& working = dm_.WorkingDirectory;
+  TZWProcessOperation overall = poDelete;
+  for (int32_t i = working.Count() - 1; i >= 0; --i) {
+    if (!working.ItemPtr(i).Modified) continue;
+    ++s_.filesToProcess;
+    overall = working.ItemPtr(i).Operation;
+  }
+  int32_t first = KeepOrderedPrefix(FirstChangedIndex());
+  ArchiverAccess::OverallProgress(a_, 0.0, overall, ppStart, s_.cancelled);
+  if (s_.cancelled) {
+    working.Assign(dm_.SavedDirectory);  // nothing was written; the batch is dropped
+    return;
+  }
+  const TZWDirArray& saved = dm_.SavedDirectory;
+  if (first < saved.Count()) {
+    truncationPoint_ = LowestOffsetFrom(first);
+    if (truncationPoint_ > static_cast<uint64_t>(s_.archiveStream->GetSize()))
+      throw EZWException(48, &a_);  // the directory points past the end of the file
+    SaveArchiveTail(truncationPoint_);
+  } else if (saved.Count() == 0) {
+    truncationPoint_ = dm_.StartOffset;
+  } else {
+    truncationPoint_ = dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
+                                               : static_cast<uint64_t>(s_.archiveStream->GetSize());
+  }
+  if (!tail_) SaveOldDirectory();
+  try {
+    s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
+    s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
+    action_ = fxaIgnore;
+    s_.currentVolume.SetFirst(true);
+    if (s_.spanningMode == smSpanning) {
+      std::string drive = AsciiUpperCase(ExtractFileDrive(s_.fileName));
+      if (drive == "A:" || drive == "B:") collecting_ = std::make_unique<TMemoryStream>();
+    }
+    s_.collectingBuffer = collecting_.get();
+    MainLoop(first);
+    bool stopped = s_.cancelled || action_ == fxaAbort;
+    if (collecting_ && !stopped && collecting_->GetSize() > 0)
+      WriteBufferToVolumes(a_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume,
+                           -1, nullptr);
+    collecting_.reset();
+    s_.collectingBuffer = nullptr;
+    if (!stopped) {
+      dm_.WriteDirectory(s_.archiveStream.get());
+      s_.directoryPending = false;
+      DiscardTail();
+    }
+  } catch (...) {
+    s_.collectingBuffer = nullptr;
+    RollBack();
+    throw;
+  }
+  bool stopped = s_.cancelled || action_ == fxaAbort;
+  if (!stopped) ArchiverAccess::OverallProgress(a_, 100.0, overall, ppEnd, s_.cancelled);
+  if (stopped) {
+    RollBack();
+  } else if (s_.options.FlushBuffers) {
+    if (auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get())) file->Flush();
+  }
+}
+
+void UpdateRun::MainLoop(int32_t first) {
+  TZWDirArray& working = dm_.WorkingDirectory;
+  int32_t i = first;
+  while (i < working.Count() && !s_.cancelled) {
+    bool written = true;
+    do {
+      action_ = fxaIgnore;
+      written = true;
+      if (working.ItemPtr(i).Modified)
+        written = ProcessEntry(i);
+      else
+        CopyUnchangedEntry(i);
+    } while (action_ == fxaRetry);
+    if (action_ == fxaAbort || s_.cancelled) break;
+    if (written) {
+      ++s_.filesProcessed;
+      ++i;
+    } else if (working.ItemPtr(i).Operation == poAdd) {
+      working.Delete(i);
+    } else {
+      CopyUnchangedEntry(i);  // a replacement that failed keeps its stored form
+      ++i;
+    }
+  }
+}
+
+bool UpdateRun::ProcessEntry(int32_t i) {
+  TDirItem& item = dm_.WorkingDirectory.ItemPtr(i);
+  std::string name = item.Operation == poAdd ? item.SourceFileName : item.FileName;
+  ArchiverAccess::FileProgress(a_, name, 0.0, item.Operation, ppStart, s_.cancelled);
+  if (s_.cancelled) return false;
+  int64_t start = s_.archiveStream->GetPosition();
+  std::unique_ptr<TStream> opened;
+  try {
+    item.NeedsZip64 = false;
+    TStream* source = nullptr;
+    if (item.SourceStream) {
+      source = item.SourceStream.get();
+    } else if (!(item.ExternalAttributes & 0x10)) {
+      try {
+        opened = std::make_unique<TFileStream>(
+            a_.Files(), item.SourceFileName,
+            FileMode::fmOpenRead | ShareModeToFileMode(s_.options.ShareMode));
+      } catch (const EStreamError&) {
+        throw EZWException(33, {item.SourceFileName}, &a_);
+      }
+      source = opened.get();
+    }
+    bool result = WriteEntry(i, item, source, name);
+    opened.reset();
+    if (!result) return false;
+    ArchiverAccess::FileProgress(a_, name, 100.0, item.Operation, ppEnd, s_.cancelled);
+    return true;
+  } catch (const EZWException& e) {
+    opened.reset();
+    if (!s_.archiveStream) {
+      action_ = fxaAbort;
+      return false;
+    }
+    // Whatever this entry left behind goes, so a retry or the next entry starts clean.
+    if (s_.spanningMode == smNone && s_.archiveStream->GetSize() > start) {
+      s_.archiveStream->SetSize(start);
+      s_.archiveStream->SetPosition(start);
+    }
+    TDirItem& failed = dm_.WorkingDirectory.ItemPtr(i);
+    std::string shown = failed.Operation == poUpdate ? failed.FileName : failed.SourceFileName;
+    ArchiverAccess::ProcessFileFailure(a_, shown, failed.Operation, e.NativeError(), e.ErrorCode(),
+                                       e.Message(), action_);
+    return false;
+  }
+}
+
+bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::string&) {
+  bool spanning = s_.spanningMode != smNone;
+  TStream& archive = *s_.archiveStream;
+  uint64_t position = spanning ? 0 : static_cast<uint64_t>(archive.GetPosition());
+  item.SetLocalHeaderOffset(position, zip64_ == zmAlways);
+  int64_t sourceSize = source ? source->GetSize() : 0;
+  bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 || zip64_ == zmAlways);
+  uint16_t version = (item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32) ? 45
+                     : s_.options.OEMFileNames                                              ? 20
+                                                                                            : 0x0B14;
+  std::string name = EncodedName(item);
+  TLocalFileHeader h;
+  h.VersionNeeded = version;
+  // The local flags equal the central ones (a directory carries 0x0002 in both):
+  // readers that compare the two refuse an entry whose headers disagree.
+  h.Flags = item.Flags;
+  h.CompressionMethod = item.CompressionMethod;
+  h.LastModTime = item.LastModTime;
+  h.LastModDate = item.LastModDate;
+  h.Crc32 = item.Crc32;
+  h.CompressedSize = 0;
+  h.UncompressedSize = wideSize ? kAllOnes32 : static_cast<uint32_t>(sourceSize);
+  h.FileNameLength = static_cast<uint16_t>(name.size());
+  h.ExtraFieldLength = wideSize ? 20 : 0;
+  item.VersionNeeded = item.VersionMadeBy = version;
+  if (wideSize) item.NeedsZip64 = true;
+  if (zip64_ == zmDisabled && item.NeedsZip64)
+    throw EZWException(43, {item.SourceFileName}, &a_);
+
+  std::unique_ptr<TFileStream> temp;
+  std::string tempName;
+  struct TempGuard {
+    TZWBaseArchiver& a;
+    std::unique_ptr<TFileStream>& t;
+    std::string& n;
+    ~TempGuard() {
+      t.reset();
+      if (!n.empty()) a.Files().DeleteFile(n);
+    }
+  } guard{a_, temp, tempName};
+  if (spanning) {
+    tempName = MakeTempFileName();
+    temp = std::make_unique<TFileStream>(a_.Files(), tempName, FileMode::fmCreate);
+  }
+  TStream& dest = spanning ? static_cast<TStream&>(*temp) : archive;
+  int64_t headerAt = dest.GetPosition();
+  uint8_t raw[TLocalFileHeader::kSize];
+  h.Encode(raw);
+  dest.WriteBuffer(raw, sizeof raw);
+  dest.WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
+  uint8_t zip64Block[20] = {};
+  if (wideSize) dest.WriteBuffer(zip64Block, sizeof zip64Block);
+  int64_t headerLength = dest.GetPosition() - headerAt;
+
+  if (source) {
+    if (!CompressEntry(a_, *source, dest, item)) return false;
+    h.CompressionMethod = item.CompressionMethod;
+    h.Crc32 = item.Crc32;
+    h.CompressedSize =
+        (item.CompressedSize == kAllOnes32 || zip64_ == zmAlways) ? kAllOnes32 : item.CompressedSize;
+    int64_t end = dest.GetPosition();
+    dest.SetPosition(headerAt);
+    h.Encode(raw);
+    dest.WriteBuffer(raw, sizeof raw);
+    if (wideSize) {
+      PutU16(zip64Block, kZip64ExtraId);
+      PutU16(zip64Block + 2, 16);
+      PutU64(zip64Block + 4, item.RealUncompressedSize());
+      PutU64(zip64Block + 12, item.RealCompressedSize());
+      dest.SetPosition(headerAt + static_cast<int64_t>(TLocalFileHeader::kSize + name.size()));
+      dest.WriteBuffer(zip64Block, sizeof zip64Block);
+    }
+    dest.SetPosition(end);
+  }
+  if (s_.cancelled) return false;
+  dest.Seek(0, SeekOrigin::kEnd);
+  if (spanning) {
+    temp->SetPosition(0);
+    CopyStreamToVolumes(a_, *temp, collecting_.get(), 0, headerLength, s_.currentVolume);
+    item.DiskNumberStart = static_cast<uint16_t>(std::max(s_.currentVolume.VolumeNumber, 0));
+    int64_t reached = collecting_ ? collecting_->GetPosition() : s_.archiveStream->GetPosition();
+    item.SetLocalHeaderOffset(static_cast<uint64_t>(reached - headerLength), zip64_ == zmAlways);
+    CopyStreamToVolumes(a_, *temp, collecting_.get(), -1, -1, s_.currentVolume);
+  }
+  return true;
+}
+
+int64_t UpdateRun::DescriptorLength(int64_t dataEnd, const TDirItem& saved) {
+  uint8_t raw[24] = {};
+  int64_t available = std::min<int64_t>(24, tail_->GetSize() - dataEnd);
+  if (available < 12) return 0;
+  tail_->SetPosition(dataEnd);
+  tail_->ReadBuffer(raw, available);
+  bool signed_ = GetU32(raw) == kDataDescriptorSignature;
+  const uint8_t* body = raw + (signed_ ? 4 : 0);
+  int64_t bodyAvailable = available - (signed_ ? 4 : 0);
+  if (bodyAvailable < 12 || GetU32(body) != saved.Crc32) return 0;
+  int64_t base = signed_ ? 4 : 0;
+  if (GetU32(body + 4) == static_cast<uint32_t>(saved.RealCompressedSize())) return base + 12;
+  if (bodyAvailable >= 20 && GetU64(body + 4) == saved.RealCompressedSize()) return base + 20;
+  return base + 12;
+}
+
+void UpdateRun::CopyUnchangedEntry(int32_t i) {
+  TZWDirArray& working = dm_.WorkingDirectory;
+  const TZWDirArray& saved = dm_.SavedDirectory;
+  TDirItem& item = working.ItemPtr(i);
+  // Unchanged entries keep their index; search by name only for a moved one, so
+  // archives holding one name twice keep both entries.
+  int32_t k = i < saved.Count() && saved.ItemPtr(i).FileName == item.FileName ? i : -1;
+  for (int32_t j = 0; j < saved.Count() && k < 0; ++j)
+    if (saved.ItemPtr(j).FileName == item.FileName) k = j;
+  if (k < 0) throw EZWException(7, &a_);
+  const TDirItem& stored = saved.ItemPtr(k);
+  if (item.Operation == poUpdate) item = stored;
+  TStream& archive = *s_.archiveStream;
+  if (!tail_ || stored.RealLocalHeaderOffset() < truncationPoint_) throw EZWException(7, &a_);
+  // The record as it lies in the saved tail, checked before a single byte is copied.
+  uint64_t at = stored.RealLocalHeaderOffset() - truncationPoint_;
+  uint64_t tailSize = static_cast<uint64_t>(tail_->GetSize());
+  if (at > tailSize || tailSize - at < TLocalFileHeader::kSize) throw EZWException(48, &a_);
+  uint8_t raw[TLocalFileHeader::kSize];
+  tail_->SetPosition(static_cast<int64_t>(at));
+  tail_->ReadBuffer(raw, sizeof raw);
+  TLocalFileHeader h = TLocalFileHeader::Decode(raw);
+  uint64_t length = TLocalFileHeader::kSize + h.FileNameLength + h.ExtraFieldLength;
+  uint64_t data = stored.RealCompressedSize();
+  if (h.Signature != kLocalHeaderSignature || data > tailSize || length + data > tailSize - at)
+    throw EZWException(48, &a_);
+  length += data;
+  if (stored.Flags & 0x0008)
+    length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
+  uint64_t position = static_cast<uint64_t>(archive.GetPosition());
+  item.SetLocalHeaderOffset(position, false);
+  tail_->SetPosition(static_cast<int64_t>(at));
+  if (s_.spanningMode == smNone)
+    archive.CopyFrom(*tail_, static_cast<int64_t>(length));
+  else
+    CopyStreamToVolumes(a_, *tail_, collecting_.get(), -1, static_cast<int64_t>(length),
+                        s_.currentVolume);
+}
+
+void UpdateRun::RestoreTail() {
+  TStream& archive = *s_.archiveStream;
+  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
+  archive.SetSize(static_cast<int64_t>(truncationPoint_));
+  tail_->SetPosition(0);
+  archive.CopyFrom(*tail_, -1);
+  if (auto* file = dynamic_cast<TFileStream*>(&archive)) file->Flush();
+  DiscardTail();
+}
+
+// Puts the archive back as it was before the run. When this fails too, the saved
+// tail file is left in place: it then holds the only copy of the archive's tail.
+void UpdateRun::RollBack() {
+  dm_.WorkingDirectory.Assign(dm_.SavedDirectory);
+  if (!s_.archiveStream) return;
+  if (tail_) return RestoreTail();
+  TStream& archive = *s_.archiveStream;
+  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
+  archive.SetSize(static_cast<int64_t>(truncationPoint_));
+  if (!oldDirectory_.empty())
+    archive.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
+  else
+    dm_.WriteDirectory();
+}
+
+}  // namespace
+
+void ApplyUpdate(TZWBaseArchiver& archiver) {
+  State& s = ArchiverAccess::S(archiver);
+  if (s.updateLevel <= 0) return;
+  s.batchPending = false;
+  UpdateRun run(archiver);
+  try {
+    run.Run();
+  } catch (...) {
+    s.progressOn = false;
+    // Whatever failed, the directory describes the file as it was before the batch.
+    if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
+    throw;
+  }
+  s.progressOn = false;
+}
+
+}  // namespace zw

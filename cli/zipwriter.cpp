@@ -1,0 +1,251 @@
+// zipwriter: a command-line tool over the archive component.
+//
+//   zipwriter add ARCHIVE MASK... [options]   add files (each mask one batch)
+//   zipwriter list ARCHIVE                    the directory as the component reads it
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include "DirManager.h"
+#include "Exceptions.h"
+#include "Terminal.h"
+#include "UserInterface.h"
+#include "ZWExcept.h"
+#include "ZipWriter.h"
+#ifdef ZW_HAVE_QT
+#include "QtUserInterface.h"
+#endif
+
+namespace zw {
+namespace {
+
+const char kUsage[] =
+    "Usage:\n"
+    "  zipwriter add ARCHIVE MASK... [options]\n"
+    "  zipwriter list ARCHIVE\n"
+    "\n"
+    "add: opens ARCHIVE (or creates it) and adds the files matching each MASK, one batch per\n"
+    "mask. A MASK is a path with wildcards (* and ?) in its last part, e.g. 'data/*.dat'.\n"
+    "Options:\n"
+    "  --level N            compression mode 0 (store) to 9 (default 1)\n"
+    "  --password TEXT      encrypt new entries (traditional ZIP encryption)\n"
+    "  --zip64 MODE         disabled | auto | always (default auto)\n"
+    "  --store-path MODE    none | relative | full | drive (default relative)\n"
+    "  --recurse            search sub-folders (default)\n"
+    "  --no-recurse         do not search sub-folders\n"
+    "  --attr N             search attributes, decimal or 0x-hex (default 0x28BF)\n"
+    "  --exclude MASK       leave out matching files\n"
+    "  --no-compress MASK   store matching files without compression (repeatable)\n"
+    "  --base-dir DIR       folder that relative masks and stored names start from\n"
+    "  --temp-dir DIR       folder for temporary files\n"
+    "  --overwrite MODE     prompt | always | never | if-newer | if-older (default always)\n"
+    "  --ansi               store names in the system code page instead of CP437\n"
+    "  --sfx FILE           stub copied to the front of a new archive\n"
+    "  --one-batch          add all masks in one batch\n"
+    "  --spanning MODE      none | span | split (default none)\n"
+    "  --volume-size SIZE   auto | 1.44MB | 100MB | 200MB | 250MB | 600MB | 650MB | 700MB | BYTES\n"
+    "  --first-volume-size BYTES   size limit of the first volume\n"
+    "  --classic-naming     volume names Backup.Z01 ... instead of Backup_001.zip ...\n"
+    "\n"
+    "list: first lines beginning with '#' (entry count, start offset, Zip64 found, comment),\n"
+    "then one line per entry, tab-separated: name, uncompressed size, compressed size,\n"
+    "method, CRC-32, local header offset, flags (hex), external attributes (hex).\n"
+    "\n"
+    "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui,\n"
+    "or script:FILE.\n";
+
+class UsageError : public Exception {
+ public:
+  using Exception::Exception;
+};
+
+struct AddOptions {
+  std::string archive;
+  std::vector<std::string> masks;
+  std::vector<std::string> noCompress;
+  std::string exclude;
+  int32_t attributes = -1;
+  bool oneBatch = false;
+};
+
+template <typename T>
+T Pick(const std::string& option, const std::string& value,
+       const std::vector<std::pair<const char*, T>>& choices) {
+  for (const auto& [name, v] : choices)
+    if (value == name) return v;
+  throw UsageError("invalid value '" + value + "' for " + option);
+}
+
+int64_t Number(const std::string& option, const std::string& value) {
+  try {
+    size_t used = 0;
+    long long n = std::stoll(value, &used, 0);
+    if (used == value.size()) return n;
+  } catch (const std::exception&) {
+  }
+  throw UsageError("invalid number '" + value + "' for " + option);
+}
+
+void ApplyVolumeSize(TZipWriter& zip, const std::string& value) {
+  TZWSpanningOptions& o = zip.SpanningOptions();
+  const std::vector<std::pair<const char*, TZWVolumeSize>> sizes = {
+      {"auto", vsAutoDetect}, {"1.44MB", vs1_44MB}, {"100MB", vs100MB}, {"200MB", vs200MB},
+      {"250MB", vs250MB},     {"600MB", vs600MB},   {"650MB", vs650MB}, {"700MB", vs700MB}};
+  for (const auto& [name, size] : sizes)
+    if (value == name) return void(o.VolumeSize = size);
+  o.VolumeSize = vsCustom;
+  o.SetCustomVolumeSize(Number("--volume-size", value));
+}
+
+// Applies one option; returns how many arguments it took.
+size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::string>& args,
+                   size_t i) {
+  const std::string& opt = args[i];
+  auto value = [&]() -> const std::string& {
+    if (i + 1 >= args.size()) throw UsageError(opt + " needs a value");
+    return args[i + 1];
+  };
+  TZWOptions& o = zip.Options();
+  if (opt == "--recurse") return o.Recurse = true, 1;
+  if (opt == "--no-recurse") return o.Recurse = false, 1;
+  if (opt == "--ansi") return o.OEMFileNames = false, 1;
+  if (opt == "--one-batch") return add.oneBatch = true, 1;
+  if (opt == "--classic-naming") return zip.SpanningOptions().AdvancedNaming = false, 1;
+  if (opt == "--level") {
+    int64_t level = Number(opt, value());
+    if (level < 0 || level > 9) throw UsageError("--level must be 0 to 9");
+    zip.SetCompressionMode(static_cast<int>(level));
+  } else if (opt == "--password") {
+    zip.SetPassword(value());
+  } else if (opt == "--zip64") {
+    zip.SetZip64Mode(Pick<TZip64Mode>(opt, value(), {{"disabled", zmDisabled}, {"auto", zmAuto}, {"always", zmAlways}}));
+  } else if (opt == "--store-path") {
+    o.StorePath = Pick<TZWStorePathMode>(opt, value(),
+                                         {{"none", spNoPath}, {"relative", spRelativePath},
+                                          {"full", spFullPath}, {"drive", spFullPathWithDrive}});
+  } else if (opt == "--attr") {
+    add.attributes = static_cast<int32_t>(Number(opt, value()));
+  } else if (opt == "--exclude") {
+    add.exclude = value();
+  } else if (opt == "--no-compress") {
+    add.noCompress.push_back(value());
+  } else if (opt == "--base-dir") {
+    zip.SetBaseDir(value());
+  } else if (opt == "--temp-dir") {
+    zip.SetTempDir(value());
+  } else if (opt == "--overwrite") {
+    o.OverwriteMode = Pick<TZWOverwriteMode>(
+        opt, value(),
+        {{"prompt", omPrompt}, {"always", omAlways}, {"never", omNever}, {"if-newer", omIfNewer},
+         {"if-older", omIfOlder}});
+  } else if (opt == "--sfx") {
+    zip.SetSFXStub(value());
+  } else if (opt == "--spanning") {
+    zip.SetSpanningMode(Pick<TZWSpanningMode>(opt, value(), {{"none", smNone}, {"span", smSpanning}, {"split", smSplitting}}));
+  } else if (opt == "--volume-size") {
+    ApplyVolumeSize(zip, value());
+  } else if (opt == "--first-volume-size") {
+    zip.SpanningOptions().FirstVolumeSize = Number(opt, value());
+  } else {
+    throw UsageError("unknown option " + opt);
+  }
+  return 2;
+}
+
+// A progress bar on standard error, redrawn when the whole percentage changes.
+void InstallProgressBar(TZipWriter& zip) {
+  if (!StandardErrorIsTerminal()) return;
+  zip.OnOverallProgress = [last = -1](TZWBaseArchiver*, double progress, TZWProcessOperation,
+                                      TZWProgressPhase phase, bool&) mutable {
+    int percent = static_cast<int>(progress);
+    if (percent == last && phase == ppProcess) return;
+    last = percent;
+    int filled = percent * 40 / 100;
+    std::fprintf(stderr, "\r[%-40s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
+                 percent);
+    if (phase == ppEnd) std::fprintf(stderr, "\n");
+    std::fflush(stderr);
+  };
+}
+
+int RunAdd(const std::vector<std::string>& args) {
+  TZipWriter zip;
+  zip.SetZip64Mode(zmAuto);
+  AddOptions add;
+  for (size_t i = 1; i < args.size();) {
+    if (args[i].rfind("--", 0) == 0) {
+      i += ApplyOption(zip, add, args, i);
+    } else {
+      (add.archive.empty() ? add.archive : add.masks.emplace_back()) = args[i];
+      ++i;
+    }
+  }
+  if (add.archive.empty() || add.masks.empty()) throw UsageError("add needs ARCHIVE and MASK");
+  zip.SetNoCompressionMasks(add.noCompress);
+  int32_t attributes = add.attributes >= 0 ? add.attributes : zip.Options().SearchAttr;
+  InstallProgressBar(zip);
+  zip.SetFileName(add.archive);
+  zip.OpenArchiveFile();
+  if (add.oneBatch) zip.BeginUpdate();
+  for (const std::string& mask : add.masks) zip.AddFilesByMask(mask, attributes, add.exclude);
+  if (add.oneBatch) zip.EndUpdate();
+  zip.CloseArchiveFile();
+  return 0;
+}
+
+int RunList(const std::vector<std::string>& args) {
+  if (args.size() != 2) throw UsageError("list needs exactly one ARCHIVE");
+  TZipWriter zip;
+  zip.SetFileName(args[1]);
+  zip.OpenArchiveFileWithMode(64);
+  const TZWDirManager& dm = *zip.DirManager();
+  const TZWDirArray& dir = dm.WorkingDirectory;
+  std::printf("# entries: %d\n", dir.Count());
+  std::printf("# start offset: %llu\n", static_cast<unsigned long long>(dm.StartOffset));
+  std::printf("# zip64: %s\n", dm.HasZip64 ? "yes" : "no");
+  std::printf("# comment: %s\n", dm.ArchiveComment.c_str());
+  for (int32_t i = 0; i < dir.Count(); ++i) {
+    const TDirItem& item = dir.ItemPtr(i);
+    std::printf("%s\t%llu\t%llu\t%u\t%08X\t%llu\t%04X\t%08X\n", item.FileName.c_str(),
+                static_cast<unsigned long long>(item.RealUncompressedSize()),
+                static_cast<unsigned long long>(item.RealCompressedSize()), item.CompressionMethod,
+                item.Crc32, static_cast<unsigned long long>(item.RealLocalHeaderOffset()),
+                item.Flags, item.ExternalAttributes);
+  }
+  return 0;
+}
+
+}  // namespace
+}  // namespace zw
+
+int main(int argc, char** argv) {
+#ifdef ZW_HAVE_QT
+  zw::InstallQtUserInterface();
+#endif
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty() || args[0] == "--help" || args[0] == "-h") {
+    std::fputs(zw::kUsage, args.empty() ? stderr : stdout);
+    return args.empty() ? 2 : 0;
+  }
+  const char* spec = std::getenv("ZW_UI");
+  auto ui = zw::CreateUserInterface(spec && *spec ? spec : "console");
+  if (!ui) {
+    std::fprintf(stderr, "zipwriter: unknown ZW_UI value \"%s\"\n", spec);
+    return 2;
+  }
+  ui->SetApplicationTitle("zipwriter");
+  zw::SetActiveUserInterface(std::move(ui));
+  try {
+    if (args[0] == "add") return zw::RunAdd(args);
+    if (args[0] == "list") return zw::RunList(args);
+    throw zw::UsageError("unknown command " + args[0]);
+  } catch (const zw::UsageError& e) {
+    std::fprintf(stderr, "zipwriter: %s\n\n%s", e.what(), zw::kUsage);
+    return 2;
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "zipwriter: %s\n", e.what());
+    return 1;
+  }
+}
