@@ -8,6 +8,8 @@
 #include "FileSystem.h"
 #include "Format.h"
 #include "Paths.h"
+#include "ZWExcept.h"
+#include "ZWMasks.h"
 
 namespace zw {
 
@@ -85,10 +87,34 @@ void TBackupForm::LoadLayout(const StoredLayout& layout) {
           o.GetInt("Height", 0), o.Get("Caption").value_or(""),
           FontSpec{o.Get("Font.Name").value_or(""), o.GetInt("Font.Height", 0),
                    o.GetBool("Font.Bold", false)}});
+    } else if (o.className == "TZipWriter") {
+      LoadComponent(o);
     } else if (o.className == "TOpenDialog" || o.className == "TSaveDialog") {
       FileDialogRequest& dialog = o.className == "TOpenDialog" ? openDialog_ : saveDialog_;
       dialog = {o.Get("Filter").value_or(""), o.Get("InitialDir").value_or(""),
                 o.Get("FileName").value_or(""), o.Get("DefaultExt").value_or("")};
+    }
+  }
+}
+
+// Creates the archive component and loads its stored values in their stored order.
+void TBackupForm::LoadComponent(const StoredObject& stored) {
+  zipWriter1_ = CreateOwned<TZipWriter>();
+  zipWriter1_->SetName(stored.name);
+  zipWriter1_->SetFileSystem(&fs_);
+  zipWriter1_->SetUserInterface(&ui_);
+  for (const auto& [key, value] : stored.properties) {
+    if (key == "OnProcessFileFailure") {
+      if (value != "ZipWriter1ProcessFileFailure")
+        throw Exception(Format("Stored layout: unknown handler \"%s\"", {value}));
+      zipWriter1_->OnProcessFileFailure = [this](TZWBaseArchiver* sender, const std::string& name,
+                                                 TZWProcessOperation op, int32_t native,
+                                                 int32_t code, const std::string& message,
+                                                 TZWAction& action) {
+        ZipWriter1ProcessFileFailure(sender, name, op, native, code, message, action);
+      };
+    } else {
+      zipWriter1_->SetPublishedProperty(key, value);
     }
   }
 }
@@ -175,10 +201,136 @@ void TBackupForm::ApplySaveChoice(const std::string& path) {
   if (s.ChosenDir.empty() || s.ChosenDir.back() != '\\') s.ChosenDir += '\\';
 }
 
-void TBackupForm::RunBackup() {
-  // The backup job itself arrives with the archive component.
+namespace {
+
+// Failures of opening the archive that the utility reports in its own words.
+enum class OpenFailure { kNone, kNoDiskette, kCannotCreate, kCorrupt };
+
+OpenFailure ClassifyOpenFailure(const std::exception& e, bool removableTarget) {
+  if (const auto* zw = dynamic_cast<const EZWException*>(&e)) {
+    int code = zw->NativeError();
+    if (code == 35 || code == 40 || code == 44 || code == 48) return OpenFailure::kCorrupt;
+    return OpenFailure::kNone;
+  }
+  if (dynamic_cast<const EReadError*>(&e)) return OpenFailure::kCorrupt;
+  if (dynamic_cast<const EFCreateError*>(&e) || dynamic_cast<const EFOpenError*>(&e))
+    return removableTarget ? OpenFailure::kNoDiskette : OpenFailure::kCannotCreate;
+  return OpenFailure::kNone;
 }
 
-void TBackupForm::FormClose() {}
+}  // namespace
+
+void TBackupForm::RunBackup() {
+  RunState& s = state_;
+  ui_.SetWindowCaption("Vessimbrant Backup");
+  zipWriter1_->SetSpanningMode(smNone);
+  s.ArchiveFileName = s.TargetDir + s.ArchiveName + ".zip";
+  zipWriter1_->SetFileName(s.ArchiveFileName);
+  if (OpenArchive()) {
+    if (s.PictureOption == 0 || s.PictureOption == 1) AddDataFileSets();
+    if ((s.PictureOption == 1 || s.PictureOption == 2) && !backupAborted_) AddPictureSets();
+    if (backupAborted_) s.ResultCode = 190;
+  }
+  if (s.ResultCode == 0 || s.ResultCode == 40)
+    ui_.ShowNotice("Backup Complete");
+  else
+    ReportResult();
+  if (s.ResultCode == 310) ui_.ShowNotice("After correcting the problem press the Backup button again");
+}
+
+// Opens (or creates) the archive; false with ResultCode set when the target cannot
+// take it. Other failures pass on to the error box.
+bool TBackupForm::OpenArchive() {
+  RunState& s = state_;
+  std::string drive = AsciiUpperCase(ExtractFileDrive(s.ArchiveFileName));
+  bool removable = drive == "A:" || drive == "B:";
+  try {
+    zipWriter1_->OpenArchiveFile();
+    return true;
+  } catch (const std::exception& e) {
+    switch (ClassifyOpenFailure(e, removable)) {
+      case OpenFailure::kNoDiskette: s.ResultCode = 280; return false;
+      case OpenFailure::kCannotCreate: s.ResultCode = 310; return false;
+      case OpenFailure::kCorrupt: s.ResultCode = 110; return false;
+      case OpenFailure::kNone: throw;
+    }
+    throw;
+  }
+}
+
+void TBackupForm::AddDataFileSets() {
+  const std::string& selector = state_.FileSetSelector;
+  std::vector<std::string> masks;
+  if (selector == "vess")
+    masks = {"fi*.dat", "fi*.idx", "pe*.dat", "pe*.idx", "sy*.dat",
+             "sy*.idx", "arc*.dat", "arc*.idx", "vi*.dat", "vi*.idx"};
+  else if (selector == "Contri")
+    masks = {"fi0020.*", "fi0004.*"};
+  else
+    masks = {selector};
+  for (const std::string& mask : masks) {
+    if (backupAborted_) return;
+    AddFileSet(mask);
+  }
+  if (selector == "vess" && !backupAborted_ &&
+      fs_.FileExists(state_.DataPath + "..\\vess_rpt.dic"))
+    AddFileSet("..\\vess_rpt.dic");
+}
+
+void TBackupForm::AddPictureSets() {
+  for (const char* mask : {"Picture\\h*.*", "Picture\\m*.*", "Picture\\g*.*"}) {
+    if (backupAborted_) return;
+    AddFileSet(mask);
+  }
+}
+
+void TBackupForm::AddFileSet(const std::string& mask) {
+  zipWriter1_->AddFilesByMask(state_.DataPath + mask, 0x2F, "");
+}
+
+void TBackupForm::ReportResult() {
+  const RunState& s = state_;
+  std::string text;
+  switch (s.ResultCode) {
+    case 100: text = "No zip file was found on device specified - " + s.TargetDir; break;
+    case 110:
+      text = "An existing zip file exists and is corrupt.  Delete the existing zip file and try again";
+      break;
+    case 140: text = "Nothing to do - No data files found in directory " + s.TargetDir; break;
+    case 180:
+      text = "The Backup - Restore DLL is currently in use by another process - please try again later";
+      break;
+    case 190: text = "Backup was aborted - zip file is incomplete"; break;
+    case 280: text = "Check drive for presence of diskette"; break;
+    case 310: text = "Cannot create file - Check drive letter or the Write Lock tab on the diskette"; break;
+    case 400:
+      text = "Chances are that all files were not backed up - Close all forms at all work stations and try again";
+      break;
+    case 527: return;
+    default: text = Format("Unknown error occurred - %d", {s.ResultCode}); break;
+  }
+  ui_.ShowNotice("Error occurred - " + text);
+}
+
+void TBackupForm::ZipWriter1ProcessFileFailure(TZWBaseArchiver*, const std::string& FileName,
+                                               TZWProcessOperation, int32_t, int32_t,
+                                               const std::string&, TZWAction& Action) {
+  std::string upper = AsciiUpperCase(FileName);
+  size_t cut = upper.find_last_of("\\:");
+  std::string namePart = cut == std::string::npos ? upper : upper.substr(cut + 1);
+  if (namePart == "SY0125.IDX" || namePart == "SY0125.DAT" || TextMatchesMask(namePart, "VI*.*") ||
+      TextMatchesMask(namePart, "ARC*.*"))
+    return;
+  ui_.ShowNotice("Skipping file " + upper + " as it cannot be backed up - ");
+  int answer = ui_.AskChoice("Do you want to abort the backup? ", TMsgDlgType::mtError, mbYes | mbNo);
+  if (answer != mrYes) return;
+  // Stop: this batch rolls back, no further set is added, the user hears it is incomplete.
+  backupAborted_ = true;
+  Action = fxaAbort;
+}
+
+void TBackupForm::FormClose() {
+  if (zipWriter1_) zipWriter1_->CloseArchiveFile();
+}
 
 }  // namespace zw

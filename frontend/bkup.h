@@ -16,6 +16,7 @@
 #include "Component.h"
 #include "FormLayout.h"
 #include "UserInterface.h"
+#include "ZipWriter.h"
 
 namespace zw {
 
@@ -57,7 +58,14 @@ class TBackupForm : public TComponent, public ApplicationWindow {
   void FormActivate();
   void FormClose();
 
+  // The component's per-file failure handler (bound by the stored layout).
+  void ZipWriter1ProcessFileFailure(TZWBaseArchiver* Sender, const std::string& FileName,
+                                    TZWProcessOperation Operation, int32_t NativeError,
+                                    int32_t ErrorCode, const std::string& ErrorMessage,
+                                    TZWAction& Action);
+
   const RunState& State() const { return state_; }
+  TZipWriter& ZipWriter1() { return *zipWriter1_; }
 
  private:
   void StartRun();
@@ -65,8 +73,14 @@ class TBackupForm : public TComponent, public ApplicationWindow {
   void ChooseLocation();
   void ApplySaveChoice(const std::string& path);
   void RunBackup();
+  void AddDataFileSets();
+  void AddPictureSets();
+  void AddFileSet(const std::string& mask);
+  bool OpenArchive();
+  void ReportResult();
   void SetLabel2(const std::string& text);
   void LoadLayout(const StoredLayout& layout);
+  void LoadComponent(const StoredObject& stored);
 
   UserInterface& ui_;
   FileSystem& fs_;
@@ -75,6 +89,8 @@ class TBackupForm : public TComponent, public ApplicationWindow {
   FileDialogRequest openDialog_;
   FileDialogRequest saveDialog_;
   RunState state_;
+  TZipWriter* zipWriter1_ = nullptr;  // owned by the form
+  bool backupAborted_ = false;        // the user answered Yes to stop the backup
 };
 
 // The layout built into the program (frontend/BackupForm.layout).
