@@ -5,6 +5,8 @@
 #include <iostream>
 
 #include "CodePage.h"
+#include "FileSystem.h"
+#include "Paths.h"
 
 namespace zw {
 
@@ -69,8 +71,8 @@ bool ConsoleUserInterface::AskText(const std::string& caption, const std::string
 
 bool ConsoleUserInterface::ChooseFile(const char* title, const FileDialogRequest& request,
                                       std::string& path) {
-  out_ << "[" << title << "] folder " << request.initialDir << ", file name ["
-       << request.fileName << "]: " << std::flush;
+  out_ << "[" << title << "] folder " << request.initialDir << ", file name [" << request.fileName
+       << "]: " << std::flush;
   std::string line;
   if (!ReadLine(line)) {
     out_ << "(cancelled)" << std::endl;
@@ -80,11 +82,12 @@ bool ConsoleUserInterface::ChooseFile(const char* title, const FileDialogRequest
   if (line.empty()) return false;
   bool absolute = line[0] == '/' || line[0] == '\\' || (line.size() > 1 && line[1] == ':');
   std::string dir = request.initialDir;
-  if (!absolute && !dir.empty()) line = dir + (dir.back() == '\\' || dir.back() == '/' ? "" : "\\") + line;
-  std::string name = line.substr(line.find_last_of("\\/:") + 1);
+  if (!absolute && !dir.empty()) line = IncludeTrailingPathDelimiter(dir) + line;
+  std::string name = ExtractFileName(line);
   if (!request.defaultExt.empty() && name.find('.') == std::string::npos)
     line += "." + request.defaultExt;
-  path = line;
+  // Callers rely on an absolute path, also when the folder or the answer is relative.
+  path = ExpandFileName(ActiveFileSystem(), line);
   return true;
 }
 
