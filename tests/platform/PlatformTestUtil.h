@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cctype>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -66,6 +67,17 @@ class MemEnv : public ProviderEnv {
  private:
   MemFileSystem fs_;
 };
+
+// True for "<folder><prefix><four upper-case hex digits>.tmp". (std::regex trips
+// GCC's uninitialised-use warning under the sanitizers, hence by hand.)
+inline bool IsTempName(const std::string& path, const std::string& folderAndPrefix) {
+  if (path.size() != folderAndPrefix.size() + 8 || path.rfind(folderAndPrefix, 0) != 0)
+    return false;
+  for (size_t i = folderAndPrefix.size(); i < folderAndPrefix.size() + 4; ++i)
+    if (!std::isdigit(static_cast<unsigned char>(path[i])) && (path[i] < 'A' || path[i] > 'F'))
+      return false;
+  return path.compare(path.size() - 4, 4, ".tmp") == 0;
+}
 
 inline std::unique_ptr<ProviderEnv> MakeEnv(const std::string& kind) {
   if (kind == "Linux") return std::make_unique<LinuxEnv>();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "ConsoleUserInterface.h"
+#include "MemFileSystem.h"
 #include "ScriptUserInterface.h"
 #include "TempDir.h"
 #include "UserInterface.h"
@@ -255,6 +256,21 @@ TEST(ConsoleUiTest, InteractivePromptsAndFileChoices) {
   EXPECT_TRUE(ui.ChooseFileToOpen({"", "C:\\out", "", "zip"}, path));
   EXPECT_EQ(path, "D:\\abs\\x.zip");
   EXPECT_FALSE(ui.ChooseFileToOpen({"", "C:\\out", "", ""}, path)) << "end of input cancels";
+}
+
+TEST(ConsoleUiTest, ChosenFileIsAlwaysAbsolute) {
+  MemFileSystem mem;
+  ASSERT_TRUE(mem.CreateDirectory("C:\\work"));
+  ASSERT_TRUE(mem.SetCurrentDir("C:\\work"));
+  ScopedFileSystem scope(mem);
+  std::istringstream in("x.zip\n..\\y.zip\n");
+  std::ostringstream out;
+  ConsoleUserInterface ui(in, out, true);
+  std::string path;
+  EXPECT_TRUE(ui.ChooseFileToSave({"", "", "", ""}, path));
+  EXPECT_EQ(path, "C:\\work\\x.zip");
+  EXPECT_TRUE(ui.ChooseFileToSave({"", "out", "", ""}, path));
+  EXPECT_EQ(path, "C:\\work\\y.zip");
 }
 
 // --- Shared helpers ---------------------------------------------------------------
