@@ -5,8 +5,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <latch>
+#include <memory>
 #include <string>
+#include <thread>
 #include <tuple>
+#include <vector>
 
 #include "Paths.h"
 #include "PlatformTestUtil.h"
@@ -290,6 +294,41 @@ TEST_P(ContractTest, WritesSeeksAndTruncateThroughHandle) {
   EXPECT_EQ(h->Read(buf, sizeof buf), 0);
   h.reset();
   EXPECT_EQ(env_->Content("w.dat"), "hello");
+}
+
+TEST_P(ContractTest, ClosingOneOfTwoHandlesKeepsTheOthersClaims) {
+  env_->Put("two.dat", kPayload);
+  std::string path = env_->PathOf("two.dat");
+  auto first = env_->fs().Open(path, kReadShared);
+  auto second = env_->fs().Open(path, kReadShared);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(second, nullptr);
+  first.reset();
+  EXPECT_EQ(env_->fs().Open(path, kReadDenyRead), nullptr) << "the second handle still reads";
+  EXPECT_FALSE(env_->fs().DeleteFile(path));
+  second.reset();
+  EXPECT_NE(env_->fs().Open(path, kReadDenyRead), nullptr);
+}
+
+TEST_P(ContractTest, RacingUpdatersGetTheFileOneAtATime) {
+  // The sharing check and the claim must be one step, or two openers both win.
+  env_->Put("race.dat", kPayload);
+  std::string path = env_->PathOf("race.dat");
+  constexpr int kThreads = 8;
+  for (int round = 0; round < 20; ++round) {
+    std::vector<std::unique_ptr<FileHandle>> handles(kThreads);
+    std::latch start(kThreads);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+      threads.emplace_back([&, t] {
+        start.arrive_and_wait();
+        handles[t] = env_->fs().Open(path, kUpdate);
+      });
+    for (auto& th : threads) th.join();
+    int winners = 0;
+    for (const auto& h : handles) winners += h != nullptr;
+    ASSERT_EQ(winners, 1) << "round " << round;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Providers, ContractTest, ::testing::Values("Linux", "Mem"));
