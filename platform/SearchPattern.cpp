@@ -12,7 +12,11 @@ std::u32string Units(std::string_view text) {
   std::u32string out;
   for (size_t i = 0; i < text.size();) {
     unsigned char b = static_cast<unsigned char>(text[i]);
-    int len = b < 0x80 ? 1 : (b & 0xE0) == 0xC0 ? 2 : (b & 0xF0) == 0xE0 ? 3 : (b & 0xF8) == 0xF0 ? 4 : 0;
+    int len = b < 0x80             ? 1
+              : (b & 0xE0) == 0xC0 ? 2
+              : (b & 0xF0) == 0xE0 ? 3
+              : (b & 0xF8) == 0xF0 ? 4
+                                   : 0;
     bool ok = len > 0 && i + len <= text.size();
     char32_t cp = len == 1 ? b : (len > 1 ? (b & (0x7F >> len)) : 0);
     for (int k = 1; ok && k < len; ++k) {
@@ -35,12 +39,13 @@ std::u32string Units(std::string_view text) {
 bool Glob(const std::u32string& p, const std::u32string& n) {
   size_t pi = 0, ni = 0, starP = std::u32string::npos, starN = 0;
   while (ni < n.size()) {
-    if (pi < p.size() && (p[pi] == U'?' || p[pi] == n[ni])) {
-      ++pi;
-      ++ni;
-    } else if (pi < p.size() && p[pi] == U'*') {
+    // "*" first: a host name may hold a literal "*", which must not eat the wildcard.
+    if (pi < p.size() && p[pi] == U'*') {
       starP = pi++;
       starN = ni;
+    } else if (pi < p.size() && (p[pi] == U'?' || p[pi] == n[ni])) {
+      ++pi;
+      ++ni;
     } else if (starP != std::u32string::npos) {
       pi = starP + 1;
       ni = ++starN;
@@ -60,7 +65,8 @@ bool SearchPatternMatches(std::string_view pattern, std::string_view name) {
   std::u32string n = Units(AnsiUpperCase(name));
   if (Glob(p, n)) return true;
   // "name.*" also finds "name" (no extension), as the Windows search does.
-  if (p.size() >= 2 && p.compare(p.size() - 2, 2, U".*") == 0 && n.find(U'.') == std::u32string::npos)
+  if (p.size() >= 2 && p.compare(p.size() - 2, 2, U".*") == 0 &&
+      n.find(U'.') == std::u32string::npos)
     return Glob(p.substr(0, p.size() - 2), n);
   return false;
 }
