@@ -5,6 +5,7 @@
 #include <string>
 
 #include "CodePage.h"
+#include "SearchPattern.h"
 
 namespace zw {
 namespace {
@@ -104,6 +105,38 @@ TEST(CaseMappingTest, AsciiFormsTouchOnlyAsciiLetters) {
   EXPECT_FALSE(AsciiSameText("\xC3\xA9", "\xC3\x89"));
   EXPECT_FALSE(AsciiSameText("a", "ab"));
 }
+
+struct PatternCase {
+  const char* pattern;
+  const char* name;
+  bool match;
+};
+
+class SearchPatternTest : public ::testing::TestWithParam<PatternCase> {};
+
+TEST_P(SearchPatternTest, Matches) {
+  const PatternCase& c = GetParam();
+  EXPECT_EQ(SearchPatternMatches(c.pattern, c.name), c.match) << c.pattern << " vs " << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    WindowsSearchRules, SearchPatternTest,
+    ::testing::Values(
+        PatternCase{"fi*.dat", "FI0020.DAT", true}, PatternCase{"fi*.dat", "fi0020.dat.bak", false},
+        PatternCase{"*.*", "README", true}, PatternCase{"*", "", true},
+        PatternCase{"fi0020.*", "fi0020", true}, PatternCase{"fi0020.*", "FI0020.IDX", true},
+        PatternCase{"fi*.*", "fi0020", true}, PatternCase{"fi*.*", "pe0020", false},
+        PatternCase{"fi0020.*", "fi00200", false}, PatternCase{"fi????.dat", "fi0020.dat", true},
+        PatternCase{"fi????.dat", "fi020.dat", false},
+        PatternCase{"*a*a*b", "aaaaaaaaaaaaaaaaaaaaaaaaaaaaac", false},
+        PatternCase{"*.dat", ".dat", true},
+        PatternCase{"\xC3\xA9t\xC3\xA9*", "\xC3\x89T\xC3\x89.txt", true},  // été*
+        PatternCase{"?t\xC3\xA9", "\xC3\xA9t\xC3\xA9", true},              // one letter, two bytes
+        PatternCase{"a*c", "a*xc", true},  // a Linux name may hold a "*"
+        PatternCase{"a?c",
+                    "a\xFF"
+                    "c",
+                    true}));  // a malformed byte is one character
 
 }  // namespace
 }  // namespace zw

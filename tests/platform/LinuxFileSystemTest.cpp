@@ -307,6 +307,26 @@ TEST_F(LinuxFsTest, CurrentDirectoryIsTheProvidersOwn) {
   EXPECT_STREQ(before, after) << "the process's directory must not move";
 }
 
+TEST_F(LinuxFsTest, PositionsAndSizesBeyondFourGigabytes) {
+  // A sparse file: the host stores only the written block.
+  constexpr int64_t kFar = (int64_t{5} << 30) + 3;
+  auto h = fs_.Open(env_.PathOf("big.bin"), fmCreate);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(h->Seek(kFar, SeekOrigin::kBegin), kFar);
+  ASSERT_EQ(h->Write("z", 1), 1);
+  EXPECT_EQ(h->Size(), kFar + 1);
+  EXPECT_EQ(h->Seek(-1, SeekOrigin::kEnd), kFar);
+  char c = 0;
+  EXPECT_EQ(h->Read(&c, 1), 1);
+  EXPECT_EQ(c, 'z');
+  EXPECT_TRUE(h->Truncate(kFar - 1));
+  EXPECT_EQ(h->Size(), kFar - 1);
+  std::vector<TSearchRec> found;
+  ASSERT_TRUE(fs_.FindFiles(env_.PathOf("big.bin"), 0, found));
+  ASSERT_EQ(found.size(), 1u);
+  EXPECT_EQ(found[0].Size, kFar - 1);
+}
+
 // Runs `body` in a child process; true when it exits with status 0 within the time.
 bool ChildSucceedsWithin(int seconds, void (*body)(const std::string&), const std::string& arg) {
   pid_t pid = fork();
