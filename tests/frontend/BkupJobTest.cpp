@@ -1,0 +1,198 @@
+// The backup job end to end: archive naming, the data and picture file sets, the
+// closing messages, updating an existing archive, and targets that cannot be used.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <sstream>
+
+#include "BkupHarness.h"
+
+namespace zw::test {
+namespace {
+
+const std::string kProcessing = Line({"label", "Label2", "Processing - Please Wait"});
+const std::string kCaption = Line({"caption", "Vessimbrant Backup"});
+
+std::string Notice(const std::string& text) { return Line({"notice", "bkup", text, "OK"}); }
+
+std::vector<std::string> Completed() {
+  std::vector<std::string> lines = Opening();
+  for (const auto& l : {kProcessing, kCaption, Notice("Backup Complete"), std::string("end")})
+    lines.push_back(l);
+  return lines;
+}
+
+std::vector<std::string> Sorted(std::vector<std::string> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+const std::vector<std::string> kVessFiles = {
+    "fi0001.dat", "fi0004.dat",  "fi0020.dat",  "fi0001.idx", "fi0020.idx", "pe0001.dat",
+    "pe0001.idx", "sy0001.dat",  "sy0125.dat",  "sy0001.idx", "sy0125.idx", "arc0001.dat",
+    "arc0001.idx", "vi0001.dat", "vi0001.idx"};
+
+TEST(BkupJobTest, VessSetWithDictionaryAddsElevenSetsInOrder) {
+  BkupHarness h;
+  h.PutSampleData(true);
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(run.transcript, Completed()) << run.errors;
+  std::string archive = h.C("church/data/vess.zip");
+  std::vector<std::string> expected = kVessFiles;
+  expected.push_back("vess_rpt.dic");
+  EXPECT_EQ(h.Entries(archive), expected);  // set order, names without folders
+  EXPECT_TRUE(h.ArchiveTests(archive));
+}
+
+TEST(BkupJobTest, VessSetWithoutDictionaryAddsTheTenDataSets) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(run.transcript, Completed());
+  EXPECT_EQ(h.Entries(h.C("church/data/vess.zip")), kVessFiles);
+}
+
+TEST(BkupJobTest, EntriesAreDeflatedWithoutFoldersAndAsOemNames) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  std::string out;
+  ASSERT_EQ(RunCommand("zipinfo -s '" + h.C("church/data/vess.zip") + "' '*'", &out), 0);
+  int entries = 0;
+  std::istringstream lines(out);
+  for (std::string line; std::getline(lines, line);) {
+    ++entries;  // "-rw-a--  2.0 fat  1234 t- defF ... name": deflated, FAT host, no folder
+    EXPECT_NE(line.find(" 2.0 fat "), std::string::npos) << line;
+    EXPECT_NE(line.find(" def"), std::string::npos) << line;
+    EXPECT_EQ(line.find('/'), std::string::npos) << line;
+  }
+  EXPECT_EQ(entries, 15);
+}
+
+TEST(BkupJobTest, UpperCaseVessIsNotTheKeyword) {
+  BkupHarness h;
+  h.PutSampleData(true);
+  h.Put("church/data/VESS", "a file that happens to carry the selector's name");
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "VESS"});
+  EXPECT_EQ(run.transcript, Completed());
+  EXPECT_EQ(h.Entries(h.C("church/data/vess.zip")), std::vector<std::string>{"VESS"});
+}
+
+TEST(BkupJobTest, ContriSetTakesTwoFamilies) {
+  BkupHarness h;
+  h.PutSampleData(true);
+  h.Run({"3", "0", "C:\\church\\data\\", "Contri", "Contri"});
+  EXPECT_EQ(h.Entries(h.C("church/data/Contri.zip")),
+            (std::vector<std::string>{"fi0020.dat", "fi0020.idx", "fi0004.dat"}));
+}
+
+TEST(BkupJobTest, PicturesOnlyAddsTheThreePictureSets) {
+  BkupHarness h;
+  h.PutSampleData(true);
+  BkupRun run = h.Run({"3", "2", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(run.transcript, Completed());
+  EXPECT_EQ(h.Entries(h.C("church/data/vess.zip")),
+            (std::vector<std::string>{"h0001.jpg", "m0001.jpg", "g0001.jpg"}));
+}
+
+TEST(BkupJobTest, DataAndPicturesTogether) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  h.Run({"3", "1", "C:\\church\\data\\", "all", "Contri"});
+  EXPECT_EQ(h.Entries(h.C("church/data/all.zip")),
+            (std::vector<std::string>{"fi0020.dat", "fi0020.idx", "fi0004.dat", "h0001.jpg",
+                                      "m0001.jpg", "g0001.jpg"}));
+}
+
+TEST(BkupJobTest, ModeOneWritesToDriveA) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  std::string a = h.MapDrive('A', "floppy");
+  BkupRun run = h.Run({"1", "0", "C:\\church\\data\\", "WEEK1", "Contri"});
+  EXPECT_EQ(run.transcript, Completed()) << run.errors;
+  EXPECT_TRUE(h.ArchiveTests(a + "/WEEK1.zip"));
+}
+
+TEST(BkupJobTest, MissingDisketteIsReportedInTheUtilitysWords) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  BkupRun run = h.Run({"2", "0", "C:\\church\\data\\", "WEEK1", "Contri"});  // B: not mapped
+  std::vector<std::string> expected = Opening();
+  for (const auto& l : {kProcessing, kCaption,
+                        Notice("Error occurred - Check drive for presence of diskette"),
+                        std::string("end")})
+    expected.push_back(l);
+  EXPECT_EQ(run.transcript, expected);
+}
+
+TEST(BkupJobTest, TargetThatCannotBeCreatedAsksToPressBackupAgain) {
+  BkupHarness h;
+  BkupRun run = h.Run({"3", "0", "C:\\nowhere\\", "vess", "vess"});
+  std::vector<std::string> expected = Opening();
+  for (const auto& l :
+       {kProcessing, kCaption,
+        Notice("Error occurred - Cannot create file - Check drive letter or the Write Lock tab on "
+               "the diskette"),
+        Notice("After correcting the problem press the Backup button again"), std::string("end")})
+    expected.push_back(l);
+  EXPECT_EQ(run.transcript, expected);
+}
+
+TEST(BkupJobTest, CorruptExistingArchiveIsReportedAndLeftAlone) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  h.Put("church/data/vess.zip", "this is not an archive at all");
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  ASSERT_GE(run.transcript.size(), 6u);
+  EXPECT_EQ(run.transcript[4],
+            Notice("Error occurred - An existing zip file exists and is corrupt.  Delete the existing "
+                   "zip file and try again"));
+  EXPECT_EQ(ReadHostFile(h.C("church/data/vess.zip")), "this is not an archive at all");
+}
+
+TEST(BkupJobTest, NothingMatchingLeavesAnEmptyArchiveAndCompletes) {
+  BkupHarness h;
+  std::filesystem::create_directories(h.C("church/data"));
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(run.transcript, Completed());
+  EXPECT_EQ(std::filesystem::file_size(h.C("church/data/vess.zip")), 22u);
+}
+
+// Raw bytes of every local record of an archive, keyed by name.
+std::string RecordBytes(const std::string& archive, const std::string& name) {
+  std::string out;
+  std::string script =
+      "import zipfile,sys\n"
+      "z=zipfile.ZipFile(sys.argv[1]); i=z.getinfo(sys.argv[2]); f=open(sys.argv[1],'rb')\n"
+      "f.seek(i.header_offset); h=f.read(30); n=int.from_bytes(h[26:28],'little')\n"
+      "e=int.from_bytes(h[28:30],'little'); f.seek(i.header_offset)\n"
+      "sys.stdout.write(f.read(30+n+e+i.compress_size).hex())\n";
+  RunCommand("python3 -c \"" + script + "\" '" + archive + "' '" + name + "'", &out);
+  return out;
+}
+
+TEST(BkupJobTest, ExistingArchiveIsUpdatedAndItsOtherEntriesStayByteForByte) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  std::string archive = h.C("church/data/vess.zip");
+  ASSERT_EQ(RunCommand("cd '" + h.C("church") + "' && zip -q -X ../keep.zip vess_other.txt "
+                       "2>/dev/null; cd '" + h.C() + "' && printf 'keep me\\n' > other.txt && "
+                       "zip -q -X '" + archive + "' other.txt && printf 'old\\n' > fi0004.dat && "
+                       "zip -q -X '" + archive + "' fi0004.dat"),
+            0);
+  std::string before = RecordBytes(archive, "other.txt");
+  ASSERT_FALSE(before.empty());
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "Contri"});
+  EXPECT_EQ(run.transcript, Completed());
+  EXPECT_EQ(Sorted(h.Entries(archive)),
+            Sorted({"other.txt", "fi0004.dat", "fi0020.dat", "fi0020.idx"}));
+  EXPECT_EQ(RecordBytes(archive, "other.txt"), before);
+  EXPECT_TRUE(h.ArchiveTests(archive));
+  std::string content;
+  RunCommand("unzip -p '" + archive + "' fi0004.dat", &content);
+  EXPECT_EQ(content, ReadHostFile(h.C("church/data/fi0004.dat")));  // replaced in place
+}
+
+}  // namespace
+}  // namespace zw::test
