@@ -14,8 +14,11 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QtTest/QTest>
+#include <cstdlib>
+#include <optional>
 #include <stdexcept>
 
+#include "QtProvider.h"
 #include "QtTestSupport.h"
 #include "TempDir.h"
 
@@ -43,6 +46,45 @@ class QtUiTest : public ::testing::Test {
   std::unique_ptr<UserInterface> ui_;
   ModalDriver driver_;
 };
+
+// ---- selection ----------------------------------------------------------------
+
+class EnvVar {
+ public:
+  explicit EnvVar(const char* name) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+  }
+  ~EnvVar() { Set(old_ ? old_->c_str() : nullptr); }
+  void Set(const char* value) {
+    if (value) {
+      setenv(name_, value, 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+bool IsQt(const std::unique_ptr<UserInterface>& ui) {
+  return dynamic_cast<QtUserInterface*>(ui.get()) != nullptr;
+}
+
+TEST_F(QtUiTest, GuiIsChosenByNameOrByADisplay) {
+  EnvVar display("DISPLAY"), wayland("WAYLAND_DISPLAY");
+  EXPECT_TRUE(IsQt(CreateUserInterface("gui")));
+  display.Set(":99");
+  wayland.Set(nullptr);
+  EXPECT_TRUE(IsQt(CreateUserInterface("")));
+  display.Set(nullptr);
+  wayland.Set("wayland-0");
+  EXPECT_TRUE(IsQt(CreateUserInterface("")));
+  wayland.Set(nullptr);
+  EXPECT_FALSE(IsQt(CreateUserInterface("")));
+  EXPECT_FALSE(IsQt(CreateUserInterface("console")));
+}
 
 // ---- the window -------------------------------------------------------------
 
