@@ -206,6 +206,51 @@ std::string Digest(const std::string& data) {
   return text;
 }
 
+void MakeDirs(MemFileSystem& mem, const std::string& folder) {
+  std::string partial;
+  for (size_t i = 0; i <= folder.size(); ++i) {
+    if (i == folder.size() || folder[i] == '\\' || folder[i] == '/') {
+      if (!partial.empty()) mem.CreateDirectory(partial.back() == ':' ? partial + "\\" : partial);
+    }
+    if (i < folder.size()) partial += folder[i];
+  }
+}
+
+void PutFile(MemFileSystem& mem, const std::string& path, const std::string& bytes) {
+  size_t slash = path.find_last_of("\\/");
+  if (slash != std::string::npos) MakeDirs(mem, path.substr(0, slash));
+  ASSERT_TRUE(mem.WriteWholeFile(path, bytes)) << path;
+}
+
+std::string GetFile(MemFileSystem& mem, const std::string& path) {
+  auto bytes = mem.ReadWholeFile(path);
+  return bytes ? *bytes : std::string();
+}
+
+MemArchiveTest::MemArchiveTest() {
+  MakeDirs(mem, "C:\\data");
+  zip = std::make_unique<TZipWriter>();
+  zip->SetFileSystem(&mem);
+  zip->SetUserInterface(&ui.ui());
+  zip->Options().Recurse = false;
+  zip->Options().StorePath = spNoPath;
+}
+
+void MemArchiveTest::Open(const std::string& name) {
+  zip->SetFileName(name);
+  zip->OpenArchiveFile();
+}
+
+void MemArchiveTest::Add(const std::string& mask, int32_t attributes, const std::string& exclude) {
+  zip->AddFilesByMask(mask, attributes, exclude);
+}
+
+std::vector<std::string> MemArchiveTest::Names(const std::string& name) {
+  std::vector<std::string> out;
+  for (const ReadEntry& e : ReadArchive(Bytes(name))) out.push_back(e.name);
+  return out;
+}
+
 std::string ZipWriterBin() { return std::string(ZW_BIN_DIR) + "/zipwriter"; }
 std::string SharedDir() { return ZW_SHARED_DIR; }
 

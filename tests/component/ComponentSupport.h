@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "FileSystem.h"
 #include "MemFileSystem.h"
 #include "ScriptUserInterface.h"
@@ -67,6 +69,30 @@ std::map<std::string, std::string> PythonDigests(const std::string& path,
                                                  const std::string& password = "");
 // The same digest of bytes held here.
 std::string Digest(const std::string& data);
+
+// Writes a file in the in-memory file system, creating the folders on its way.
+void PutFile(MemFileSystem& mem, const std::string& path, const std::string& bytes);
+void MakeDirs(MemFileSystem& mem, const std::string& folder);
+std::string GetFile(MemFileSystem& mem, const std::string& path);
+
+// An archiver over an in-memory file system (drive C: exists) answering questions
+// from a script, with the data folder C:\\data.
+class MemArchiveTest : public ::testing::Test {
+ protected:
+  MemArchiveTest();
+  // Opens (or creates) `name` with the component's defaults for tests: no recursion,
+  // no stored folders.
+  void Open(const std::string& name = "C:\\a.zip");
+  void Add(const std::string& mask, int32_t attributes = 0x2F, const std::string& exclude = "");
+  std::string Bytes(const std::string& name = "C:\\a.zip") { return GetFile(mem, name); }
+  std::map<std::string, std::string> Contents(const std::string& name = "C:\\a.zip") {
+    return ArchiveContents(Bytes(name));
+  }
+  std::vector<std::string> Names(const std::string& name = "C:\\a.zip");
+  MemFileSystem mem;
+  ScriptedUi ui;
+  std::unique_ptr<TZipWriter> zip;
+};
 
 // Path of the zipwriter program and of the shared test material.
 std::string ZipWriterBin();
