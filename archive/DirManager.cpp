@@ -20,6 +20,7 @@ class BoundedReader {
       : stream_(stream), position_(position), end_(end) {}
 
   void Read(void* out, size_t n) {
+    if (static_cast<uint64_t>(Remaining()) < n) throw EReadError();
     auto* dst = static_cast<uint8_t*>(out);
     while (n > 0) {
       if (begin_ == buffer_.size()) Fill();
@@ -31,12 +32,13 @@ class BoundedReader {
     }
   }
   std::string ReadText(size_t n) {
+    if (static_cast<uint64_t>(Remaining()) < n) throw EReadError();
     std::string s(n, '\0');
     if (n) Read(s.data(), n);
     return s;
   }
   int64_t Position() const { return position_ - static_cast<int64_t>(buffer_.size() - begin_); }
-  int64_t Remaining() const { return end_ - Position(); }
+  int64_t Remaining() const { return std::max<int64_t>(0, end_ - Position()); }
 
  private:
   void Fill() {
@@ -67,17 +69,32 @@ void SlashesForward(std::string& name) { std::replace(name.begin(), name.end(), 
 
 constexpr uint16_t kUtf8Flag = 0x0800;
 
-// Zip64 values of a central header, taken only for fields that hold all ones and
-// only while the block holds the whole value.
+// Zip64 values of a central header, taken for the fields that hold all ones. A block
+// that ends before a value such a field asks for leaves the entry's real size or
+// position unknown: the archive is refused rather than read with a made-up value.
 void TakeZip64Values(TDirItem& item, const std::vector<uint8_t>& data) {
   ByteReader r(data.data(), data.size());
-  auto take64 = [&](bool wanted, uint64_t& out) {
-    if (wanted && r.Remaining() >= 8) out = r.U64();
+  auto take = [&](bool wanted, auto& out) {
+    if (!wanted) return;
+    if (r.Remaining() < sizeof out) throw EZWException(35);
+    if constexpr (sizeof out == 8)
+      out = r.U64();
+    else
+      out = r.U32();
   };
-  take64(item.UncompressedSize == kAllOnes32, item.Zip64UncompressedSize);
-  take64(item.CompressedSize == kAllOnes32, item.Zip64CompressedSize);
-  take64(item.LocalHeaderOffset == kAllOnes32, item.Zip64LocalHeaderOffset);
-  if (item.DiskNumberStart == kAllOnes16 && r.Remaining() >= 4) item.Zip64DiskNumberStart = r.U32();
+  take(item.UncompressedSize == kAllOnes32, item.Zip64UncompressedSize);
+  take(item.CompressedSize == kAllOnes32, item.Zip64CompressedSize);
+  take(item.LocalHeaderOffset == kAllOnes32, item.Zip64LocalHeaderOffset);
+  take(item.DiskNumberStart == kAllOnes16, item.Zip64DiskNumberStart);
+}
+
+// An all-ones field without any Zip64 block is the literal value (writers without
+// Zip64 support may store it); the Zip64 value then carries the same number.
+void LiteralAllOnes(TDirItem& item) {
+  if (item.UncompressedSize == kAllOnes32) item.Zip64UncompressedSize = kAllOnes32;
+  if (item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = kAllOnes32;
+  if (item.LocalHeaderOffset == kAllOnes32) item.Zip64LocalHeaderOffset = kAllOnes32;
+  if (item.DiskNumberStart == kAllOnes16) item.Zip64DiskNumberStart = kAllOnes16;
 }
 
 // Extra-field blocks in order; a block longer than what remains is cut, a header
@@ -186,21 +203,36 @@ int64_t TZWDirManager::FindSignature(int64_t start, uint32_t signature, int64_t 
   int64_t size = Stream->GetSize();
   uint8_t sig[4];
   PutU32(sig, signature);
-  std::vector<uint8_t> chunk;
+  // The last chunk read is kept: scans for consecutive headers then read each byte of
+  // the file once, not once per header.
+  if (scanStream_ != Stream || scanSize_ != size) {
+    scanChunk_.clear();
+    scanStream_ = Stream;
+    scanSize_ = size;
+  }
   int64_t found = -1;
   for (int64_t at = std::max<int64_t>(start, 0); at + 4 <= size && found < 0;) {
-    int64_t n = std::min(chunkSize, size - at);
-    chunk.resize(static_cast<size_t>(n));
-    Stream->SetPosition(at);
-    Stream->ReadBuffer(chunk.data(), n);
-    for (int64_t i = 0; i + 4 <= n; ++i) {
-      if (std::memcmp(chunk.data() + i, sig, 4) == 0) {
-        found = at + i;
+    int64_t chunkEnd = scanAt_ + static_cast<int64_t>(scanChunk_.size());
+    if (scanChunk_.empty() || at < scanAt_ || at + 4 > chunkEnd) {
+      int64_t n = std::min(chunkSize, size - at);
+      scanChunk_.resize(static_cast<size_t>(n));
+      Stream->SetPosition(at);
+      Stream->ReadBuffer(scanChunk_.data(), n);
+      scanAt_ = at;
+      chunkEnd = at + n;
+    }
+    const uint8_t* begin = scanChunk_.data();
+    const uint8_t* last = begin + (chunkEnd - scanAt_) - 4;  // last place a signature fits
+    for (const uint8_t* p = begin + (at - scanAt_); p <= last; ++p) {
+      p = static_cast<const uint8_t*>(std::memchr(p, sig[0], static_cast<size_t>(last - p) + 1));
+      if (!p) break;
+      if (std::memcmp(p, sig, 4) == 0) {
+        found = scanAt_ + (p - begin);
         break;
       }
     }
-    if (at + n >= size) break;
-    at += n - 3;  // a signature across two chunks is still found
+    if (chunkEnd >= size) break;
+    at = chunkEnd - 3;  // a signature across two chunks is still found
   }
   Stream->SetPosition(saved);
   return found;
@@ -227,20 +259,25 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
   if (!HasZip64) return;
   constexpr int64_t kRecord = TZip64EndRecord::kSize;
   if (position <= kRecord) throw EZWException(40);
-  auto recordAt = [&](uint64_t at, TZip64EndRecord& out) {
-    if (at > static_cast<uint64_t>(Stream->GetSize() - kRecord)) return false;
+  // A record is taken where it ends exactly at the locator (it may carry extensible
+  // data after its 56 bytes).
+  auto recordAt = [&](uint64_t at) {
+    if (at > static_cast<uint64_t>(position - kRecord)) return false;
     uint8_t raw[kRecord];
     Stream->SetPosition(static_cast<int64_t>(at));
     Stream->ReadBuffer(raw, kRecord);
-    out = TZip64EndRecord::Decode(raw);
-    return out.Signature == kZip64EndRecordSignature;
+    TZip64EndRecord record = TZip64EndRecord::Decode(raw);
+    uint64_t room = static_cast<uint64_t>(position) - at - 12;
+    if (record.Signature != kZip64EndRecordSignature || record.SizeOfRecord != room) return false;
+    Zip64EndRecord = record;
+    position = static_cast<int64_t>(at);
+    return true;
   };
   // The locator's offset ignores any leading stub in some writers' output; the record
   // then still lies directly before the locator.
-  if (!recordAt(Zip64Locator.Zip64EndOffset, Zip64EndRecord) &&
-      !recordAt(static_cast<uint64_t>(position - kRecord), Zip64EndRecord))
+  if (!recordAt(Zip64Locator.Zip64EndOffset) &&
+      !recordAt(static_cast<uint64_t>(position - kRecord)))
     throw EZWException(40);
-  position -= kRecord;
 }
 
 void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end) {
@@ -272,6 +309,7 @@ void TZWDirManager::ReadCentralHeader(BoundedReader& in, TDirItem& item) {
   if (item.Signature != kCentralHeaderSignature) throw EZWException(35);
   item.FileName = DecodeName(in.ReadText(item.FileNameLength), item.Flags);
   if (item.ExtraFieldLength) ParseExtraFields(item, in.ReadText(item.ExtraFieldLength));
+  if (!item.NeedsZip64) LiteralAllOnes(item);
   item.FileComment = UpToZero(in.ReadText(item.FileCommentLength));
 }
 
@@ -279,7 +317,8 @@ void TZWDirManager::ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumb
                                        bool multi) {
   if (!multi) {
     BoundedReader in(*Stream, start, end);
-    while (in.Remaining() > 0) ReadCentralHeader(in, WorkingDirectory.ItemPtr(WorkingDirectory.Add()));
+    while (in.Remaining() > 0)
+      ReadCentralHeader(in, WorkingDirectory.ItemPtr(WorkingDirectory.Add()));
     return;
   }
   // Across volumes: headers never straddle two volumes; the count says how many.
@@ -288,6 +327,9 @@ void TZWDirManager::ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumb
   for (uint64_t i = 0; i < total; ++i) {
     int64_t volumeEnd = Stream->GetSize();
     if (volumeEnd - position < static_cast<int64_t>(TDirItem::kHeaderSize)) {
+      // The directory cannot go on past the last volume, nor start over on a stream
+      // that cannot be switched.
+      if (FixedStream || volume.VolumeNumber >= volume.LastVolumeNumber) throw EReadError();
       volume.SetVolumeNumber(volume.VolumeNumber + 1);
       SwitchReadVolume(volume);
       position = 0;
@@ -302,6 +344,7 @@ void TZWDirManager::ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumb
 void TZWDirManager::ReadDirectory() {
   auto& s = ArchiverAccess::S(Archiver);
   ResetDirectory();
+  scanChunk_.clear();
   StartOffset = 0;
   HasZip64 = false;
   DirectoryStart = -1;
@@ -338,14 +381,30 @@ void TZWDirManager::ReadDirectory() {
   }
   ReadCentralHeaders(start, end, volume, multi);
   if (lastVolume == 0 || !multi) FindStartOffset(position);
-  for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
-    const TDirItem& item = WorkingDirectory.ItemPtr(i);
-    if (item.CompressedSize == 0) continue;
-    if (item.RealLocalHeaderOffset() < StartOffset) ApplyStartOffset();
-    break;
-  }
 }
 
+namespace {
+
+// A local header field agrees with the central one when equal, or when the local
+// header leaves it to a Zip64 extra (all ones) or to a data descriptor (0 with bit 3).
+bool LocalFieldAgrees(uint32_t local, uint32_t central, uint16_t localFlags) {
+  return local == central || local == kAllOnes32 || (local == 0 && (localFlags & 0x0008));
+}
+
+bool LocalHeaderMatches(const TLocalFileHeader& h, const TDirItem& item) {
+  return h.VersionNeeded == item.VersionNeeded && h.CompressionMethod == item.CompressionMethod &&
+         h.LastModTime == item.LastModTime && h.LastModDate == item.LastModDate &&
+         LocalFieldAgrees(h.Crc32, item.Crc32, h.Flags) &&
+         LocalFieldAgrees(h.CompressedSize, item.CompressedSize, h.Flags) &&
+         LocalFieldAgrees(h.UncompressedSize, item.UncompressedSize, h.Flags);
+}
+
+}  // namespace
+
+// Finds item 0's local header at or after its stored position. Found further on, the
+// stored positions leave out leading data (a stub prepended after the archive was
+// made) and every item is moved by the difference. StartOffset becomes the position
+// of the first local header, i.e. the size of the leading data.
 void TZWDirManager::FindStartOffset(int64_t position) {
   if (WorkingDirectory.Count() == 0) {
     StartOffset = static_cast<uint64_t>(position);
@@ -362,72 +421,70 @@ void TZWDirManager::FindStartOffset(int64_t position) {
     Stream->SetPosition(found);
     Stream->ReadBuffer(raw, sizeof raw);
     TLocalFileHeader h = TLocalFileHeader::Decode(raw);
-    if (h.VersionNeeded == first.VersionNeeded && h.CompressionMethod == first.CompressionMethod &&
-        h.LastModTime == first.LastModTime && h.LastModDate == first.LastModDate &&
-        h.Crc32 == first.Crc32 && h.CompressedSize == first.CompressedSize &&
-        h.UncompressedSize == first.UncompressedSize &&
+    if (LocalHeaderMatches(h, first) &&
         found + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength <= size) {
-      StartOffset = static_cast<uint64_t>(found);
+      ApplyStartOffset(static_cast<uint64_t>(found) - from);
       return;
     }
     at = found + 1;
   }
 }
 
-void TZWDirManager::ApplyStartOffset() {
+void TZWDirManager::ApplyStartOffset(uint64_t shift) {
+  uint64_t lowest = UINT64_MAX;
   for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
     TDirItem& item = WorkingDirectory.ItemPtr(i);
-    if (item.ExternalAttributes & 0x10) continue;
-    if (item.LocalHeaderOffset == kAllOnes32)
-      item.Zip64LocalHeaderOffset += StartOffset;
-    else
-      item.SetLocalHeaderOffset(item.LocalHeaderOffset + StartOffset, false);
+    // Directory entries have local headers too, and are copied like any other entry.
+    if (shift != 0)
+      item.SetLocalHeaderOffset(item.RealLocalHeaderOffset() + shift,
+                                item.LocalHeaderOffset == kAllOnes32);
+    lowest = std::min(lowest, item.RealLocalHeaderOffset());
   }
+  StartOffset = lowest;
 }
 
-void TZWDirManager::ApplyDataDescriptor(int64_t at, TDirItem& item, const TLocalFileHeader& h) {
+// Takes CRC and sizes of a streamed entry (flag bit 3) from the data descriptor that
+// follows its data: the first descriptor signature after the data start. The Zip64
+// form (8-byte sizes) is recognised when its compressed size, unlike the 32-bit
+// reading, matches the distance from the data start. False when the data would reach
+// past the end of the file.
+bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item) {
   int64_t size = Stream->GetSize();
-  int64_t dataStart = at + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength +
-                      h.ExtraFieldLength;
-  int64_t found = FindSignature(at, kDataDescriptorSignature, 65535);
-  if (found < 0 || found + 16 > size) return;
+  int64_t found = FindSignature(dataStart, kDataDescriptorSignature, 65535);
+  if (found < 0 || found + 16 > size)  // no descriptor: the header's values stay
+    return item.RealCompressedSize() <= static_cast<uint64_t>(size - dataStart);
   uint8_t raw[24] = {};
   Stream->SetPosition(found);
   Stream->ReadBuffer(raw, std::min<int64_t>(24, size - found));
-  // The Zip64 form carries 8-byte sizes; its compressed size then matches the data.
-  bool wide = found + 24 <= size && GetU32(raw + 8) != static_cast<uint64_t>(found - dataStart) &&
-              GetU64(raw + 8) == static_cast<uint64_t>(found - dataStart);
+  uint64_t distance = static_cast<uint64_t>(found - dataStart);
+  bool wide = found + 24 <= size && GetU32(raw + 8) != distance && GetU64(raw + 8) == distance;
+  uint64_t compressed = wide ? GetU64(raw + 8) : GetU32(raw + 8);
+  uint64_t uncompressed = wide ? GetU64(raw + 16) : GetU32(raw + 12);
+  if (compressed > static_cast<uint64_t>(size - dataStart)) return false;
   item.Crc32 = GetU32(raw + 4);
-  if (wide) {
-    item.SetLocalHeaderOffset(item.RealLocalHeaderOffset(), false);
-    item.Zip64CompressedSize = GetU64(raw + 8);
-    item.Zip64UncompressedSize = GetU64(raw + 16);
-    item.CompressedSize = item.Zip64CompressedSize >= kAllOnes32
-                              ? kAllOnes32
-                              : static_cast<uint32_t>(item.Zip64CompressedSize);
-    item.UncompressedSize = item.Zip64UncompressedSize >= kAllOnes32
-                                ? kAllOnes32
-                                : static_cast<uint32_t>(item.Zip64UncompressedSize);
-    item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
-  } else {
-    item.CompressedSize = GetU32(raw + 8);
-    item.UncompressedSize = GetU32(raw + 12);
-  }
+  auto narrow = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
+  item.CompressedSize = narrow(compressed);
+  item.UncompressedSize = narrow(uncompressed);
+  item.Zip64CompressedSize = compressed;
+  item.Zip64UncompressedSize = uncompressed;
+  item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
+  return true;
 }
 
+// Takes the local header at `at` as an entry when it, its name, its extra field and
+// its data lie inside the file.
 bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   uint8_t raw[TLocalFileHeader::kSize];
   Stream->SetPosition(at);
   Stream->ReadBuffer(raw, sizeof raw);
   TLocalFileHeader h = TLocalFileHeader::Decode(raw);
-  // Only entries whose header, name, extra field and data lie inside the file.
-  int64_t dataStart =
-      at + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength + h.ExtraFieldLength;
+  int64_t nameStart = at + static_cast<int64_t>(TLocalFileHeader::kSize);
+  int64_t dataStart = nameStart + h.FileNameLength + h.ExtraFieldLength;
   bool streamed = h.Flags & 0x0008;
   if (h.ExtraFieldLength > 260 || dataStart > size ||
       (!streamed && static_cast<int64_t>(h.CompressedSize) > size - dataStart))
     return false;
-  TDirItem& item = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
+  TDirItem item;
   item.Signature = kCentralHeaderSignature;
   item.VersionMadeBy = item.VersionNeeded = h.VersionNeeded;
   item.Flags = h.Flags;
@@ -437,19 +494,18 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   item.Crc32 = h.Crc32;
   item.CompressedSize = h.CompressedSize;
   item.UncompressedSize = h.UncompressedSize;
-  item.ExtraFieldLength = h.ExtraFieldLength;
+  LiteralAllOnes(item);  // the local Zip64 extra is not parsed
   item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
-  size_t nameLength = std::min<size_t>(h.FileNameLength, 256);
-  std::string raw_name(nameLength, '\0');
-  if (nameLength && at + static_cast<int64_t>(TLocalFileHeader::kSize + nameLength) <= size)
-    Stream->ReadBuffer(raw_name.data(), static_cast<int64_t>(nameLength));
-  else
-    raw_name.clear();
-  item.FileName = DecodeName(raw_name, h.Flags);
+  // The whole name is kept, as for names read from a central directory.
+  std::string rawName(h.FileNameLength, '\0');
+  Stream->SetPosition(nameStart);
+  if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
+  item.FileName = DecodeName(rawName, h.Flags);
   item.FileNameLength = static_cast<uint16_t>(EncodeName(item).size());
-  item.ExtraFieldLength = 0;  // the local extra field is not kept
-  if (streamed) ApplyDataDescriptor(at, item, h);
+  if (streamed && !ApplyDataDescriptor(dataStart, item)) return false;
+  TDirItem& stored = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
+  stored = std::move(item);
   return true;
 }
 
@@ -484,6 +540,9 @@ void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8
   }
   for (const TExtraField& block : item.ExtraFields) {
     if (block.HeaderID == kZip64ExtraId) continue;  // always regenerated
+    // A kept block that no longer fits the 16-bit field length (the Zip64 block came
+    // first) is dropped whole rather than written cut.
+    if (extra.size() + 4 + block.Data.size() > 0xFFFF) continue;
     w.U16(block.HeaderID);
     w.U16(static_cast<uint16_t>(block.Data.size()));
     w.Bytes(block.Data.data(), block.Data.size());
@@ -506,7 +565,8 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
   bool multi = s.spanningMode != smNone;
   Stream->Seek(0, SeekOrigin::kEnd);
   auto volumeNumber = [&]() -> uint32_t {
-    return s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
+    return s.currentVolume.VolumeNumber < 0 ? 0
+                                            : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
   };
   int64_t dirStart = multi ? s.archiveStream->GetPosition() : Stream->GetPosition();
   uint32_t dirVolume = volumeNumber();
@@ -524,8 +584,8 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
       Stream->WriteBuffer(record.data(), static_cast<int64_t>(record.size()));
     } else {
       if (i == 0) dirStart = -1;  // taken from the volume the first header lands on
-      int32_t mustFollow = static_cast<int32_t>(record.size() - TDirItem::kHeaderSize -
-                                                item.FileCommentLength);
+      int32_t mustFollow =
+          static_cast<int32_t>(record.size() - TDirItem::kHeaderSize - item.FileCommentLength);
       WriteBufferToVolumes(Archiver, record.data(), static_cast<int64_t>(TDirItem::kHeaderSize),
                            s.currentVolume, mustFollow, &collecting);
       if (dirStart < 0) {
@@ -553,7 +613,8 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
 void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize) {
   auto& s = ArchiverAccess::S(Archiver);
   bool multi = s.spanningMode != smNone;
-  uint32_t volume = s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
+  uint32_t volume =
+      s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
   if (!multi) volume = dirVolume = 0;
   uint64_t count = static_cast<uint64_t>(WorkingDirectory.Count());
   uint64_t offset = static_cast<uint64_t>(dirStart);
@@ -567,7 +628,8 @@ void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64
   EndRecord.CentralDirOffset = clip32(offset);
   std::string comment = ArchiveComment.substr(0, 0xFFFF);
   EndRecord.CommentLength = static_cast<uint16_t>(comment.size());
-  int64_t position = s.spanningMode != smNone ? s.archiveStream->GetPosition() : Stream->GetPosition();
+  int64_t position =
+      s.spanningMode != smNone ? s.archiveStream->GetPosition() : Stream->GetPosition();
   bool zip64 = static_cast<uint64_t>(position) >= kAllOnes32 ||
                EndRecord.NumberOfThisDisk == kAllOnes16 ||
                EndRecord.DiskWithCentralDir == kAllOnes16 || EndRecord.TotalEntries == kAllOnes16 ||
@@ -604,8 +666,8 @@ void TZWDirManager::EmitEndRecords(const std::vector<uint8_t>& bytes) {
   }
   // The end records stay together on the last volume, which then takes the
   // archive's own name.
-  WriteBufferToVolumes(Archiver, bytes.data(), static_cast<int64_t>(bytes.size()),
-                       s.currentVolume, static_cast<int32_t>(bytes.size()), nullptr);
+  WriteBufferToVolumes(Archiver, bytes.data(), static_cast<int64_t>(bytes.size()), s.currentVolume,
+                       static_cast<int32_t>(bytes.size()), nullptr);
   RenameLastVolume(Archiver);
   Stream = s.archiveStream.get();
 }

@@ -13,6 +13,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "DirItem.h"
 #include "ZipRecords.h"
@@ -62,16 +63,22 @@ class TZWDirManager {
   void ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumberInfo& volume, bool multi);
   void ReadCentralHeader(class BoundedReader& in, TDirItem& item);
   void FindStartOffset(int64_t position);
-  void ApplyStartOffset();
+  void ApplyStartOffset(uint64_t shift);
   void ScanLocalHeaders();
   bool ScanOneLocalHeader(int64_t at, int64_t size);
-  void ApplyDataDescriptor(int64_t at, TDirItem& item, const TLocalFileHeader& h);
+  bool ApplyDataDescriptor(int64_t dataStart, TDirItem& item);
   void CopySFXStub();
   void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
   void FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize);
   void EmitEndRecords(const std::vector<uint8_t>& bytes);
   std::string EncodeName(const TDirItem& item) const;
   std::string DecodeName(const std::string& raw, uint16_t flags) const;
+
+  // The chunk FindSignature read last, and the stream and size it came from.
+  std::vector<uint8_t> scanChunk_;
+  int64_t scanAt_ = 0;
+  const TStream* scanStream_ = nullptr;
+  int64_t scanSize_ = -1;
 };
 
 }  // namespace zw
