@@ -36,6 +36,8 @@ class UpdateRun {
   explicit UpdateRun(TZWBaseArchiver& a)
       : a_(a), s_(ArchiverAccess::S(a)), dm_(*s_.dirManager), zip64_(ArchiverAccess::Zip64(a)) {}
   void Run();
+  // The new directory has been written: the file holds the batch's result.
+  bool Committed() const { return committed_; }
 
  private:
   int32_t FirstChangedIndex() const;
@@ -52,6 +54,7 @@ class UpdateRun {
   void RollBack();
   void RestoreTail();
   void DiscardTail();
+  void DiscardDirectoryCopy();
   std::string EncodedName(const TDirItem& item) const;
 
   TZWBaseArchiver& a_;
@@ -63,6 +66,9 @@ class UpdateRun {
   std::unique_ptr<TFileStream> tail_;
   std::string tailName_;
   std::vector<uint8_t> oldDirectory_;  // the old directory's bytes when no tail is saved
+  std::string directoryCopyName_;      // the same bytes in an "FC" file, when it could be made
+  bool archiveTouched_ = false;        // the archive has been cut (or written) in this run
+  bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
 };
 
@@ -126,12 +132,30 @@ void UpdateRun::SaveArchiveTail(uint64_t from) {
   }
 }
 
+// Without a saved tail only the old directory lies behind the cut. It is kept in
+// memory for the rollback and in an "FC" file as well: should the rollback itself
+// fail, that file is the only copy of the directory left. When the copy cannot be
+// made, the update fails here, before the archive is touched.
 void UpdateRun::SaveOldDirectory() {
   int64_t size = s_.archiveStream->GetSize();
   if (static_cast<int64_t>(truncationPoint_) >= size) return;
   oldDirectory_.resize(static_cast<size_t>(size - static_cast<int64_t>(truncationPoint_)));
   s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
   s_.archiveStream->ReadBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
+  directoryCopyName_ = MakeTempFileName();
+  try {
+    TFileStream copy(a_.Files(), directoryCopyName_, FileMode::fmCreate);
+    copy.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
+    copy.Flush();
+  } catch (...) {
+    DiscardDirectoryCopy();
+    throw;
+  }
+}
+
+void UpdateRun::DiscardDirectoryCopy() {
+  if (!directoryCopyName_.empty()) a_.Files().DeleteFile(directoryCopyName_);
+  directoryCopyName_.clear();
 }
 
 void UpdateRun::DiscardTail() {
@@ -178,6 +202,7 @@ void UpdateRun::Run() {
   if (!tail_) SaveOldDirectory();
   try {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
+    archiveTouched_ = true;
     s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
     action_ = fxaIgnore;
     s_.currentVolume.SetFirst(true);
@@ -195,21 +220,23 @@ void UpdateRun::Run() {
     s_.collectingBuffer = nullptr;
     if (!stopped) {
       dm_.WriteDirectory(s_.archiveStream.get());
+      committed_ = true;
       s_.directoryPending = false;
       DiscardTail();
+      DiscardDirectoryCopy();
     }
   } catch (...) {
     s_.collectingBuffer = nullptr;
     RollBack();
     throw;
   }
-  bool stopped = s_.cancelled || action_ == fxaAbort;
-  if (!stopped) ArchiverAccess::OverallProgress(a_, 100.0, overall, ppEnd, s_.cancelled);
-  if (stopped) {
-    RollBack();
-  } else if (s_.options.FlushBuffers) {
+  if (!committed_) return RollBack();
+  if (s_.options.FlushBuffers) {
     if (auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get())) file->Flush();
   }
+  // The update is complete: a Cancel set now has nothing left to stop.
+  bool ignored = false;
+  ArchiverAccess::OverallProgress(a_, 100.0, overall, ppEnd, ignored);
 }
 
 void UpdateRun::MainLoop(int32_t first) {
@@ -441,6 +468,11 @@ void UpdateRun::RestoreTail() {
 void UpdateRun::RollBack() {
   dm_.WorkingDirectory.Assign(dm_.SavedDirectory);
   if (!s_.archiveStream) return;
+  if (!archiveTouched_) {  // failed before the cut: the file is as it was
+    DiscardTail();
+    DiscardDirectoryCopy();
+    return;
+  }
   if (tail_) return RestoreTail();
   TStream& archive = *s_.archiveStream;
   archive.SetPosition(static_cast<int64_t>(truncationPoint_));
@@ -449,6 +481,8 @@ void UpdateRun::RollBack() {
     archive.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
   else
     dm_.WriteDirectory();
+  if (auto* file = dynamic_cast<TFileStream*>(&archive)) file->Flush();
+  DiscardDirectoryCopy();
 }
 
 }  // namespace
@@ -462,8 +496,11 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
     run.Run();
   } catch (...) {
     s.progressOn = false;
-    // Whatever failed, the directory describes the file as it was before the batch.
-    if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
+    // Whatever failed before the new directory was written, the directory describes
+    // the file as it was before the batch. An exception of the closing progress
+    // event comes after the commit: the directory already matches the file.
+    if (s.dirManager && !run.Committed())
+      s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
     throw;
   }
   s.progressOn = false;

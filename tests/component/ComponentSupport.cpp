@@ -60,7 +60,8 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
   };
   auto finish = [&]() {
     if (error) *error = problem;
-    if (!problem.empty()) ADD_FAILURE() << "archive: " << problem;
+    else if (!problem.empty())
+      ADD_FAILURE() << "archive: " << problem;
     return out;
   };
   if (b.size() < 22) return fail("shorter than an end record"), finish();
