@@ -48,12 +48,11 @@ void TZWCompressor::End() {
 }
 
 z_stream& TZWCompressor::Start(int level) {
-  if (initialised_ && level_ == level) {
+  // A stream of another level is made afresh: a reset then gives exactly the bytes a
+  // new stream gives.
+  if (initialised_ && level_ != level) End();
+  if (initialised_) {
     CheckZlibResult(deflateReset(&stream_));
-  } else if (initialised_) {
-    CheckZlibResult(deflateReset(&stream_));
-    CheckZlibResult(deflateParams(&stream_, level, Z_DEFAULT_STRATEGY));
-    level_ = level;
   } else {
     std::memset(&stream_, 0, sizeof stream_);
     if (deflateInit(&stream_, level) != Z_OK) {
@@ -227,7 +226,9 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   r.size = source.GetSize();
   r.bufferSize = CompressionBufferSize(item.CompressionMode);
   r.encrypting = !item.Password.empty();
-  r.deflating = item.CompressionMethod != 0 && item.CompressionMode > 0 && r.size > 0;
+  // The method decides the form of the data: method 8 always gets a deflate stream
+  // (mode 0 then makes stored deflate blocks), so the bytes always match the header.
+  r.deflating = item.CompressionMethod != 0 && r.size > 0;
   try {
     ChunkLoop(r, compressor);
   } catch (...) {

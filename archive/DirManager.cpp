@@ -401,7 +401,8 @@ bool LocalHeaderMatches(const TLocalFileHeader& h, const TDirItem& item) {
 
 }  // namespace
 
-// Finds item 0's local header at or after its stored position. Found further on, the
+// Finds item 0's local header (same name, version, method, time, date, CRC and sizes)
+// at or after its stored position. Found further on, the
 // stored positions leave out leading data (a stub prepended after the archive was
 // made) and every item is moved by the difference. StartOffset becomes the position
 // of the first local header, i.e. the size of the leading data.
@@ -411,7 +412,8 @@ void TZWDirManager::FindStartOffset(int64_t position) {
     return;
   }
   const TDirItem& first = WorkingDirectory.ItemPtr(0);
-  int64_t size = Stream->GetSize();
+  // Local headers lie in front of the central directory, never inside it.
+  int64_t size = DirectoryStart >= 0 ? DirectoryStart : Stream->GetSize();
   uint64_t from = first.RealLocalHeaderOffset();
   if (from >= static_cast<uint64_t>(size)) return;
   for (int64_t at = static_cast<int64_t>(from);;) {
@@ -421,10 +423,14 @@ void TZWDirManager::FindStartOffset(int64_t position) {
     Stream->SetPosition(found);
     Stream->ReadBuffer(raw, sizeof raw);
     TLocalFileHeader h = TLocalFileHeader::Decode(raw);
-    if (LocalHeaderMatches(h, first) &&
-        found + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength <= size) {
-      ApplyStartOffset(static_cast<uint64_t>(found) - from);
-      return;
+    int64_t nameEnd = found + static_cast<int64_t>(TLocalFileHeader::kSize) + h.FileNameLength;
+    if (LocalHeaderMatches(h, first) && nameEnd <= size) {
+      std::string rawName(h.FileNameLength, '\0');
+      if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
+      if (DecodeName(rawName, h.Flags) == first.FileName) {
+        ApplyStartOffset(static_cast<uint64_t>(found) - from);
+        return;
+      }
     }
     at = found + 1;
   }
@@ -517,6 +523,9 @@ void TZWDirManager::ScanLocalHeaders() {
     ScanOneLocalHeader(at, size);
     at = FindSignature(at + 4, kLocalHeaderSignature, 65535);
   }
+  // Signatures without one plausible entry: not an archive. Taking it for an empty
+  // one would let the next update cut the file down to nothing.
+  if (WorkingDirectory.Count() == 0) throw EZWException(35);
 }
 
 void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8_t>& out) {

@@ -28,9 +28,12 @@ bool SameEntry(const TDirItem& a, const TDirItem& b) {
          a.RealLocalHeaderOffset() == b.RealLocalHeaderOffset();
 }
 
-// Writes the directory that was read and reads it back.
-void CheckRoundTrip(zw::TZipWriter& zip, TZWDirManager& first) {
+// Writes the directory that was read behind the entries' bytes (what lies in front of
+// the old directory) and reads it back.
+void CheckRoundTrip(zw::TZipWriter& zip, TZWDirManager& first, const uint8_t* data, size_t size) {
   zw::TMemoryStream written;
+  size_t kept = first.DirectoryStart >= 0 ? static_cast<size_t>(first.DirectoryStart) : size;
+  written.WriteBuffer(data, static_cast<int64_t>(kept));
   first.WriteDirectory(&written);
   TZWDirManager second(&written, zip, false);
   second.ReadDirectory();
@@ -56,6 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const zw::EStreamError&) {
     return 0;
   }
-  CheckRoundTrip(zip, manager);
+  CheckRoundTrip(zip, manager, data, size);
   return 0;
 }
