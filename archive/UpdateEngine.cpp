@@ -22,11 +22,16 @@ using State = TZWBaseArchiver::State;
 
 uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
   switch (mode) {
-    case smShareCompat: return 0x00;
-    case smShareExclusive: return 0x10;
-    case smShareDenyWrite: return 0x20;
-    case smShareDenyRead: return 0x30;
-    case smShareDenyNone: return 0x40;
+    case smShareCompat:
+      return 0x00;
+    case smShareExclusive:
+      return 0x10;
+    case smShareDenyWrite:
+      return 0x20;
+    case smShareDenyRead:
+      return 0x30;
+    case smShareDenyNone:
+      return 0x40;
   }
   return 0x40;
 }
@@ -114,9 +119,10 @@ std::string UpdateRun::MakeTempFileName() {
   std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
   std::string name;
   if (!a_.Files().CreateTempFile(dir, "FC", name))
-    throw EFCreateError(Format("Cannot create file \"%s\". %s",
-                               {IncludeTrailingPathDelimiter(ExpandFileName(a_.Files(), dir)) + "FC*.tmp",
-                                a_.Files().LastError().message}));
+    throw EFCreateError(
+        Format("Cannot create file \"%s\". %s",
+               {IncludeTrailingPathDelimiter(ExpandFileName(a_.Files(), dir)) + "FC*.tmp",
+                a_.Files().LastError().message}));
   return name;
 }
 
@@ -319,8 +325,8 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   int64_t sourceSize = source ? source->GetSize() : 0;
   bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 || zip64_ == zmAlways);
   uint16_t version = (item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32) ? 45
-                     : s_.options.OEMFileNames                                              ? 20
-                                                                                            : 0x0B14;
+                     : s_.options.OEMFileNames                                            ? 20
+                                                                                          : 0x0B14;
   std::string name = EncodedName(item);
   TLocalFileHeader h;
   h.VersionNeeded = version;
@@ -337,8 +343,7 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   h.ExtraFieldLength = wideSize ? 20 : 0;
   item.VersionNeeded = item.VersionMadeBy = version;
   if (wideSize) item.NeedsZip64 = true;
-  if (zip64_ == zmDisabled && item.NeedsZip64)
-    throw EZWException(43, {item.SourceFileName}, &a_);
+  if (zip64_ == zmDisabled && item.NeedsZip64) throw EZWException(43, {item.SourceFileName}, &a_);
 
   std::unique_ptr<TFileStream> temp;
   std::string tempName;
@@ -369,8 +374,9 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     if (!CompressEntry(a_, *source, dest, item)) return false;
     h.CompressionMethod = item.CompressionMethod;
     h.Crc32 = item.Crc32;
-    h.CompressedSize =
-        (item.CompressedSize == kAllOnes32 || zip64_ == zmAlways) ? kAllOnes32 : item.CompressedSize;
+    h.CompressedSize = (item.CompressedSize == kAllOnes32 || zip64_ == zmAlways)
+                           ? kAllOnes32
+                           : item.CompressedSize;
     int64_t end = dest.GetPosition();
     dest.SetPosition(headerAt);
     h.Encode(raw);

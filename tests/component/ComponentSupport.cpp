@@ -59,7 +59,8 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
     return out;
   };
   auto finish = [&]() {
-    if (error) *error = problem;
+    if (error)
+      *error = problem;
     else if (!problem.empty())
       ADD_FAILURE() << "archive: " << problem;
     return out;
@@ -74,7 +75,8 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
   uint64_t dirOffset = U32(b, static_cast<uint64_t>(eocd) + 16);
   if (eocd >= 20 && U32(b, static_cast<uint64_t>(eocd) - 20) == 0x07064B50) {
     uint64_t z64 = U64(b, static_cast<uint64_t>(eocd) - 20 + 8);
-    if (z64 + 56 > b.size() || U32(b, z64) != 0x06064B50) return fail("bad Zip64 end record"), finish();
+    if (z64 + 56 > b.size() || U32(b, z64) != 0x06064B50)
+      return fail("bad Zip64 end record"), finish();
     count = U64(b, z64 + 32);
     dirSize = U64(b, z64 + 40);
     dirOffset = U64(b, z64 + 48);
@@ -92,13 +94,15 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
     uint16_t nameLen = U16(b, at + 28), extraLen = U16(b, at + 30), commentLen = U16(b, at + 32);
     e.attributes = U32(b, at + 38);
     e.offset = U32(b, at + 42);
-    if (at + 46 + nameLen + extraLen + commentLen > b.size()) return fail("header past the end"), finish();
+    if (at + 46 + nameLen + extraLen + commentLen > b.size())
+      return fail("header past the end"), finish();
     e.name = b.substr(at + 46, nameLen);
     ApplyZip64(b.substr(at + 46 + nameLen, extraLen), e.size, e.compressedSize, &e.offset);
     at += 46u + nameLen + extraLen + commentLen;
     // The local header must agree with the central one.
     uint64_t l = e.offset;
-    if (l + 30 > b.size() || U32(b, l) != 0x04034B50) return fail("bad local header: " + e.name), finish();
+    if (l + 30 > b.size() || U32(b, l) != 0x04034B50)
+      return fail("bad local header: " + e.name), finish();
     e.localFlags = U16(b, l + 6);
     if (e.localFlags != e.flags) fail("local flags differ: " + e.name);
     if (U16(b, l + 8) != e.method) fail("local method differs: " + e.name);
@@ -115,7 +119,8 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
       e.data = raw;
     else if (e.method != 8 || !Inflate(raw, e.size, e.data))
       fail("cannot inflate: " + e.name);
-    e.crcOk = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()), static_cast<uInt>(e.data.size())) == e.crc &&
+    e.crcOk = crc32(0, reinterpret_cast<const Bytef*>(e.data.data()),
+                    static_cast<uInt>(e.data.size())) == e.crc &&
               e.data.size() == e.size;
     if (!e.crcOk) fail("CRC or size mismatch: " + e.name);
     out.push_back(e);
@@ -137,8 +142,8 @@ ScriptedUi::ScriptedUi(const std::vector<std::string>& answers) {
 }
 
 std::string TextBytes(size_t count, uint32_t seed) {
-  static const char* const kWords[] = {"record ", "member ", "church ", "2024-01-", "amount ",
-                                       "Vessimbrant ", "address ", "\n", "0001 ", "total "};
+  static const char* const kWords[] = {"record ",      "member ",  "church ", "2024-01-", "amount ",
+                                       "Vessimbrant ", "address ", "\n",      "0001 ",    "total "};
   std::string out;
   out.reserve(count);
   uint64_t x = seed * 2654435761u + 7;
@@ -183,7 +188,8 @@ std::map<std::string, std::string> PythonDigests(const std::string& path,
                                                  const std::string& password) {
   std::string output;
   int rc = RunCommand(
-      "python3 " + Quote(OracleScript()) + " digest " + Quote(path) + " " + Quote(password), &output);
+      "python3 " + Quote(OracleScript()) + " digest " + Quote(path) + " " + Quote(password),
+      &output);
   std::map<std::string, std::string> out;
   if (rc != 0) {
     ADD_FAILURE() << "python zipfile: " << output;

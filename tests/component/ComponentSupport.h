@@ -3,14 +3,14 @@
 // its stored CRC, and the outside oracles (unzip, Python's zipfile, 7-Zip).
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <map>
 #include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
-
-#include <gtest/gtest.h>
 
 #include "FileSystem.h"
 #include "MemFileSystem.h"

@@ -22,9 +22,12 @@ enum class Host { kMemory, kDisk };
 
 const char* ScenarioName(Scenario s) {
   switch (s) {
-    case Scenario::kAppend: return "Append";
-    case Scenario::kReplaceFirst: return "ReplaceFirst";
-    case Scenario::kAbortOnLockedFile: return "AbortOnLockedFile";
+    case Scenario::kAppend:
+      return "Append";
+    case Scenario::kReplaceFirst:
+      return "ReplaceFirst";
+    case Scenario::kAbortOnLockedFile:
+      return "AbortOnLockedFile";
   }
   return "?";
 }
@@ -108,9 +111,14 @@ class SweepRun {
   std::map<std::string, std::string> NewContents() const {
     std::map<std::string, std::string> out = OldFiles();
     switch (scenario_) {
-      case Scenario::kAppend: out["n1.txt"] = TextBytes(700000, 12); break;
-      case Scenario::kReplaceFirst: out["a1.txt"] = TextBytes(5000, 11); break;
-      case Scenario::kAbortOnLockedFile: break;  // never completes
+      case Scenario::kAppend:
+        out["n1.txt"] = TextBytes(700000, 12);
+        break;
+      case Scenario::kReplaceFirst:
+        out["a1.txt"] = TextBytes(5000, 11);
+        break;
+      case Scenario::kAbortOnLockedFile:
+        break;  // never completes
     }
     return out;
   }
@@ -119,16 +127,22 @@ class SweepRun {
   bool RunBatch(TZipWriter& zip) {
     std::unique_ptr<FileHandle> lock;
     if (scenario_ == Scenario::kAbortOnLockedFile)
-      lock = base_->Open(Path("new\\n2.txt"), FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
-    zip.OnProcessFileFailure = [](TZWBaseArchiver*, const std::string&, TZWProcessOperation, int32_t,
-                                  int32_t, const std::string&, TZWAction& action) {
-      action = fxaAbort;
-    };
+      lock =
+          base_->Open(Path("new\\n2.txt"), FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+    zip.OnProcessFileFailure = [](TZWBaseArchiver*, const std::string&, TZWProcessOperation,
+                                  int32_t, int32_t, const std::string&,
+                                  TZWAction& action) { action = fxaAbort; };
     try {
       switch (scenario_) {
-        case Scenario::kAppend: zip.AddFilesByMask(Path("new\\n1.txt"), 0x2F, ""); break;
-        case Scenario::kReplaceFirst: zip.AddFilesByMask(Path("new\\a1.txt"), 0x2F, ""); break;
-        case Scenario::kAbortOnLockedFile: zip.AddFilesByMask(Path("new\\*.*"), 0x2F, ""); break;
+        case Scenario::kAppend:
+          zip.AddFilesByMask(Path("new\\n1.txt"), 0x2F, "");
+          break;
+        case Scenario::kReplaceFirst:
+          zip.AddFilesByMask(Path("new\\a1.txt"), 0x2F, "");
+          break;
+        case Scenario::kAbortOnLockedFile:
+          zip.AddFilesByMask(Path("new\\*.*"), 0x2F, "");
+          break;
       }
     } catch (const std::exception&) {
       return true;
@@ -150,9 +164,9 @@ class SweepRun {
   std::string oldBytes_;
 };
 
-const FaultOp kKinds[] = {FaultOp::kOpen,   FaultOp::kRead,   FaultOp::kWrite,
+const FaultOp kKinds[] = {FaultOp::kOpen,   FaultOp::kRead,     FaultOp::kWrite,
                           FaultOp::kSeek,   FaultOp::kTruncate, FaultOp::kFlush,
-                          FaultOp::kRename, FaultOp::kDelete, FaultOp::kTempFile};
+                          FaultOp::kRename, FaultOp::kDelete,   FaultOp::kTempFile};
 
 // Sticky: the fault and every later operation of its kind fail, so the rollback
 // meets it too.

@@ -82,8 +82,9 @@ TEST(Surface, CompressionLevelAndModeFollowEachOther) {
     TZWCompressionLevel level;
     uint16_t method;
   };
-  for (Case c : {Case{0, clNone, 0}, Case{1, clFastest, 8}, Case{3, clFastest, 8},
-                 Case{4, clNormal, 8}, Case{6, clNormal, 8}, Case{7, clMax, 8}, Case{9, clMax, 8}}) {
+  for (Case c :
+       {Case{0, clNone, 0}, Case{1, clFastest, 8}, Case{3, clFastest, 8}, Case{4, clNormal, 8},
+        Case{6, clNormal, 8}, Case{7, clMax, 8}, Case{9, clMax, 8}}) {
     ProbeWriter zip;
     zip.SetCompressionMode(c.mode);
     EXPECT_EQ(zip.CompressionLevel(), c.level) << c.mode;
@@ -201,9 +202,9 @@ TEST(Surface, PublishedPropertiesByName) {
   EXPECT_EQ(zip.SpanningOptions().CustomVolumeSize(), 65536);
 
   const std::vector<std::pair<std::string, std::string>> refused = {
-      {"NoSuchProperty", "1"},      {"CompressionMode", "10"}, {"CompressionLevel", "clHuge"},
-      {"CompressionLevel", "4"},    {"Options.Recurse", "yes"}, {"Zip64Mode", "3"},
-      {"Tag", "seven"},             {"OnFileProgress", "x"}};
+      {"NoSuchProperty", "1"},   {"CompressionMode", "10"},  {"CompressionLevel", "clHuge"},
+      {"CompressionLevel", "4"}, {"Options.Recurse", "yes"}, {"Zip64Mode", "3"},
+      {"Tag", "seven"},          {"OnFileProgress", "x"}};
   for (const auto& [name, value] : refused)
     EXPECT_THROW(zip.SetPublishedProperty(name, value), Exception) << name << "=" << value;
   EXPECT_EQ(zip.CompressionLevel(), clNormal);
@@ -288,8 +289,9 @@ TEST(Surface, DefaultFailurePromptMapsButtons) {
     TZWAction action = fxaRetry;
     zip.FireProcessFileFailure("f", poAdd, 33, 12, "Cannot open file", action);
     EXPECT_EQ(action, c.action) << c.answer;
-    EXPECT_NE(ui.transcript().find("Cannot open file. File processing error, possibly disk is full"),
-              std::string::npos)
+    EXPECT_NE(
+        ui.transcript().find("Cannot open file. File processing error, possibly disk is full"),
+        std::string::npos)
         << ui.transcript();
     EXPECT_NE(ui.transcript().find("Abort,Retry,Ignore"), std::string::npos) << ui.transcript();
   }
@@ -301,9 +303,9 @@ TEST(Surface, DefaultOverwritePrompt) {
     bool confirm;
     TZWOverwriteMode mode;
   };
-  for (Case c : {Case{"Yes", true, omPrompt}, Case{"No", false, omPrompt},
-                 Case{"NoToAll", false, omNever}, Case{"YesToAll", true, omAlways},
-                 Case{"<cancel>", false, omPrompt}}) {
+  for (Case c :
+       {Case{"Yes", true, omPrompt}, Case{"No", false, omPrompt}, Case{"NoToAll", false, omNever},
+        Case{"YesToAll", true, omAlways}, Case{"<cancel>", false, omPrompt}}) {
     ScriptedUi ui({c.answer});
     ProbeWriter zip;
     zip.SetUserInterface(&ui.ui());
