@@ -1,0 +1,456 @@
+// The update engine: in-place rewriting, the saved tail, per-entry failures (retry,
+// ignore, abort), cancel, rollback, and the headers it writes.
+#include <gtest/gtest.h>
+
+#include "CodePage.h"
+#include "ComponentSupport.h"
+#include "DirManager.h"
+#include "FaultFileSystem.h"
+#include "Paths.h"
+
+namespace zw::test {
+namespace {
+
+uint32_t U32At(const std::string& b, size_t at) {
+  return static_cast<uint32_t>(static_cast<uint8_t>(b[at])) |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 2])) << 16 |
+         static_cast<uint32_t>(static_cast<uint8_t>(b[at + 3])) << 24;
+}
+uint16_t U16At(const std::string& b, size_t at) {
+  return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+
+// Local records must follow each other without a gap up to the central directory.
+void ExpectContiguous(const std::string& bytes, uint64_t start = 0) {
+  uint64_t at = start;
+  for (const ReadEntry& e : ReadArchive(bytes)) {
+    EXPECT_EQ(e.offset, at) << e.name;
+    at = e.offset + 30 + U16At(bytes, e.offset + 26) + U16At(bytes, e.offset + 28) +
+         e.compressedSize;
+  }
+}
+
+class UpdateEngine : public MemArchiveTest {
+ protected:
+  UpdateEngine() : faults(mem) {
+    MakeDirs(mem, "C:\\tmp");
+    PutFile(mem, "C:\\data\\f1.txt", TextBytes(20000, 1));
+    PutFile(mem, "C:\\data\\f2.bin", RandomBytes(3000, 2));
+    PutFile(mem, "C:\\data\\f3.txt", TextBytes(900000, 3));
+    zip->SetFileSystem(&faults);
+    zip->SetTempDir("C:\\tmp");
+    zip->OnProcessFileFailure = [this](TZWBaseArchiver*, const std::string& name,
+                                       TZWProcessOperation, int32_t native, int32_t,
+                                       const std::string&, TZWAction& action) {
+      failures.push_back(name + ":" + std::to_string(native));
+      action = answers.empty() ? fxaAbort : answers.front();
+      if (!answers.empty()) answers.erase(answers.begin());
+      if (onFailure) onFailure();
+    };
+  }
+  void MakeOld() {
+    Open();
+    Add("C:\\data\\f*.*");
+    old = Bytes();
+  }
+  std::vector<std::string> TempFiles() {
+    std::vector<TSearchRec> found;
+    mem.FindFiles("C:\\tmp\\*", 0x27, found);
+    std::vector<std::string> out;
+    for (const TSearchRec& f : found) out.push_back(f.Name);
+    return out;
+  }
+  FaultFileSystem faults;
+  std::vector<std::string> failures;
+  std::vector<TZWAction> answers;
+  std::function<void()> onFailure;
+  std::string old;
+};
+
+TEST_F(UpdateEngine, NewArchiveThreeFilesInDirectoryOrderWithoutTemporaryFile) {
+  Open();
+  faults.Reset();
+  Add("C:\\data\\f*.*");
+  EXPECT_EQ(faults.Count(FaultOp::kTempFile), 0);
+  std::string bytes = Bytes();
+  auto entries = ReadArchive(bytes);
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(entries[0].offset, 0u);
+  ExpectContiguous(bytes);
+  EXPECT_EQ(entries[2].data, TextBytes(900000, 3));
+  EXPECT_EQ(zip->FilesProcessed(), 3);
+  EXPECT_EQ(zip->FilesToProcess(), 3);
+}
+
+// Appending leaves everything in front of the old directory untouched and writes only
+// the new entry and the directory.
+TEST_F(UpdateEngine, AppendWritesOnlyTheNewEntryAndTheDirectory) {
+  MakeOld();
+  zip->CloseArchiveFile();
+  Open();
+  uint32_t oldDirectoryStart = U32At(old, old.size() - 6);
+  PutFile(mem, "C:\\data\\new.txt", TextBytes(50000, 9));
+  faults.Reset();
+  Add("C:\\data\\new.txt");
+  std::string bytes = Bytes();
+  EXPECT_EQ(bytes.substr(0, oldDirectoryStart), old.substr(0, oldDirectoryStart));
+  auto entries = ReadArchive(bytes);
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[3].offset, oldDirectoryStart);
+  uint64_t written = faults.BytesWrittenByFile()[ExpandFileName(mem, "C:\\a.zip")];
+  // The new entry and the directory, once; the entry's 30-byte header is written a
+  // second time when its sizes and CRC are known.
+  EXPECT_EQ(written, bytes.size() - oldDirectoryStart + 30);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(UpdateEngine, ReplacingFirstEntrySavesTailInFcFile) {
+  MakeOld();
+  std::vector<std::string> tempsDuringRun;
+  zip->OnFileProgress = [&](TZWBaseArchiver*, const std::string&, double, TZWProcessOperation,
+                            TZWProgressPhase phase, bool&) {
+    if (phase == ppStart) tempsDuringRun = TempFiles();
+  };
+  PutFile(mem, "C:\\new\\f1.txt", "short replacement");
+  Add("C:\\new\\f1.txt");
+  ASSERT_EQ(tempsDuringRun.size(), 1u);
+  EXPECT_EQ(tempsDuringRun[0].substr(0, 2), "FC");
+  EXPECT_TRUE(TempFiles().empty());
+  std::string bytes = Bytes();
+  auto before = ReadArchive(old), after = ReadArchive(bytes);
+  ASSERT_EQ(after.size(), 3u);
+  EXPECT_EQ(after[0].data, "short replacement");
+  for (size_t i = 1; i < 3; ++i) {  // same bytes at new offsets
+    EXPECT_NE(after[i].offset, before[i].offset);
+    size_t length = 30 + after[i].name.size() + after[i].compressedSize;
+    EXPECT_EQ(bytes.substr(after[i].offset, length), old.substr(before[i].offset, length));
+  }
+  ExpectContiguous(bytes);
+}
+
+TEST_F(UpdateEngine, IgnoredFailures) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\f1.txt", "replacement");
+  PutFile(mem, "C:\\new\\n1.txt", "new one");
+  PutFile(mem, "C:\\new\\n2.txt", "new two");
+  auto lock1 = mem.Open("C:\\new\\f1.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  auto lock2 = mem.Open("C:\\new\\n1.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  answers = {fxaIgnore, fxaIgnore};
+  Add("C:\\new\\*.txt");
+  EXPECT_EQ(failures, (std::vector<std::string>{"f1.txt:33", "C:\\new\\n1.txt:33"}));
+  EXPECT_EQ(zip->FilesProcessed(), 3);  // f2 and f3 copied, n2 written
+  std::string bytes = Bytes();
+  auto entries = ReadArchive(bytes);
+  ASSERT_EQ(entries.size(), 4u);
+  EXPECT_EQ(entries[0].data, TextBytes(20000, 1));  // the replaced entry keeps its data
+  auto oldEntries = ReadArchive(old);
+  EXPECT_EQ(bytes.substr(0, 30 + 6 + oldEntries[0].compressedSize),
+            old.substr(0, 30 + 6 + oldEntries[0].compressedSize));
+  EXPECT_EQ(entries[3].name, "n2.txt");
+  EXPECT_EQ(zip->DirManager()->WorkingDirectory.Count(), 4);
+  ExpectContiguous(bytes);
+}
+
+TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
+  MakeOld();
+  for (bool replaceFirst : {false, true}) {
+    SCOPED_TRACE(replaceFirst);
+    failures.clear();
+    PutFile(mem, "C:\\new\\a.txt", "a");
+    PutFile(mem, "C:\\new\\b.txt", "b");
+    PutFile(mem, "C:\\new\\c.txt", "c");
+    if (replaceFirst) PutFile(mem, "C:\\new\\f1.txt", "replacement");
+    auto lock = mem.Open("C:\\new\\b.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+    answers = {fxaAbort};
+    bool ended = false;
+    zip->OnOverallProgress = [&](TZWBaseArchiver*, double, TZWProcessOperation, TZWProgressPhase p,
+                                 bool&) { ended |= p == ppEnd; };
+    Add("C:\\new\\*.txt");  // returns normally
+    EXPECT_FALSE(ended);
+    EXPECT_EQ(failures.size(), 1u);
+    EXPECT_EQ(Bytes(), old);
+    EXPECT_TRUE(TempFiles().empty());
+    const TZWDirManager& dm = *zip->DirManager();
+    ASSERT_EQ(dm.WorkingDirectory.Count(), dm.SavedDirectory.Count());
+    for (int32_t i = 0; i < dm.WorkingDirectory.Count(); ++i)
+      EXPECT_EQ(dm.WorkingDirectory.ItemPtr(i).FileName, dm.SavedDirectory.ItemPtr(i).FileName);
+    mem.DeleteFile("C:\\new\\f1.txt");
+  }
+  // The archiver carries on as before.
+  PutFile(mem, "C:\\new\\d.txt", "d");
+  Add("C:\\new\\d.txt");
+  zip->CloseArchiveFile();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "d.txt"}));
+}
+
+TEST_F(UpdateEngine, RetryAfterTheFileWasReleased) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\n1.txt", TextBytes(700000, 5));
+  auto lock = mem.Open("C:\\new\\n1.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  answers = {fxaRetry};
+  onFailure = [&] { lock.reset(); };
+  Add("C:\\new\\n1.txt");
+  EXPECT_EQ(failures.size(), 1u);
+  auto contents = Contents();
+  EXPECT_EQ(contents["n1.txt"], TextBytes(700000, 5));
+  ExpectContiguous(Bytes());
+}
+
+// A read that fails half-way through an entry: the partial bytes are cut off before
+// the entry is tried again or left out.
+TEST_F(UpdateEngine, PartialEntryIsCutOffBeforeRetryAndIgnore) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\n1.txt", TextBytes(1500000, 5));  // three chunks
+  PutFile(mem, "C:\\new\\n2.txt", "after");
+  for (TZWAction answer : {fxaRetry, fxaIgnore}) {
+    SCOPED_TRACE(answer);
+    failures.clear();
+    faults.Reset();
+    faults.FailNth(FaultOp::kRead, 2);  // the source's second chunk
+    answers = {answer};
+    Add("C:\\new\\n*.txt");
+    EXPECT_EQ(failures.size(), 1u);
+    std::string bytes = Bytes();
+    ExpectContiguous(bytes);
+    auto contents = ArchiveContents(bytes);
+    EXPECT_EQ(contents.count("n1.txt"), answer == fxaRetry ? 1u : 0u);
+    EXPECT_EQ(contents["n2.txt"], "after");
+    EXPECT_EQ(contents["f3.txt"], TextBytes(900000, 3));
+    zip->CloseArchiveFile();
+    mem.DeleteFile("C:\\a.zip");
+    MakeOld();
+  }
+}
+
+TEST_F(UpdateEngine, EmptyFileIsStoredEvenWhenCompressing) {
+  PutFile(mem, "C:\\new\\empty.txt", "");
+  Open();
+  Add("C:\\new\\empty.txt");
+  std::string bytes = Bytes();
+  EXPECT_EQ(U16At(bytes, 8), 0);    // method in the local header
+  EXPECT_EQ(U32At(bytes, 14), 0u);  // CRC
+  EXPECT_EQ(U32At(bytes, 18), 0u);
+  EXPECT_EQ(U32At(bytes, 22), 0u);
+  auto entries = ReadArchive(bytes);
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].method, 0);
+  EXPECT_EQ(entries[0].crc, 0u);
+}
+
+TEST_F(UpdateEngine, DirectoryEntryHeaders) {
+  MakeDirs(mem, "C:\\new\\sub");
+  zip->Options().StorePath = spRelativePath;
+  zip->SetBaseDir("C:\\new");
+  for (const std::string& password : {std::string(), std::string("pw")}) {
+    SCOPED_TRACE(password);
+    zip->SetPassword(password);
+    Open(password.empty() ? "C:\\d1.zip" : "C:\\d2.zip");
+    Add("sub", 0x10);
+    zip->CloseArchiveFile();
+    std::string bytes = Bytes(password.empty() ? "C:\\d1.zip" : "C:\\d2.zip");
+    auto entries = ReadArchive(bytes);
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].name, "sub/");
+    EXPECT_EQ(U16At(bytes, 8), 0);
+    EXPECT_EQ(U32At(bytes, 14), 0u);
+    EXPECT_EQ(U32At(bytes, 18), 0u);
+    EXPECT_EQ(entries[0].localFlags, entries[0].flags);
+    EXPECT_EQ(entries[0].flags & 2, 2);
+  }
+}
+
+TEST_F(UpdateEngine, Zip64AlwaysLocalHeader) {
+  PutFile(mem, "C:\\new\\small.txt", TextBytes(1000, 4));
+  zip->SetZip64Mode(zmAlways);
+  Open();
+  Add("C:\\new\\small.txt");
+  std::string bytes = Bytes();
+  EXPECT_EQ(U16At(bytes, 4), 45);            // version needed
+  EXPECT_EQ(U32At(bytes, 18), 0xFFFFFFFFu);  // compressed size
+  EXPECT_EQ(U32At(bytes, 22), 0xFFFFFFFFu);  // uncompressed size
+  EXPECT_EQ(U16At(bytes, 28), 20);           // extra length
+  EXPECT_EQ(U16At(bytes, 30 + 9), 1);        // Zip64 block id after the name
+  EXPECT_EQ(U16At(bytes, 30 + 9 + 2), 16);
+  EXPECT_EQ(U32At(bytes, 30 + 9 + 4), 1000u);  // uncompressed size in the block
+  EXPECT_EQ(ArchiveContents(bytes)["small.txt"], TextBytes(1000, 4));
+}
+
+TEST_F(UpdateEngine, OemNamesInLocalHeader) {
+  std::string name = "caf\xC3\xA9.txt";  // e acute in the system code page (UTF-8)
+  PutFile(mem, "C:\\new\\" + name, "coffee");
+  Open();
+  Add("C:\\new\\caf*.txt");
+  std::string bytes = Bytes();
+  EXPECT_EQ(U16At(bytes, 26), 8);
+  EXPECT_EQ(bytes.substr(30, 8), AnsiToOem(name));
+  EXPECT_EQ(bytes.substr(30, 8), "caf\x82.txt");  // CP437
+  EXPECT_EQ(zip->DirManager()->WorkingDirectory.ItemPtr(0).FileName, name);
+}
+
+TEST_F(UpdateEngine, CancelInStartEventTouchesNothing) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\n1.txt", "n1");
+  zip->OnOverallProgress = [](TZWBaseArchiver*, double, TZWProcessOperation, TZWProgressPhase p,
+                              bool& cancel) { cancel = p == ppStart; };
+  faults.Reset();
+  Add("C:\\new\\n1.txt");
+  EXPECT_EQ(faults.Count(FaultOp::kWrite), 0);
+  EXPECT_EQ(faults.Count(FaultOp::kTruncate), 0);
+  EXPECT_EQ(Bytes(), old);
+  // The batch is dropped: the next one does not take n1 for a stored entry.
+  EXPECT_EQ(zip->DirManager()->WorkingDirectory.Count(), 3);
+  zip->OnOverallProgress = nullptr;
+  Add("C:\\data\\f1.txt");
+  zip->CloseArchiveFile();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt"}));
+}
+
+TEST_F(UpdateEngine, CancelDuringCompressionRollsBack) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\f1.txt", TextBytes(1200000, 8));
+  PutFile(mem, "C:\\new\\n1.txt", TextBytes(1200000, 9));
+  for (const char* mask : {"C:\\new\\n1.txt", "C:\\new\\f1.txt"}) {
+    SCOPED_TRACE(mask);
+    zip->OnFileProgress = [](TZWBaseArchiver*, const std::string&, double progress,
+                             TZWProcessOperation, TZWProgressPhase p,
+                             bool& cancel) { cancel = p == ppProcess && progress > 10; };
+    Add(mask);
+    EXPECT_EQ(Bytes(), old);
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
+TEST_F(UpdateEngine, CancelAtTheEndIsTooLate) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\n1.txt", "n1");
+  zip->OnOverallProgress = [](TZWBaseArchiver*, double, TZWProcessOperation, TZWProgressPhase p,
+                              bool& cancel) { cancel = p == ppEnd; };
+  Add("C:\\new\\n1.txt");
+  EXPECT_EQ(Contents()["n1.txt"], "n1");
+  EXPECT_EQ(zip->DirManager()->WorkingDirectory.Count(), 4);
+}
+
+// An exception of the closing event comes after the commit: the directory in memory
+// still describes the file, so the next batch is sound.
+TEST_F(UpdateEngine, ExceptionOfClosingEventKeepsCommittedDirectory) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\n1.txt", "n1");
+  zip->OnOverallProgress = [](TZWBaseArchiver*, double, TZWProcessOperation, TZWProgressPhase p,
+                              bool&) {
+    if (p == ppEnd) throw std::runtime_error("late");
+  };
+  EXPECT_THROW(Add("C:\\new\\n1.txt"), std::runtime_error);
+  zip->OnOverallProgress = nullptr;
+  PutFile(mem, "C:\\new\\n2.txt", "n2");
+  Add("C:\\new\\n2.txt");
+  auto contents = Contents();
+  EXPECT_EQ(contents.size(), 5u);
+  EXPECT_EQ(contents["n1.txt"], "n1");
+}
+
+TEST_F(UpdateEngine, HandlerExceptionRollsBack) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\f1.txt", "r");
+  zip->OnFileProgress = [](TZWBaseArchiver*, const std::string&, double, TZWProcessOperation,
+                           TZWProgressPhase p, bool&) {
+    if (p == ppEnd) throw std::runtime_error("handler");
+  };
+  EXPECT_THROW(Add("C:\\new\\f1.txt"), std::runtime_error);
+  EXPECT_EQ(Bytes(), old);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(UpdateEngine, TailThatCannotBeSavedLeavesArchiveUnchanged) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\f1.txt", "r");
+  zip->SetTempDir("C:\\no such folder");
+  EXPECT_THROW(Add("C:\\new\\f1.txt"), std::exception);
+  EXPECT_EQ(Bytes(), old);
+  EXPECT_EQ(zip->UpdateLevel(), 0);
+  zip->SetTempDir("C:\\tmp");
+  Add("C:\\new\\f1.txt");
+  EXPECT_EQ(Contents()["f1.txt"], "r");
+  EXPECT_EQ(Names().size(), 3u);
+}
+
+TEST_F(UpdateEngine, FlushBuffers) {
+  PutFile(mem, "C:\\new\\n1.txt", "n1");
+  Open();
+  faults.Reset();
+  zip->Options().FlushBuffers = false;
+  Add("C:\\new\\n1.txt");
+  EXPECT_EQ(faults.Count(FaultOp::kFlush), 0);
+  zip->Options().FlushBuffers = true;
+  Add("C:\\new\\n1.txt");
+  EXPECT_GE(faults.Count(FaultOp::kFlush), 1);
+}
+
+// A directory that lists entries out of file order keeps every entry when one near
+// the end of the list (the front of the file) is replaced.
+TEST_F(UpdateEngine, DirectoryOutOfFileOrderKeepsEveryEntry) {
+  MakeOld();
+  zip->CloseArchiveFile();
+  // Reverse the order of the central records.
+  std::string bytes = Bytes();
+  uint32_t dirStart = U32At(bytes, bytes.size() - 6);
+  std::vector<std::string> records;
+  for (size_t at = dirStart; U32At(bytes, at) == 0x02014B50;) {
+    size_t length = 46 + U16At(bytes, at + 28) + U16At(bytes, at + 30) + U16At(bytes, at + 32);
+    records.push_back(bytes.substr(at, length));
+    at += length;
+  }
+  std::string reversed = bytes.substr(0, dirStart);
+  for (auto it = records.rbegin(); it != records.rend(); ++it) reversed += *it;
+  reversed += bytes.substr(bytes.size() - 22);
+  mem.WriteWholeFile("C:\\a.zip", reversed);
+  for (const char* replaced : {"f2.bin", "f1.txt", "f3.txt"}) {
+    SCOPED_TRACE(replaced);
+    Open();
+    PutFile(mem, std::string("C:\\new\\") + replaced, std::string("new ") + replaced);
+    Add(std::string("C:\\new\\") + replaced);
+    zip->CloseArchiveFile();
+    auto contents = Contents();
+    EXPECT_EQ(contents.size(), 3u);
+    EXPECT_EQ(contents[replaced], std::string("new ") + replaced);
+    mem.DeleteFile(std::string("C:\\new\\") + replaced);
+  }
+}
+
+// Entries found by scanning local headers (no end record): an append goes to the end
+// of the file, never over a stored offset that may be wrong.
+TEST_F(UpdateEngine, ScannedArchiveAppendsAtFileEnd) {
+  MakeOld();
+  zip->CloseArchiveFile();
+  std::string bytes = Bytes();
+  std::string entriesOnly = bytes.substr(0, U32At(bytes, bytes.size() - 6));
+  mem.WriteWholeFile("C:\\a.zip", entriesOnly);
+  Open();
+  PutFile(mem, "C:\\new\\n1.txt", "n1");
+  Add("C:\\new\\n1.txt");
+  zip->CloseArchiveFile();
+  std::string after = Bytes();
+  EXPECT_EQ(after.substr(0, entriesOnly.size()), entriesOnly);
+  auto contents = ArchiveContents(after);
+  EXPECT_EQ(contents.size(), 4u);
+  EXPECT_EQ(contents["f3.txt"], TextBytes(900000, 3));
+}
+
+TEST_F(UpdateEngine, EncryptedEntriesReadWithPassword) {
+  TempDir dir;
+  PutFile(mem, "C:\\new\\secret.txt", TextBytes(40000, 6));
+  zip->SetPassword("pa55");
+  zip->SetSeedSource([] { return 12345u; });
+  Open();
+  Add("C:\\new\\secret.txt");
+  zip->CloseArchiveFile();
+  auto entries = ReadArchive(Bytes());
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].flags & 1, 1);
+  WriteHostFile(dir / "e.zip", Bytes());
+  EXPECT_EQ(PythonDigests(dir / "e.zip", "pa55")["secret.txt"], Digest(TextBytes(40000, 6)));
+  EXPECT_EQ(UnzipTest(dir / "e.zip", "pa55"), "");
+}
+
+}  // namespace
+}  // namespace zw::test
