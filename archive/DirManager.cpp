@@ -386,9 +386,10 @@ void TZWDirManager::ReadDirectory() {
 namespace {
 
 // A local header field agrees with the central one when equal, or when the local
-// header leaves it to a Zip64 extra (all ones) or to a data descriptor (0 with bit 3).
+// header leaves it to a Zip64 extra (all ones) or to a data descriptor (bit 3: the
+// local values then mean nothing, whatever a writer put there).
 bool LocalFieldAgrees(uint32_t local, uint32_t central, uint16_t localFlags) {
-  return local == central || local == kAllOnes32 || (local == 0 && (localFlags & 0x0008));
+  return local == central || local == kAllOnes32 || (localFlags & 0x0008);
 }
 
 bool LocalHeaderMatches(const TLocalFileHeader& h, const TDirItem& item) {
