@@ -7,9 +7,11 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QStyle>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <utility>
 
+#include "QtAutoAnswer.h"
 #include "QtScreenshots.h"
 
 namespace zw {
@@ -72,6 +74,11 @@ class MessageBox : public QDialog {
     QDialog::keyPressEvent(event);
   }
 
+  void showEvent(QShowEvent* event) override {
+    QDialog::showEvent(event);
+    ArmAutoAnswer();
+  }
+
  private:
   QHBoxLayout* MakeMessageRow(const BoxRequest& request) {
     auto* row = new QHBoxLayout;
@@ -101,6 +108,8 @@ class MessageBox : public QDialog {
       button->setMinimumWidth(kButtonMinWidth);
       int result = spec.result;
       connect(button, &QPushButton::clicked, this, [this, result] { done(result); });
+      buttons_.push_back(button);
+      buttonNames_ << spec.name;
       if (QChar letter = AcceleratorOf(spec.caption); !letter.isNull())
         accelerators_.emplace_back(letter, button);
       row->addWidget(button);
@@ -118,8 +127,24 @@ class MessageBox : public QDialog {
     first->setFocus();
   }
 
+  // The test hook of QtAutoAnswer.h; the first button is the default one. The timer
+  // belongs to the button, so it dies with the box.
+  void ArmAutoAnswer() {
+    if (autoAnswerArmed_) return;
+    autoAnswerArmed_ = true;
+    QString answers = AutoAnswerSetting();
+    if (answers.isEmpty()) return;
+    int index = AutoAnswerIndex(answers, buttonNames_, 0);
+    if (index < 0) return;
+    QPushButton* button = buttons_[static_cast<size_t>(index)];
+    QTimer::singleShot(kAutoAnswerDelayMs, button, [button] { button->click(); });
+  }
+
   int escapeResult_;
   std::vector<std::pair<QChar, QPushButton*>> accelerators_;
+  std::vector<QPushButton*> buttons_;  // left to right
+  QStringList buttonNames_;
+  bool autoAnswerArmed_ = false;
 };
 
 }  // namespace

@@ -15,6 +15,7 @@ enum class BoxIcon { kNone, kWarning, kError, kInformation, kQuestion };
 struct BoxButton {
   QString caption;  // "&" marks the accelerator letter
   int result;
+  QString name;  // as in scripts and ZW_QT_AUTO_ANSWER: "Yes", "NoToAll", ...
 };
 
 struct BoxRequest {
@@ -27,7 +28,8 @@ struct BoxRequest {
 };
 
 // Shows the box modally (over `parent` when given) and returns the result of the
-// button pressed, or escapeResult.
+// button pressed, or escapeResult. With ZW_QT_AUTO_ANSWER set, the box may press one
+// of its buttons by itself (see QtAutoAnswer.h).
 int ShowBox(QWidget* parent, const BoxRequest& request);
 
 // A prompt with a hidden-text line edit prefilled with `value`: true and the edited

@@ -31,7 +31,8 @@ BoxIcon IconOfKind(TMsgDlgType kind) {
 std::vector<BoxButton> ButtonsOf(TMsgDlgButtons buttons) {
   std::vector<BoxButton> out;
   for (const auto& b : AllButtons()) {
-    if (buttons & b.button) out.push_back({QString::fromUtf8(b.caption), b.result});
+    if (buttons & b.button)
+      out.push_back({QString::fromUtf8(b.caption), b.result, QString::fromUtf8(b.name)});
   }
   return out;
 }
@@ -41,7 +42,7 @@ BoxRequest OkBox(const std::string& caption, const std::string& text, BoxIcon ic
   return {QString::fromStdString(caption),
           QString::fromStdString(text),
           icon,
-          {{QStringLiteral("OK"), mrOk}},
+          {{QStringLiteral("OK"), mrOk, QStringLiteral("OK")}},
           mrOk,
           screenshotName};
 }

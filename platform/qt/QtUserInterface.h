@@ -28,6 +28,8 @@
 //     ZW_DRIVE_x folders; the chosen host path comes back in the rooted "\" form.
 //   - With ZW_QT_SCREENSHOT_DIR set, PNG images of the window and of every box and
 //     dialog are saved there (see QtScreenshots.h).
+//   - With ZW_QT_AUTO_ANSWER set (a test hook, off by default), message boxes press
+//     one of their buttons by themselves (see QtAutoAnswer.h).
 #pragma once
 
 namespace zw {
