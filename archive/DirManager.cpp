@@ -594,8 +594,9 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
       Stream->WriteBuffer(record.data(), static_cast<int64_t>(record.size()));
     } else {
       if (i == 0) dirStart = -1;  // taken from the volume the first header lands on
-      int32_t mustFollow =
-          static_cast<int32_t>(record.size() - TDirItem::kHeaderSize - item.FileCommentLength);
+      // The whole header, comment included, lands on one volume: a reader then moves
+      // on to the next volume only where one ends.
+      int32_t mustFollow = static_cast<int32_t>(record.size() - TDirItem::kHeaderSize);
       WriteBufferToVolumes(Archiver, record.data(), static_cast<int64_t>(TDirItem::kHeaderSize),
                            s.currentVolume, mustFollow, &collecting);
       if (dirStart < 0) {
@@ -627,6 +628,19 @@ void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64
       s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
   if (!multi) volume = dirVolume = 0;
   uint64_t count = static_cast<uint64_t>(WorkingDirectory.Count());
+  std::string comment = ArchiveComment.substr(0, 0xFFFF);
+  if (multi) {
+    // The end records go on the volume they name as the last one.
+    EnsureRoomOnVolume(Archiver, s.currentVolume,
+                       static_cast<int64_t>(TZip64EndRecord::kSize + TZip64Locator::kSize +
+                                            TEndOfCentralDir::kSize + comment.size()));
+    volume =
+        s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
+    if (count == 0) {  // an empty directory begins where the end records do
+      dirVolume = volume;
+      dirStart = s.archiveStream->GetPosition();
+    }
+  }
   uint64_t offset = static_cast<uint64_t>(dirStart);
   auto clip16 = [](uint64_t v) { return v >= kAllOnes16 ? kAllOnes16 : static_cast<uint16_t>(v); };
   auto clip32 = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
@@ -636,7 +650,6 @@ void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64
   EndRecord.EntriesOnThisDisk = EndRecord.TotalEntries = clip16(count);
   EndRecord.CentralDirSize = clip32(dirSize);
   EndRecord.CentralDirOffset = clip32(offset);
-  std::string comment = ArchiveComment.substr(0, 0xFFFF);
   EndRecord.CommentLength = static_cast<uint16_t>(comment.size());
   int64_t position =
       s.spanningMode != smNone ? s.archiveStream->GetPosition() : Stream->GetPosition();
@@ -677,7 +690,7 @@ void TZWDirManager::EmitEndRecords(const std::vector<uint8_t>& bytes) {
   // The end records stay together on the last volume, which then takes the
   // archive's own name.
   WriteBufferToVolumes(Archiver, bytes.data(), static_cast<int64_t>(bytes.size()), s.currentVolume,
-                       static_cast<int32_t>(bytes.size()), nullptr);
+                       0, nullptr);
   RenameLastVolume(Archiver);
   Stream = s.archiveStream.get();
 }

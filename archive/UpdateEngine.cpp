@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <tuple>
 #include <vector>
 
 #include "ArchiverState.h"
@@ -61,6 +62,11 @@ class UpdateRun {
   void DiscardTail();
   void DiscardDirectoryCopy();
   std::string EncodedName(const TDirItem& item) const;
+  // Where the next byte goes on the volumes: volume, its size, bytes still collected.
+  std::tuple<int32_t, int64_t, int64_t> VolumeMark() const {
+    return {s_.currentVolume.VolumeNumber, s_.archiveStream ? s_.archiveStream->GetSize() : -1,
+            collecting_ ? collecting_->GetSize() : 0};
+  }
 
   TZWBaseArchiver& a_;
   State& s_;
@@ -75,6 +81,7 @@ class UpdateRun {
   bool archiveTouched_ = false;        // the archive has been cut (or written) in this run
   bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
+  std::unique_ptr<TZWVolumeUpdate> volumes_;  // multi-volume archives only
 };
 
 int32_t UpdateRun::FirstChangedIndex() const {
@@ -194,7 +201,12 @@ void UpdateRun::Run() {
     return;
   }
   const TZWDirArray& saved = dm_.SavedDirectory;
-  if (first < saved.Count()) {
+  if (s_.spanningMode != smNone) {
+    // Volumes are continued where the old directory began and put back as a whole
+    // on failure; a run that would rewrite stored entries is refused beforehand.
+    volumes_ = std::make_unique<TZWVolumeUpdate>(a_);
+    truncationPoint_ = volumes_->Begin(first >= saved.Count());
+  } else if (first < saved.Count()) {
     truncationPoint_ = LowestOffsetFrom(first);
     if (truncationPoint_ > static_cast<uint64_t>(s_.archiveStream->GetSize()))
       throw EZWException(48, &a_);  // the directory points past the end of the file
@@ -205,13 +217,13 @@ void UpdateRun::Run() {
     truncationPoint_ = dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
                                                : static_cast<uint64_t>(s_.archiveStream->GetSize());
   }
-  if (!tail_) SaveOldDirectory();
+  if (!tail_ && !volumes_) SaveOldDirectory();
   try {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
     archiveTouched_ = true;
     s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
     action_ = fxaIgnore;
-    s_.currentVolume.SetFirst(true);
+    if (!volumes_) s_.currentVolume.SetFirst(true);
     if (s_.spanningMode == smSpanning) {
       std::string drive = AsciiUpperCase(ExtractFileDrive(s_.fileName));
       if (drive == "A:" || drive == "B:") collecting_ = std::make_unique<TMemoryStream>();
@@ -277,6 +289,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
   ArchiverAccess::FileProgress(a_, name, 0.0, item.Operation, ppStart, s_.cancelled);
   if (s_.cancelled) return false;
   int64_t start = s_.archiveStream->GetPosition();
+  std::tuple<int32_t, int64_t, int64_t> mark = VolumeMark();
   std::unique_ptr<TStream> opened;
   try {
     item.NeedsZip64 = false;
@@ -300,6 +313,9 @@ bool UpdateRun::ProcessEntry(int32_t i) {
     return true;
   } catch (const EZWException& e) {
     opened.reset();
+    // Bytes already placed on volumes cannot be taken back one entry at a time, and a
+    // cancelled volume request ends the run: both roll the run back and reach the caller.
+    if (s_.spanningMode != smNone && (!s_.archiveStream || VolumeMark() != mark)) throw;
     if (!s_.archiveStream) {
       action_ = fxaAbort;
       return false;
@@ -397,7 +413,8 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     temp->SetPosition(0);
     CopyStreamToVolumes(a_, *temp, collecting_.get(), 0, headerLength, s_.currentVolume);
     item.DiskNumberStart = static_cast<uint16_t>(std::max(s_.currentVolume.VolumeNumber, 0));
-    int64_t reached = collecting_ ? collecting_->GetPosition() : s_.archiveStream->GetPosition();
+    // The volume holds what was written to it plus what is still being collected.
+    int64_t reached = s_.archiveStream->GetPosition() + (collecting_ ? collecting_->GetSize() : 0);
     item.SetLocalHeaderOffset(static_cast<uint64_t>(reached - headerLength), zip64_ == zmAlways);
     CopyStreamToVolumes(a_, *temp, collecting_.get(), -1, -1, s_.currentVolume);
   }
@@ -473,6 +490,7 @@ void UpdateRun::RestoreTail() {
 // tail file is left in place: it then holds the only copy of the archive's tail.
 void UpdateRun::RollBack() {
   dm_.WorkingDirectory.Assign(dm_.SavedDirectory);
+  if (volumes_) return volumes_->RollBack();
   if (!s_.archiveStream) return;
   if (!archiveTouched_) {  // failed before the cut: the file is as it was
     DiscardTail();

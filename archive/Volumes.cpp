@@ -54,21 +54,44 @@ int64_t GetVolumeSizeLimit(const TZWBaseArchiver& a, const TZWVolumeNumberInfo& 
   const TZWSpanningOptions& o = s.spanningOptions;
   if (volume.IsFirst() && o.FirstVolumeSize > 0) return o.FirstVolumeSize;
   switch (o.VolumeSize) {
-    case vsAutoDetect: return -1;
-    case vsCustom: return o.CustomVolumeSize();
-    case vs1_44MB: return 1457664;
-    case vs100MB: return 104857600;
-    case vs200MB: return 209715200;
-    case vs250MB: return 262144000;
-    case vs600MB: return 629145600;
-    case vs650MB: return 681574400;
-    case vs700MB: return 734003200;
+    case vsAutoDetect:
+      return -1;
+    case vsCustom:
+      return o.CustomVolumeSize();
+    case vs1_44MB:
+      return 1457664;
+    case vs100MB:
+      return 104857600;
+    case vs200MB:
+      return 209715200;
+    case vs250MB:
+      return 262144000;
+    case vs600MB:
+      return 629145600;
+    case vs650MB:
+      return 681574400;
+    case vs700MB:
+      return 734003200;
   }
   return -1;
 }
 
-std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32_t n,
-                              bool check) {
+namespace {
+
+// The letter of classic volume names: lower case for a lower-case extension
+// ("x.zip" -> x.z01), upper case otherwise, matching the last volume's name.
+char ClassicLetter(const std::string& ext) {
+  bool lower = false, upper = false;
+  for (char c : ext) {
+    lower = lower || (c >= 'a' && c <= 'z');
+    upper = upper || (c >= 'A' && c <= 'Z');
+  }
+  return lower && !upper ? 'z' : 'Z';
+}
+
+}  // namespace
+
+std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32_t n, bool check) {
   S& s = ArchiverAccess::S(a);
   NameParts p = Split(name);
   bool sfx = SelfExtracting(a, name);
@@ -88,7 +111,8 @@ std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32
   if (s.spanningMode == smSplitting) {
     if (n == 0 && sfx) return p.folder + p.base + ".exe";
     if (s.spanningOptions.AdvancedNaming) return Numbered(p, n, p.ext);
-    return p.folder + p.base + Format(".Z%.2d", {n + 1});
+    char letter = sfx ? 'Z' : ClassicLetter(p.ext);
+    return p.folder + p.base + "." + letter + Format("%.2d", {n + 1});
   }
   return name;
 }
@@ -108,16 +132,20 @@ int64_t GetDriveFreeSpace(TZWBaseArchiver& a, const std::string& path) {
   return a.Files().GetFreeSpace(DriveRoot(ExpandFileName(a.Files(), path)));
 }
 
-void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name) {
+namespace {
+
+constexpr int64_t kNoBound = INT64_MAX / 4;
+constexpr int64_t kMinimumDiskFree = 65536;
+
+void OpenVolumeFileWithMode(TZWBaseArchiver& a, const std::string& name, uint16_t mode) {
   S& s = ArchiverAccess::S(a);
   s.archiveStream.reset();
-  uint16_t mode = s.fileMode == -1 ? FileMode::fmCreate : static_cast<uint16_t>(s.fileMode);
   s.archiveStream = std::make_unique<TFileStream>(a.Files(), name, mode);
   s.currentVolumeFileName = name;
 }
 
-namespace {
-
+// A blank volume for writing: asks for it, checks the disk, creates the file (also
+// while an existing archive is being continued) and labels a spanned disk.
 void OpenNewVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
   S& s = ArchiverAccess::S(a);
   s.archiveStream.reset();
@@ -129,12 +157,13 @@ void OpenNewVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
     ArchiverAccess::RequestBlankVolume(a, volume.VolumeNumber, name, cancel);
     if (cancel) break;
     int64_t free = GetDriveFreeSpace(a, name);
-    if (free > 65536 && (limit <= 0 || free >= limit)) break;
+    bool unknown = free < 0;  // the disk sets no bound of its own
+    if (unknown || (free > kMinimumDiskFree && (limit <= 0 || free >= limit))) break;
     ArchiverAccess::ReportDiskFull(a, volume.VolumeNumber, name, cancel);
     if (cancel) break;
   }
   if (cancel) throw EZWException(45, &a);
-  OpenVolumeFile(a, name);
+  OpenVolumeFileWithMode(a, name, FileMode::fmCreate);
   s.currentVolume.SetVolumeNumber(volume.VolumeNumber);
   s.currentVolume.VolumeKind = volume.VolumeKind;
   if (s.spanningMode == smSpanning)  // labelling is best effort
@@ -166,7 +195,45 @@ void OpenExistingVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
   }
 }
 
+// Bytes the current volume can still take: the drive's free space and the size
+// limit's room, both less what the collecting buffer already holds for it.
+int64_t RoomOnVolume(TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
+  S& s = ArchiverAccess::S(a);
+  int64_t pending = buffer ? buffer->GetSize() : 0;
+  int64_t disk = GetDriveFreeSpace(a, s.currentVolumeFileName);
+  int64_t room = disk < 0 ? kNoBound : disk - pending;
+  int64_t limit = GetVolumeSizeLimit(a, volume);
+  if (limit > 0) room = std::min(room, limit - s.archiveStream->GetSize() - pending);
+  return std::max<int64_t>(room, 0);
+}
+
+// Completes the current volume: the collected bytes go to it, and a spanned disk's
+// buffers reach the disk before the next one is asked for.
+void FinishVolume(TZWBaseArchiver& a, TMemoryStream* buffer) {
+  S& s = ArchiverAccess::S(a);
+  TStream& v = *s.archiveStream;
+  if (buffer && buffer->GetSize() > 0) {
+    buffer->SetPosition(0);
+    v.CopyFrom(*buffer, -1);
+    buffer->Clear();
+  }
+  if (s.spanningMode == smSpanning)
+    if (auto* file = dynamic_cast<TFileStream*>(&v)) file->Flush();
+}
+
+void NextVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
+  FinishVolume(a, buffer);
+  volume.SetVolumeNumber(volume.VolumeNumber + 1);
+  OpenNewVolume(a, volume);
+}
+
 }  // namespace
+
+void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name) {
+  S& s = ArchiverAccess::S(a);
+  uint16_t mode = s.fileMode == -1 ? FileMode::fmCreate : static_cast<uint16_t>(s.fileMode);
+  OpenVolumeFileWithMode(a, name, mode);
+}
 
 void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
   S& s = ArchiverAccess::S(a);
@@ -188,32 +255,24 @@ int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
   const auto* bytes = static_cast<const uint8_t*>(data);
   if (s.spanningMode == smNone) return s.archiveStream->Write(data, count);
   int64_t written = 0;
+  bool freshVolume = false;
   while (written < count) {
-    TStream& v = *s.archiveStream;
-    int64_t pending = buffer ? buffer->GetSize() : 0;
-    int64_t free = GetDriveFreeSpace(a, s.currentVolumeFileName);
-    if (free >= 0) free -= pending;
-    int64_t limit = GetVolumeSizeLimit(a, volume);
-    if (limit != -1) {
-      int64_t room = limit - v.GetSize() - pending;
-      free = free < 0 ? room : std::min(free, room);
-    }
-    if (free < 0) return written;
-    bool fits = mustFollow == -1 || mustFollow + (count - written) <= free;
-    if (fits) {
-      int64_t n = std::min(free, count - written);
-      if (n > 0) written += buffer ? buffer->Write(bytes + written, n) : v.Write(bytes + written, n);
+    int64_t room = RoomOnVolume(a, volume, buffer);
+    int64_t placed = 0;
+    if (mustFollow < 0 || mustFollow + (count - written) <= room) {
+      int64_t n = std::min(room, count - written);
+      if (n > 0)
+        placed =
+            buffer ? buffer->Write(bytes + written, n) : s.archiveStream->Write(bytes + written, n);
+      written += placed;
     }
     if (written >= count) break;
-    if (buffer && buffer->GetSize() > 0) {
-      buffer->SetPosition(0);
-      v.CopyFrom(*buffer, -1);
-      buffer->Clear();
-    }
-    if (s.spanningMode == smSpanning)
-      if (auto* file = dynamic_cast<TFileStream*>(&v)) file->Flush();
-    volume.SetVolumeNumber(volume.VolumeNumber + 1);
-    OpenVolume(a, volume);
+    // A volume begun for these bytes that takes none of them (a group larger than a
+    // whole volume, or a write the system refuses) ends the call instead of opening
+    // volume after volume.
+    if (freshVolume && placed == 0) break;
+    NextVolume(a, volume, buffer);
+    freshVolume = true;
   }
   return written;
 }
@@ -239,6 +298,12 @@ void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buf
   }
 }
 
+void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes) {
+  S& s = ArchiverAccess::S(a);
+  if (s.spanningMode == smNone || RoomOnVolume(a, volume, nullptr) >= bytes) return;
+  NextVolume(a, volume, nullptr);
+}
+
 void RenameLastVolume(TZWBaseArchiver& a) {
   S& s = ArchiverAccess::S(a);
   std::string last = GetVolumeFileName(a, s.fileName, -1, false);
@@ -246,12 +311,15 @@ void RenameLastVolume(TZWBaseArchiver& a) {
   std::string current = s.currentVolumeFileName;
   s.archiveStream.reset();
   if (a.Files().FileExists(last)) a.Files().DeleteFile(last);
-  std::string name = a.Files().RenameFile(current, last) ? last : current;
+  bool renamed = a.Files().RenameFile(current, last);
+  std::string name = renamed ? last : current;
   s.archiveStream = std::make_unique<TFileStream>(
       a.Files(), name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyNone);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
   s.currentVolumeFileName = name;
   if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
+  // Without its own name the archive cannot be found: that is no success.
+  if (!renamed) throw EZWException(36, {last}, &a);
 }
 
 void DetectSpanningMode(TZWBaseArchiver& a) {
@@ -337,6 +405,182 @@ void DetectExeVolumes(TZWBaseArchiver& a) {
   s.spanningMode = smNone;
   s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, false);
   DetectLoop(a, false);
+}
+
+// ---------------------------------------------------------------------------
+// One update run.
+
+namespace {
+
+struct DirectoryPlace {
+  int64_t volume, last;
+  uint64_t offset;
+};
+
+// Where the directory last read or written lies. The end record's own fields serve
+// unless they defer to the Zip64 record.
+DirectoryPlace WrittenDirectory(const TZWDirManager& dm) {
+  const TEndOfCentralDir& e = dm.EndRecord;
+  bool wide =
+      dm.HasZip64 && (e.NumberOfThisDisk == kAllOnes16 || e.DiskWithCentralDir == kAllOnes16 ||
+                      e.CentralDirOffset == kAllOnes32);
+  if (wide)
+    return {dm.Zip64EndRecord.DiskWithCentralDir, dm.Zip64EndRecord.NumberOfThisDisk,
+            dm.Zip64EndRecord.CentralDirOffset};
+  return {e.DiskWithCentralDir, e.NumberOfThisDisk, e.CentralDirOffset};
+}
+
+std::vector<uint8_t> ReadVolumeBytes(TZWBaseArchiver& a, const std::string& name, uint64_t from) {
+  TFileStream file(a.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+  int64_t size = file.GetSize();
+  if (from > static_cast<uint64_t>(size)) throw EZWException(48, &a);
+  std::vector<uint8_t> bytes(static_cast<size_t>(size - static_cast<int64_t>(from)));
+  file.SetPosition(static_cast<int64_t>(from));
+  if (!bytes.empty()) file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  return bytes;
+}
+
+void WriteVolumeBytes(TZWBaseArchiver& a, const std::string& name, uint64_t at,
+                      const std::vector<uint8_t>& bytes) {
+  uint16_t mode =
+      at == 0 ? FileMode::fmCreate : FileMode::fmOpenReadWrite | FileMode::fmShareExclusive;
+  TFileStream file(a.Files(), name, mode);
+  file.SetSize(static_cast<int64_t>(at));
+  file.SetPosition(static_cast<int64_t>(at));
+  if (!bytes.empty()) file.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
+  file.Flush();
+}
+
+void DeleteIfPresent(TZWBaseArchiver& a, const std::string& name) {
+  if (a.Files().FileExists(name)) a.Files().DeleteFile(name);
+}
+
+}  // namespace
+
+std::string TZWVolumeUpdate::VolumeName(int32_t n) const {
+  return GetVolumeFileName(a_, ArchiverAccess::S(a_).fileName, n, false);
+}
+
+uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
+  S& s = ArchiverAccess::S(a_);
+  TZWDirManager& dm = *s.dirManager;
+  if (!s.archiveStream) throw EZWException(45, &a_);
+  fresh_ = s.directoryPending;
+  if (fresh_) {
+    startVolume_ = lastVolume_ = 0;
+    startOffset_ = dm.StartOffset;
+    s.currentVolume.Reset();
+    s.currentVolume.SetFirst(true);
+    begun_ = true;
+    return startOffset_;
+  }
+  if (s.spanningMode == smSpanning || !appendOnly) throw EZWException(52, &a_);
+  DirectoryPlace place = WrittenDirectory(dm);
+  if (place.volume > place.last || place.last > 0xFFFF) throw EZWException(48, &a_);
+  startVolume_ = static_cast<int32_t>(place.volume);
+  lastVolume_ = static_cast<int32_t>(place.last);
+  startOffset_ = place.offset;
+  std::string lastName = VolumeName(-1);
+  auto nameOf = [&](int32_t n) { return n == lastVolume_ ? lastName : VolumeName(n); };
+  // Everything that is going to change is read first: a volume that cannot be read
+  // leaves the archive as it is.
+  startTail_ = ReadVolumeBytes(a_, nameOf(startVolume_), startOffset_);
+  for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
+    laterVolumes_.emplace_back(nameOf(n), ReadVolumeBytes(a_, nameOf(n), 0));
+  begun_ = true;
+  try {
+    s.archiveStream.reset();
+    dm.Stream = nullptr;
+    // While the run goes on, the start volume carries its number's name; the last
+    // volume takes the archive's name when the new directory is complete.
+    std::string startName = VolumeName(startVolume_);
+    if (startVolume_ == lastVolume_) {
+      DeleteIfPresent(a_, startName);
+      if (!a_.Files().RenameFile(lastName, startName)) throw EZWException(36, {startName}, &a_);
+    }
+    for (const auto& later : laterVolumes_) DeleteIfPresent(a_, later.first);
+    OpenVolumeFileWithMode(a_, startName, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
+    s.archiveStream->SetSize(static_cast<int64_t>(startOffset_));
+    s.archiveStream->SetPosition(static_cast<int64_t>(startOffset_));
+    dm.Stream = s.archiveStream.get();
+    s.currentVolume.Reset();
+    s.currentVolume.SetVolumeNumber(startVolume_);
+  } catch (...) {
+    RollBack();
+    throw;
+  }
+  return startOffset_;
+}
+
+void TZWVolumeUpdate::Reopen(const std::string& name, int32_t number, int32_t last) {
+  S& s = ArchiverAccess::S(a_);
+  uint16_t mode = s.fileMode == -1 ? FileMode::fmOpenReadWrite | FileMode::fmShareExclusive
+                                   : static_cast<uint16_t>(s.fileMode);
+  OpenVolumeFileWithMode(a_, name, mode);
+  s.archiveStream->Seek(0, SeekOrigin::kEnd);
+  s.currentVolume.Reset();
+  s.currentVolume.LastVolumeNumber = last;
+  if (number == 0)
+    s.currentVolume.SetFirst(true);
+  else
+    s.currentVolume.SetVolumeNumber(number);
+}
+
+void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached) {
+  S& s = ArchiverAccess::S(a_);
+  std::string lastName = VolumeName(-1);
+  std::string first = VolumeName(0);
+  if (s.spanningMode == smSpanning && reached > 0) {
+    // The earlier disks are out of reach: the volume on this one goes, and the
+    // archive, which can no longer be completed, is closed.
+    DeleteIfPresent(a_, current);
+    s.isOpen = false;
+    return;
+  }
+  if (s.spanningMode == smSplitting)
+    for (int32_t n = 1; n <= reached; ++n) DeleteIfPresent(a_, VolumeName(n));
+  if (current == lastName && lastName != first) {
+    if (reached > 0)
+      DeleteIfPresent(a_, lastName);
+    else
+      a_.Files().RenameFile(lastName, first);
+  }
+  WriteVolumeBytes(a_, first, startOffset_, {});
+  Reopen(first, 0, -1);
+  s.directoryPending = true;
+}
+
+void TZWVolumeUpdate::RestoreAppended(const std::string& current, int32_t reached) {
+  std::string lastName = VolumeName(-1);
+  std::string startName = VolumeName(startVolume_);
+  for (int32_t n = startVolume_ + 1; n <= std::max(reached, lastVolume_); ++n)
+    DeleteIfPresent(a_, VolumeName(n));
+  if (current == lastName) {
+    if (reached == startVolume_)
+      a_.Files().RenameFile(lastName, startName);
+    else
+      DeleteIfPresent(a_, lastName);
+  }
+  WriteVolumeBytes(a_, startName, startOffset_, startTail_);
+  for (const auto& later : laterVolumes_) WriteVolumeBytes(a_, later.first, 0, later.second);
+  if (startVolume_ == lastVolume_ && !a_.Files().RenameFile(startName, lastName))
+    throw EZWException(36, {lastName}, &a_);
+  Reopen(lastName, lastVolume_, lastVolume_);
+}
+
+void TZWVolumeUpdate::RollBack() {
+  if (!begun_) return;
+  begun_ = false;
+  S& s = ArchiverAccess::S(a_);
+  std::string current = s.currentVolumeFileName;
+  int32_t reached = std::max(s.currentVolume.VolumeNumber, startVolume_);
+  s.archiveStream.reset();
+  if (s.dirManager) s.dirManager->Stream = nullptr;
+  if (fresh_)
+    RestoreFresh(current, reached);
+  else
+    RestoreAppended(current, reached);
+  if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
 }
 
 }  // namespace zw

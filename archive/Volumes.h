@@ -3,13 +3,20 @@
 // multi-volume archive when an existing one is opened.
 //
 // Writers keep two rules: a local header never straddles two volumes, and a central
-// header is only begun on a volume that can take it with its name and extra field.
-// With SpanningMode smNone every call comes down to plain writes on the archive
-// stream.
+// header is only begun on a volume that can take it whole. The end records stay
+// together on the last volume, which carries the archive's own name. With
+// SpanningMode smNone every call comes down to plain writes on the archive stream.
+//
+// Room on a volume is the smaller of the drive's free space and what the size limit
+// leaves. A drive whose free space cannot be told (GetFreeSpace -1) sets no bound of
+// its own; a size limit of 0 or less (vsAutoDetect, or vsCustom never set) sets none
+// either. With neither, the whole archive goes on one volume.
 #pragma once
 
 #include <cstdint>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "ZWTypes.h"
 
@@ -20,19 +27,23 @@ class TMemoryStream;
 class TZWBaseArchiver;
 
 int64_t GetVolumeSizeLimit(const TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume);
-// Name of volume n (0-based; -1 = the last volume) of the archive `name`.
+// Name of volume n (0-based; -1 = the last volume) of the archive `name`. Numbered
+// names are "base_001.ext" ... (AdvancedNaming) or "base.z01" ...; the letter of the
+// latter follows the case of the archive's extension ("x.zip": x.z01, "X.ZIP":
+// X.Z01), as readers on case-sensitive file systems look for it.
 std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32_t n, bool check);
 bool IsExeFileName(const std::string& name);
 bool IsRemovableDrive(TZWBaseArchiver& a, const std::string& path);
+// Free bytes on the drive holding `path`; -1 when the platform cannot tell.
 int64_t GetDriveFreeSpace(TZWBaseArchiver& a, const std::string& path);
 void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name);
 // Makes the named volume the open one; raises EZWException 45 when the user cancels.
 void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume);
 
-// Writes `count` bytes to the archive stream, moving to the next volume when the
-// current one is full; `mustFollow` (-1: none) bytes that have to land on the same
-// volume as what follows; `buffer` collects writes for a slow medium. Returns the
-// bytes placed.
+// Writes `count` bytes to the archive stream, moving to a new blank volume whenever
+// the current one is full; `mustFollow` (-1: none) bytes that have to land on the same
+// volume as these; `buffer` collects writes for a slow medium. Returns the bytes
+// placed: fewer than `count` when even a new volume cannot take the must-follow group.
 int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
                        TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer);
 // As WriteToVolumes; raises EZWException 46 when not everything was placed.
@@ -41,11 +52,54 @@ void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
 // Copies `count` bytes (-1: the rest) of `source` through WriteToVolumes.
 void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buffer,
                          int32_t mustFollow, int64_t count, TZWVolumeNumberInfo& volume);
-// Gives the current (last) volume the archive's last-volume name.
+// Moves on to a new volume unless the current one has room for `bytes` more, so that
+// records written next (the end records) land together on the volume they name.
+void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes);
+// Gives the current (last) volume the archive's last-volume name; raises
+// EZWException 36 when the file cannot be renamed.
 void RenameLastVolume(TZWBaseArchiver& a);
 
 void DetectSpanningMode(TZWBaseArchiver& a);
 void DetectVolumes(TZWBaseArchiver& a);
 void DetectExeVolumes(TZWBaseArchiver& a);
+
+// The volumes of one update run of a multi-volume archive: where writing starts, and
+// how to put the volumes back when the run fails or is cancelled.
+class TZWVolumeUpdate {
+ public:
+  explicit TZWVolumeUpdate(TZWBaseArchiver& a) : a_(a) {}
+
+  // Opens the volume on which the run writes its first byte, positions the archive
+  // stream there and returns that position. A new archive whose directory is not yet
+  // written starts on its first volume after any stub. A split archive that has a
+  // directory is continued where its directory began: the old directory and end
+  // records are kept in memory for RollBack, cut from that volume, and the volumes
+  // after it are removed. Raises EZWException 52, before anything is touched, for a
+  // run that would rewrite stored entries (`appendOnly` false) and for a spanned
+  // archive that already has a directory (its disks cannot be put back unattended).
+  uint64_t Begin(bool appendOnly);
+
+  // Puts the volumes back as they were before Begin: volumes created by the run are
+  // deleted, the start volume is cut back and the saved directory restored; the
+  // archive stream is then open on the last volume again. A new spanned archive that
+  // already moved on to a later disk cannot be restored there: its current volume
+  // file is deleted and the archive is left closed.
+  void RollBack();
+
+ private:
+  std::string VolumeName(int32_t n) const;
+  void RestoreFresh(const std::string& current, int32_t reached);
+  void RestoreAppended(const std::string& current, int32_t reached);
+  void Reopen(const std::string& name, int32_t number, int32_t last);
+
+  TZWBaseArchiver& a_;
+  bool begun_ = false;
+  bool fresh_ = true;
+  int32_t startVolume_ = 0;
+  int32_t lastVolume_ = 0;
+  uint64_t startOffset_ = 0;
+  std::vector<uint8_t> startTail_;  // the start volume's bytes from startOffset_
+  std::vector<std::pair<std::string, std::vector<uint8_t>>> laterVolumes_;
+};
 
 }  // namespace zw

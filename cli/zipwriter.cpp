@@ -43,7 +43,7 @@ const char kUsage[] =
     "  --overwrite MODE     prompt | always | never | if-newer | if-older (default always)\n"
     "  --ansi               store names in the system code page instead of CP437\n"
     "  --sfx FILE           stub copied to the front of a new archive\n"
-    "  --one-batch          add all masks in one batch\n"
+    "  --one-batch          add all masks in one batch (always so for a multi-volume archive)\n"
     "  --spanning MODE      none | span | split (default none)\n"
     "  --volume-size SIZE   auto | 1.44MB | 100MB | 200MB | 250MB | 600MB | 650MB | 700MB | BYTES\n"
     "  --first-volume-size BYTES   size limit of the first volume\n"
@@ -188,9 +188,11 @@ int RunAdd(const std::vector<std::string>& args) {
   InstallProgressBar(zip);
   zip.SetFileName(add.archive);
   zip.OpenArchiveFile();
-  if (add.oneBatch) zip.BeginUpdate();
+  // A multi-volume archive that holds entries takes changes only inside one batch.
+  bool oneBatch = add.oneBatch || zip.SpanningMode() != smNone;
+  if (oneBatch) zip.BeginUpdate();
   for (const std::string& mask : add.masks) zip.AddFilesByMask(mask, attributes, add.exclude);
-  if (add.oneBatch) zip.EndUpdate();
+  if (oneBatch) zip.EndUpdate();
   zip.CloseArchiveFile();
   return 0;
 }
