@@ -1,6 +1,7 @@
 #include "ComponentSupport.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 #include <zlib.h>
 
 #include <cstdio>
@@ -163,8 +164,14 @@ std::string Quote(const std::string& text) {
   return out + "'";
 }
 
-namespace {
+std::string PythonBin() {
+  static const std::string bin =
+      access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
+  return bin;
+}
 std::string OracleScript() { return std::string(ZW_SOURCE_DIR) + "/tests/component/zipcheck.py"; }
+
+namespace {
 std::string Run(const std::string& command) {
   std::string output;
   int rc = RunCommand(command, &output);
@@ -177,7 +184,8 @@ std::string UnzipTest(const std::string& path, const std::string& password) {
 }
 
 std::string PythonTest(const std::string& path, const std::string& password) {
-  return Run("python3 " + Quote(OracleScript()) + " test " + Quote(path) + " " + Quote(password));
+  return Run(PythonBin() + " " + Quote(OracleScript()) + " test " + Quote(path) + " " +
+             Quote(password));
 }
 
 std::string SevenZipTest(const std::string& path, const std::string& password) {
@@ -188,7 +196,7 @@ std::map<std::string, std::string> PythonDigests(const std::string& path,
                                                  const std::string& password) {
   std::string output;
   int rc = RunCommand(
-      "python3 " + Quote(OracleScript()) + " digest " + Quote(path) + " " + Quote(password),
+      PythonBin() + " " + Quote(OracleScript()) + " digest " + Quote(path) + " " + Quote(password),
       &output);
   std::map<std::string, std::string> out;
   if (rc != 0) {

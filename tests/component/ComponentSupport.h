@@ -64,7 +64,8 @@ std::string UnzipTest(const std::string& path, const std::string& password = "")
 std::string PythonTest(const std::string& path, const std::string& password = "");
 std::string SevenZipTest(const std::string& path, const std::string& password = "");
 // name -> "CRC-32 (8 hex digits) of the data as read, size" for every entry, read
-// by Python's zipfile (so the data really was decompressed and checked).
+// by Python's zipfile (so the data really was decompressed and checked); "unreadable:
+// ..." for an entry it cannot read.
 std::map<std::string, std::string> PythonDigests(const std::string& path,
                                                  const std::string& password = "");
 // The same digest of bytes held here.
@@ -93,6 +94,10 @@ class MemArchiveTest : public ::testing::Test {
   ScriptedUi ui;
   std::unique_ptr<TZipWriter> zip;
 };
+
+// The Python interpreter for the oracle script (the system's, which starts fastest).
+std::string PythonBin();
+std::string OracleScript();
 
 // Path of the zipwriter program and of the shared test material.
 std::string ZipWriterBin();

@@ -52,7 +52,11 @@ def main(argv):
     if cmd == "digest":
         with open_archive(argv[2], argv[3] if len(argv) > 3 else "") as z:
             for info in z.infolist():
-                data = z.read(info)
+                try:
+                    data = z.read(info)
+                except Exception as e:  # a damaged or encrypted entry of a foreign archive
+                    print("%s\tunreadable: %s" % (info.filename, type(e).__name__))
+                    continue
                 print("%s\t%08x %d" % (info.filename, zlib.crc32(data) & 0xFFFFFFFF, len(data)))
         return 0
     if cmd == "make":
