@@ -450,30 +450,59 @@ void TZWDirManager::ApplyStartOffset(uint64_t shift) {
   StartOffset = lowest;
 }
 
+namespace {
+
+// A record signature ("PK" and one of the known pairs) at `p`.
+bool RecordSignature(const uint8_t* p) {
+  if (p[0] != 'P' || p[1] != 'K') return false;
+  uint16_t kind = GetU16(p + 2);
+  return kind == 0x0403 || kind == 0x0201 || kind == 0x0605 || kind == 0x0606 || kind == 0x0807;
+}
+
+// The local Zip64 extra's sizes, when the extra field holds one.
+bool LocalZip64Sizes(const std::string& extra, uint64_t& uncompressed, uint64_t& compressed) {
+  ByteReader r(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
+  while (r.Remaining() >= 4) {
+    uint16_t id = r.U16();
+    uint16_t size = r.U16();
+    if (id == kZip64ExtraId && size >= 16 && r.Remaining() >= 16) {
+      uncompressed = r.U64();
+      compressed = r.U64();
+      return true;
+    }
+    if (id == kZip64ExtraId) return true;  // present, without both sizes
+    r.Skip(size);
+  }
+  return false;
+}
+
+}  // namespace
+
 // Takes CRC and sizes of a streamed entry (flag bit 3) from the data descriptor that
 // follows its data: the first descriptor signature after the data start. The Zip64
-// form (8-byte sizes) is recognised when its compressed size, unlike the 32-bit
-// reading, matches the distance from the data start. False when the data would reach
-// past the end of the file.
-bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item) {
+// form (8-byte sizes) is taken when the local header has a Zip64 extra, or when a
+// record signature follows the 24-byte form but not the 16-byte one. False when the
+// data would reach past the end of the file.
+bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool zip64Local) {
   int64_t size = Stream->GetSize();
   int64_t found = FindSignature(dataStart, kDataDescriptorSignature, 65535);
   if (found < 0 || found + 16 > size)  // no descriptor: the header's values stay
     return item.RealCompressedSize() <= static_cast<uint64_t>(size - dataStart);
-  uint8_t raw[24] = {};
+  uint8_t raw[28] = {};
   Stream->SetPosition(found);
-  Stream->ReadBuffer(raw, std::min<int64_t>(24, size - found));
-  uint64_t distance = static_cast<uint64_t>(found - dataStart);
-  bool wide = found + 24 <= size && GetU32(raw + 8) != distance && GetU64(raw + 8) == distance;
+  Stream->ReadBuffer(raw, std::min<int64_t>(28, size - found));
+  bool narrowFollowed = found + 20 <= size && RecordSignature(raw + 16);
+  bool wideFollowed = found + 28 <= size && RecordSignature(raw + 24);
+  bool wide = found + 24 <= size && (zip64Local || (wideFollowed && !narrowFollowed));
   uint64_t compressed = wide ? GetU64(raw + 8) : GetU32(raw + 8);
   uint64_t uncompressed = wide ? GetU64(raw + 16) : GetU32(raw + 12);
   if (compressed > static_cast<uint64_t>(size - dataStart)) return false;
   item.Crc32 = GetU32(raw + 4);
+  item.Zip64CompressedSize = compressed;
+  item.Zip64UncompressedSize = uncompressed;
   auto narrow = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
   item.CompressedSize = narrow(compressed);
   item.UncompressedSize = narrow(uncompressed);
-  item.Zip64CompressedSize = compressed;
-  item.Zip64UncompressedSize = uncompressed;
   item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
   return true;
 }
@@ -488,9 +517,10 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   int64_t nameStart = at + static_cast<int64_t>(TLocalFileHeader::kSize);
   int64_t dataStart = nameStart + h.FileNameLength + h.ExtraFieldLength;
   bool streamed = h.Flags & 0x0008;
-  if (h.ExtraFieldLength > 260 || dataStart > size ||
-      (!streamed && static_cast<int64_t>(h.CompressedSize) > size - dataStart))
-    return false;
+  if (h.ExtraFieldLength > 260 || dataStart > size) return false;
+  std::string rawName(h.FileNameLength, '\0'), extra(h.ExtraFieldLength, '\0');
+  if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
+  if (h.ExtraFieldLength) Stream->ReadBuffer(extra.data(), h.ExtraFieldLength);
   TDirItem item;
   item.Signature = kCentralHeaderSignature;
   item.VersionMadeBy = item.VersionNeeded = h.VersionNeeded;
@@ -501,16 +531,22 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   item.Crc32 = h.Crc32;
   item.CompressedSize = h.CompressedSize;
   item.UncompressedSize = h.UncompressedSize;
-  LiteralAllOnes(item);  // the local Zip64 extra is not parsed
+  LiteralAllOnes(item);
+  // All-ones sizes of a local header come from its Zip64 extra.
+  uint64_t wideUncompressed = 0, wideCompressed = 0;
+  bool zip64Local = LocalZip64Sizes(extra, wideUncompressed, wideCompressed);
+  if (zip64Local && item.UncompressedSize == kAllOnes32)
+    item.Zip64UncompressedSize = wideUncompressed;
+  if (zip64Local && item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = wideCompressed;
+  item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
+  if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart))
+    return false;
   item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
   // The whole name is kept, as for names read from a central directory.
-  std::string rawName(h.FileNameLength, '\0');
-  Stream->SetPosition(nameStart);
-  if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
   item.FileName = DecodeName(rawName, h.Flags);
   item.FileNameLength = static_cast<uint16_t>(EncodeName(item).size());
-  if (streamed && !ApplyDataDescriptor(dataStart, item)) return false;
+  if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return false;
   TDirItem& stored = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
   stored = std::move(item);
   return true;

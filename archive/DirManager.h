@@ -66,7 +66,7 @@ class TZWDirManager {
   void ApplyStartOffset(uint64_t shift);
   void ScanLocalHeaders();
   bool ScanOneLocalHeader(int64_t at, int64_t size);
-  bool ApplyDataDescriptor(int64_t dataStart, TDirItem& item);
+  bool ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool zip64Local);
   void CopySFXStub();
   void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
   void FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize);
