@@ -2,10 +2,12 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
 #include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,6 +16,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <random>
+#include <sstream>
+#include <vector>
 
 #include "CodePage.h"
 #include "DosTime.h"
@@ -221,6 +225,69 @@ bool IsDriveLetterRoot(const std::string& root, char& letter) {
     return true;
   }
   return false;
+}
+
+// A mountinfo path field with its octal escapes ("\040" for a space) undone.
+std::string UnescapeMountField(const std::string& field) {
+  std::string out;
+  for (size_t i = 0; i < field.size(); ++i) {
+    auto octal = [&](size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
+    if (field[i] == '\\' && octal(i + 1) && octal(i + 2) && octal(i + 3)) {
+      out += static_cast<char>((field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 +
+                               (field[i + 3] - '0'));
+      i += 3;
+    } else {
+      out += field[i];
+    }
+  }
+  return out;
+}
+
+// File system type and source device of the mount that holds `hostPath` (the mount
+// point that is its longest leading folder); false when none is found.
+bool MountOf(const std::string& hostPath, std::string& type, std::string& device) {
+  std::ifstream info("/proc/self/mountinfo");
+  std::string line;
+  size_t best = 0;
+  bool found = false;
+  while (std::getline(info, line)) {
+    std::istringstream fields(line);
+    std::string id, parent, numbers, root, mountPoint, field;
+    if (!(fields >> id >> parent >> numbers >> root >> mountPoint)) continue;
+    while (fields >> field && field != "-") {
+    }
+    std::string fsType, source;
+    if (!(fields >> fsType >> source)) continue;
+    std::string point = UnescapeMountField(mountPoint);
+    bool holds = point == "/" || hostPath == point ||
+                 (hostPath.rfind(point, 0) == 0 && hostPath.size() > point.size() &&
+                  hostPath[point.size()] == '/');
+    if (!holds || point.size() < best) continue;
+    best = point.size();
+    type = fsType;
+    device = UnescapeMountField(source);
+    found = true;
+  }
+  return found;
+}
+
+// Runs a program with its arguments (no shell), output discarded; true on exit 0.
+bool RunQuietly(const std::vector<std::string>& argv) {
+  std::vector<char*> args;
+  for (const std::string& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+  args.push_back(nullptr);
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+  pid_t pid = 0;
+  int rc = posix_spawnp(&pid, args[0], &actions, nullptr, args.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (rc != 0) return false;
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0)
+    if (errno != EINTR) return false;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace
@@ -507,8 +574,18 @@ DriveType LinuxFileSystem::GetDriveType(const std::string& root) {
   return IsRemovableDevice(st.st_dev) ? DriveType::kRemovable : DriveType::kFixed;
 }
 
-bool LinuxFileSystem::SetVolumeLabel(const std::string&, const std::string&) {
-  return Fail(OsErrorCode::kNotSupported);
+// Only a FAT medium gets a label, through fatlabel (dosfstools); anything else, and
+// any failure on the way, reports kNotSupported.
+bool LinuxFileSystem::SetVolumeLabel(const std::string& root, const std::string& label) {
+  std::string host;
+  if (!ToHost(root, host)) return false;
+  char resolved[PATH_MAX];
+  if (!realpath(host.c_str(), resolved)) return FailErrno(errno);
+  std::string type, device;
+  if (!MountOf(resolved, type, device) || type != "vfat" || device.rfind("/dev/", 0) != 0 ||
+      !RunQuietly({"fatlabel", device, label}))
+    return Fail(OsErrorCode::kNotSupported);
+  return true;
 }
 
 }  // namespace zw
