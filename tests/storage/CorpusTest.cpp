@@ -277,3 +277,26 @@ TEST(CorpusCoverage, EveryFileHasACase) {
 
 }  // namespace
 }  // namespace zw::test
+
+namespace zw::test {
+namespace {
+
+// One archive of the many-files container, cheap enough for every run: 65,536
+// entries, so the 16-bit counts of its end record read 0; the entries are read until
+// the directory's bytes end.
+TEST(CorpusContainer, EntryCountThatWrappedToZero) {
+  TempDir dir;
+  std::string file = dir / "manyfiles-65536.zip";
+  std::string output;
+  ASSERT_EQ(RunCommand("unzip -p " + kCorpus + "libzip-manyfiles-zip.zip manyfiles-65536.zip > " + file,
+                       &output),
+            0)
+      << output;
+  DirectoryRead read = ReadDirectoryOf(ReadHostFile(file));
+  ASSERT_TRUE(read.ok) << read.error;
+  ASSERT_EQ(read.items.size(), 65536u);
+  ExpectSameAsPython(file, read);
+}
+
+}  // namespace
+}  // namespace zw::test
