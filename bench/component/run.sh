@@ -1,0 +1,151 @@
+#!/usr/bin/env bash
+# Benchmark of the archive component (zipwriter) against Info-ZIP zip, Python's
+# zipfile and a bare zlib loop with the same chunking.
+#
+#   bench/component/run.sh [BUILD_DIR]      (default: build)
+#
+# Environment: RUNS (repetitions, default 3; the median is shown), KEEP=1 keeps the
+# work folder, SCALE_SMALL / SCALE_LARGE (file counts of the name-lookup scaling
+# run, default 10000 / 100000), DATA_ARGS (extra make_data.py arguments, for a quick
+# trial run), TMPDIR (where the work folder goes).
+#
+# Builds a deterministic data set (make_data.py): 40 record files (~300 MB, deflate
+# about 4.6:1), 200 incompressible pictures, 20,000 files of 1-8 KB. Then, for each
+# tool: create an archive of each folder; append one 1 MB file to the records
+# archive; replace one file near its front. Each line shows the median wall time,
+# the ratio to the reference, peak resident memory, and the bytes written.
+set -euo pipefail
+
+here="$(cd "$(dirname "$0")" && pwd)"
+build="$(cd "${1:-$here/../../build}" && pwd)"
+zipwriter="$build/bin/zipwriter"
+bench="$build/bin/zw_bench"
+runs="${RUNS:-3}"
+python="$(command -v /usr/bin/python3 || command -v python3)"
+for tool in "$zipwriter" "$bench"; do
+  [[ -x "$tool" ]] || { echo "missing $tool (build the zipwriter and zw_bench targets)" >&2; exit 2; }
+done
+command -v zip >/dev/null || { echo "Info-ZIP zip is needed" >&2; exit 2; }
+
+work="$(mktemp -d "${TMPDIR:-/tmp}/zwbench.XXXXXX")"
+[[ "${KEEP:-0}" == 1 ]] || trap 'rm -rf "$work"' EXIT
+data="$work/data"
+out="$work/out"
+mkdir -p "$out"
+
+echo "# work folder: $work"
+echo "# building the data set ..."
+"$python" "$here/make_data.py" "$data" ${DATA_ARGS:-}
+"$python" "$here/make_data.py" "$work/scale-s" --records 0 --pictures 0 --small 0 --tiny "${SCALE_SMALL:-10000}"
+"$python" "$here/make_data.py" "$work/scale-l" --records 0 --pictures 0 --small 0 --tiny "${SCALE_LARGE:-100000}"
+head -c 1048576 "$(ls "$data/records"/* | tail -n 1)" > "$work/append.dat"
+cp "$data/records/rec001.dat" "$work/rec001.dat"
+printf 'changed' | dd of="$work/rec001.dat" bs=1 seek=1000 conv=notrunc status=none
+du -sh "$data"/* | sed 's/^/# /'
+
+# measure NAME CMD...: runs the command RUNS times; sets m_time (median seconds),
+# m_mem (largest peak KiB), m_written (median bytes written).
+measure() {
+  local times=() mems=() writes=() line
+  for ((r = 0; r < runs; r++)); do
+    [[ -n "${PREPARE:-}" ]] && eval "$PREPARE"
+    line="$("$bench" run "$@" 2>&1 >/dev/null | tail -n 1)"
+    read -r t m w _ <<<"$line"
+    times+=("$t"); mems+=("$m"); writes+=("$w")
+  done
+  m_time="$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")"
+  m_written="$(printf '%s\n' "${writes[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")"
+  m_mem="$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)"
+}
+
+row() {  # label reference-seconds
+  local ratio
+  ratio="$(awk -v a="$m_time" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
+  printf '%-34s %9.3f s %7sx %9d KiB %12d B\n' "$1" "$m_time" "$ratio" "$m_mem" "$m_written"
+}
+
+header() {
+  echo
+  echo "## $1"
+  printf '%-34s %11s %8s %13s %14s\n' "tool" "median" "ratio" "peak memory" "written"
+}
+
+py_create() {
+  cat >"$work/pycreate.py" <<'EOF'
+import os, sys, zipfile
+out, folder = sys.argv[1], sys.argv[2]
+with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+    for name in sorted(os.listdir(folder)):
+        z.write(os.path.join(folder, name), name)
+EOF
+  cat >"$work/pyappend.py" <<'EOF'
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "a", zipfile.ZIP_DEFLATED, compresslevel=1) as z:
+    z.write(sys.argv[2], "append.dat")
+EOF
+}
+py_create
+
+for set in records pictures small; do
+  folder="$data/$set"
+  cat "$folder"/* >/dev/null  # warm the page cache for every tool alike
+  header "create: $set ($(ls "$folder" | wc -l) files, $(du -sm "$folder" | cut -f1) MB)"
+  PREPARE="rm -f '$out/bare.bin'" measure "$bench" deflate "$out/bare.bin" "$folder"
+  bare="$m_time"; row "bare zlib loop (stream reused)" "$bare"
+  if [[ "$set" == small ]]; then
+    PREPARE="rm -f '$out/fresh.bin'" measure "$bench" deflate --fresh "$out/fresh.bin" "$folder"
+    row "bare zlib loop (fresh stream)" "$bare"
+  fi
+  PREPARE="rm -f '$out/$set-zw.zip'" measure "$zipwriter" add "$out/$set-zw.zip" "$folder/*" \
+    --level 1 --no-recurse --store-path none --attr 0x2F --zip64 auto
+  row "zipwriter add" "$bare"
+  PREPARE="rm -f '$out/$set-zip.zip'" measure bash -c "cd '$folder' && zip -1 -j -q '$out/$set-zip.zip' *"
+  row "zip -1 -j -q" "$bare"
+  PREPARE="rm -f '$out/$set-py.zip'" measure "$python" "$work/pycreate.py" "$out/$set-py.zip" "$folder"
+  row "python zipfile (level 1)" "$bare"
+  printf '# archive sizes: zipwriter %d, zip %d, python %d; bare output %d (ratio %.2f:1)\n' \
+    "$(stat -c %s "$out/$set-zw.zip")" "$(stat -c %s "$out/$set-zip.zip")" \
+    "$(stat -c %s "$out/$set-py.zip")" "$(stat -c %s "$out/bare.bin")" \
+    "$(awk -v a="$(du -sb "$folder" | cut -f1)" -v b="$(stat -c %s "$out/bare.bin")" 'BEGIN { print a / b }')"
+done
+
+# Appending one 1 MB file to the large archive, each tool on its own archive.
+header "append 1 MB to the records archive ($(stat -c %s "$out/records-zw.zip") bytes)"
+PREPARE="cp '$out/records-zw.zip' '$work/a-zw.zip'" \
+  measure "$zipwriter" add "$work/a-zw.zip" "$work/append.dat" --level 1 --store-path none
+zw_append="$m_time"; zw_written="$m_written"; row "zipwriter add" "$zw_append"
+old_dir="$(tail -c 6 "$out/records-zw.zip" | head -c 4 | od -An -tu4 | tr -d ' ')"
+if cmp -s -n "$old_dir" "$out/records-zw.zip" "$work/a-zw.zip"; then
+  echo "# zipwriter: the $old_dir bytes in front of the old directory are unchanged"
+else
+  echo "# zipwriter: BYTES IN FRONT OF THE OLD DIRECTORY CHANGED"
+fi
+echo "# zipwriter: archive grew by $(($(stat -c %s "$work/a-zw.zip") - $(stat -c %s "$out/records-zw.zip"))) bytes; written (archive and temporary files) $zw_written bytes"
+PREPARE="cp '$out/records-zip.zip' '$work/a-zip.zip'" \
+  measure bash -c "cd '$work' && zip -1 -j -q a-zip.zip append.dat"
+row "zip -1 -j -q (add)" "$zw_append"
+PREPARE="cp '$out/records-py.zip' '$work/a-py.zip'" \
+  measure "$python" "$work/pyappend.py" "$work/a-py.zip" "$work/append.dat"
+row "python zipfile (mode a)" "$zw_append"
+
+# Replacing one file near the front (entry 2 of 40).
+header "replace rec001.dat (entry 2 of 40) in the records archive"
+PREPARE="cp '$out/records-zw.zip' '$work/r-zw.zip'" \
+  measure "$zipwriter" add "$work/r-zw.zip" "$work/rec001.dat" --level 1 --store-path none
+zw_replace="$m_time"; row "zipwriter add (replace)" "$zw_replace"
+PREPARE="cp '$out/records-zip.zip' '$work/r-zip.zip'" \
+  measure bash -c "cd '$work' && zip -1 -j -q r-zip.zip rec001.dat"
+row "zip -1 -j -q (replace)" "$zw_replace"
+echo "# python zipfile cannot replace an entry in place (not measured)"
+
+# Name lookup: adding n files must stay O(n).
+header "name lookup scaling (tiny files, one batch each)"
+n_s="$(ls "$work/scale-s/tiny" | wc -l)"; n_l="$(ls "$work/scale-l/tiny" | wc -l)"
+cat "$work/scale-s/tiny"/* >/dev/null; find "$work/scale-l/tiny" -type f -exec cat {} + >/dev/null
+PREPARE="rm -f '$out/s.zip'" measure "$zipwriter" add "$out/s.zip" "$work/scale-s/tiny/*" \
+  --level 1 --no-recurse --store-path none --attr 0x2F
+small_t="$m_time"; row "zipwriter add, $n_s files" "$small_t"
+PREPARE="rm -f '$out/l.zip'" measure "$zipwriter" add "$out/l.zip" "$work/scale-l/tiny/*" \
+  --level 1 --no-recurse --store-path none --attr 0x2F --zip64 auto
+row "zipwriter add, $n_l files" "$small_t"
+echo "# ideal ratio for O(n): $(awk -v a="$n_l" -v b="$n_s" 'BEGIN { printf "%.1f", a / b }')"
