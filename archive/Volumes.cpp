@@ -526,11 +526,18 @@ void TZWVolumeUpdate::Reopen(const std::string& name, int32_t number, int32_t la
     s.currentVolume.SetVolumeNumber(number);
 }
 
-void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached) {
+void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached, bool abandon) {
   S& s = ArchiverAccess::S(a_);
   std::string lastName = VolumeName(-1);
   std::string first = VolumeName(0);
-  if (s.spanningMode == smSpanning && reached > 0) {
+  if (abandon && s.spanningMode == smSplitting) {
+    // A volume was refused or could not be made: the new archive is given up whole.
+    for (int32_t n = 0; n <= reached; ++n) DeleteIfPresent(a_, VolumeName(n));
+    if (current == lastName) DeleteIfPresent(a_, lastName);
+    s.isOpen = false;
+    return;
+  }
+  if (s.spanningMode == smSpanning && (reached > 0 || abandon)) {
     // The earlier disks are out of reach: the volume on this one goes, and the
     // archive, which can no longer be completed, is closed.
     DeleteIfPresent(a_, current);
@@ -574,10 +581,11 @@ void TZWVolumeUpdate::RollBack() {
   S& s = ArchiverAccess::S(a_);
   std::string current = s.currentVolumeFileName;
   int32_t reached = std::max(s.currentVolume.VolumeNumber, startVolume_);
+  bool streamGone = !s.archiveStream;
   s.archiveStream.reset();
   if (s.dirManager) s.dirManager->Stream = nullptr;
   if (fresh_)
-    RestoreFresh(current, reached);
+    RestoreFresh(current, reached, streamGone);
   else
     RestoreAppended(current, reached);
   if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();

@@ -81,14 +81,16 @@ class TZWVolumeUpdate {
 
   // Puts the volumes back as they were before Begin: volumes created by the run are
   // deleted, the start volume is cut back and the saved directory restored; the
-  // archive stream is then open on the last volume again. A new spanned archive that
-  // already moved on to a later disk cannot be restored there: its current volume
-  // file is deleted and the archive is left closed.
+  // archive stream is then open on the last volume again. A new archive whose volume
+  // request was cancelled (or whose volume could not be made) is given up: its volume
+  // files are deleted (on a spanned set, the one on the disk in the drive) and the
+  // archive is left closed; so is a new spanned archive that already moved on to a
+  // later disk, as the earlier disks are out of reach.
   void RollBack();
 
  private:
   std::string VolumeName(int32_t n) const;
-  void RestoreFresh(const std::string& current, int32_t reached);
+  void RestoreFresh(const std::string& current, int32_t reached, bool abandon);
   void RestoreAppended(const std::string& current, int32_t reached);
   void Reopen(const std::string& name, int32_t number, int32_t last);
 

@@ -570,6 +570,26 @@ TEST(DiskCheck, SplitDefaultCancelsAtOnceWhenTheDiskIsBelowTheLimit) {
   EXPECT_EQ(out.str(), "");  // no prompt in split mode
 }
 
+TEST(DiskCheck, FullSplitFolderGivesUpTheNewArchiveWhole) {
+  MemFileSystem mem;
+  mem.MapDrive('D', "/d");
+  mem.SetCapacity("D:\\", 150000);
+  mem.CreateDirectory("C:\\data");
+  mem.WriteWholeFile("C:\\data\\a.bin", RandomData(200000, 5));
+  TempDir answers;
+  std::ostringstream out;
+  ScriptUserInterface ui(answers.Write("a.txt", ""), &out);
+  auto zip = NewWriter(mem, &ui);
+  zip->SetSpanningMode(smSplitting);
+  zip->SetFileName("D:\\a.zip");
+  zip->OpenArchiveFile();  // vsAutoDetect: the first volume may fill the folder's disk
+  EXPECT_EQ(NativeErrorOf([&] { zip->AddFilesByMask("C:\\data\\*", 0x2F, ""); }), 45);
+  EXPECT_FALSE(zip->IsOpen());
+  zip->CloseArchiveFile();
+  for (const std::string& f : mem.AllFiles()) EXPECT_NE(f.rfind("/d/", 0), 0u) << f;
+  EXPECT_EQ(out.str(), "");  // the split default answers without asking
+}
+
 // ---------------------------------------------------------------------------
 // The command-line tool.
 
