@@ -14,10 +14,14 @@ namespace zw {
 
 int CompressionLevelToMode(TZWCompressionLevel level) {
   switch (level) {
-    case clNone: return 0;
-    case clFastest: return 1;
-    case clNormal: return 6;
-    case clMax: return 9;
+    case clNone:
+      return 0;
+    case clFastest:
+      return 1;
+    case clNormal:
+      return 6;
+    case clMax:
+      return 9;
   }
   return 1;
 }
@@ -184,7 +188,8 @@ void ChunkLoop(EntryRun& r, TZWCompressor& c) {
       }
       if (last) length -= 4;  // nor the Adler-32 trailer
     }
-    if (r.encrypting) EncryptBuffer(static_cast<int64_t>(length), static_cast<int64_t>(skip), out, r.keys);
+    if (r.encrypting)
+      EncryptBuffer(static_cast<int64_t>(length), static_cast<int64_t>(skip), out, r.keys);
     r.consumed += chunk;
     if (r.dest.Write(out + skip, static_cast<int64_t>(length)) != static_cast<int64_t>(length)) {
       r.consumed -= chunk;
@@ -212,6 +217,7 @@ void StoreResults(EntryRun& r, TZip64Mode zip64) {
     item.UncompressedSize = static_cast<uint32_t>(r.size);
   }
   item.Crc32 = r.crc ^ 0xFFFFFFFF;
+  if (r.deflating) item.CompressionMethod = 8;  // the data is a deflate stream
   if (r.size == 0) item.CompressionMethod = 0;  // an empty entry is always stored
 }
 

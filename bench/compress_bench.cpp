@@ -28,7 +28,7 @@ using Clock = std::chrono::steady_clock;
 
 // Lines like a member register export: number, names, address, dates, amounts.
 void WriteRecords(const std::string& path, int64_t bytes) {
-  static const char* const kNames[] = {"SMITH",  "JOHNSON", "MILLER", "BERG",  "OLSEN",
+  static const char* const kNames[] = {"SMITH",  "JOHNSON", "MILLER", "BERG",   "OLSEN",
                                        "HANSEN", "LARSEN",  "PETERS", "KRAUSE", "WEBER"};
   static const char* const kStreets[] = {"CHURCH ST", "MAIN ST", "MILL RD", "OAK AVE", "LAKE DR"};
   FILE* out = std::fopen(path.c_str(), "wb");
@@ -37,11 +37,11 @@ void WriteRecords(const std::string& path, int64_t bytes) {
   auto next = [&] { return x = x * 1664525u + 1013904223u; };
   char line[256];
   for (int64_t written = 0, n = 0; written < bytes; ++n) {
-    int length = std::snprintf(line, sizeof line, "%08lld;%s;%s;%u %s;%05u;%04u-%02u-%02u;%u.%02u\r\n",
-                               static_cast<long long>(n), kNames[next() % 10], kNames[next() % 10],
-                               next() % 999 + 1, kStreets[next() % 5], next() % 99999,
-                               1930 + next() % 90, next() % 12 + 1, next() % 28 + 1,
-                               next() % 5000, next() % 100);
+    int length =
+        std::snprintf(line, sizeof line, "%08lld;%s;%s;%u %s;%05u;%04u-%02u-%02u;%u.%02u\r\n",
+                      static_cast<long long>(n), kNames[next() % 10], kNames[next() % 10],
+                      next() % 999 + 1, kStreets[next() % 5], next() % 99999, 1930 + next() % 90,
+                      next() % 12 + 1, next() % 28 + 1, next() % 5000, next() % 100);
     length = static_cast<int>(std::min<int64_t>(length, bytes - written));
     std::fwrite(line, 1, static_cast<size_t>(length), out);
     written += length;
@@ -85,7 +85,8 @@ double RunBare(const std::string& path, int mode, int64_t size, int64_t& out) {
   uLong crc = crc32(0, nullptr, 0);
   out = 0;
   for (int64_t done = 0; done < size;) {
-    size_t n = std::fread(input.data(), 1, static_cast<size_t>(std::min<int64_t>(chunk, size - done)), in);
+    size_t n =
+        std::fread(input.data(), 1, static_cast<size_t>(std::min<int64_t>(chunk, size - done)), in);
     if (n == 0) break;
     crc = crc32(crc, input.data(), static_cast<uInt>(n));
     done += static_cast<int64_t>(n);
@@ -124,7 +125,8 @@ int main(int argc, char** argv) {
     bare.push_back(RunBare(path, mode, size, bareOut));
   }
   double e = Median(engine), b = Median(bare);
-  std::printf("source %lld bytes, mode %d, %d runs each\n", static_cast<long long>(size), mode, runs);
+  std::printf("source %lld bytes, mode %d, %d runs each\n", static_cast<long long>(size), mode,
+              runs);
   std::printf("CompressEntry: median %.3f s (%.1f MB/s), %lld bytes out\n", e, size / e / 1e6,
               static_cast<long long>(engineOut));
   std::printf("bare zlib loop: median %.3f s (%.1f MB/s), %lld bytes out\n", b, size / b / 1e6,

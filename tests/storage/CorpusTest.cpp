@@ -288,9 +288,10 @@ TEST(CorpusContainer, EntryCountThatWrappedToZero) {
   TempDir dir;
   std::string file = dir / "manyfiles-65536.zip";
   std::string output;
-  ASSERT_EQ(RunCommand("unzip -p " + kCorpus + "libzip-manyfiles-zip.zip manyfiles-65536.zip > " + file,
-                       &output),
-            0)
+  ASSERT_EQ(
+      RunCommand("unzip -p " + kCorpus + "libzip-manyfiles-zip.zip manyfiles-65536.zip > " + file,
+                 &output),
+      0)
       << output;
   DirectoryRead read = ReadDirectoryOf(ReadHostFile(file));
   ASSERT_TRUE(read.ok) << read.error;

@@ -2,11 +2,14 @@
 // leading data, the local-header scan, hostile inputs, and the directory as written.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 
+#include "ArchiverState.h"
 #include "DirManager.h"
 #include "StorageSupport.h"
 #include "Streams.h"
+#include "TempDir.h"
 #include "ZWExcept.h"
 #include "ZipRecords.h"
 
@@ -572,6 +575,106 @@ TEST_F(WriteDirectoryTest, NamesGoOutInTheirCodePage) {
   std::string bytes = Write({plain, flagged});
   EXPECT_EQ(bytes.substr(46, 1), "\x84");
   EXPECT_EQ(bytes.substr(46 + 1 + 46, 2), "\xc3\xa4");
+}
+
+}  // namespace
+}  // namespace zw::test
+
+namespace zw::test {
+namespace {
+
+// Keeps the bytes written from `base` on; what lies before is never stored, so a
+// directory can be written as if at a position beyond 4 GiB.
+class HighStream : public TStream {
+ public:
+  explicit HighStream(int64_t base) : base_(base), position_(base) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* buffer, int64_t count) override {
+    size_t at = static_cast<size_t>(position_ - base_);
+    if (data_.size() < at + static_cast<size_t>(count))
+      data_.resize(at + static_cast<size_t>(count));
+    std::memcpy(data_.data() + at, buffer, static_cast<size_t>(count));
+    position_ += count;
+    return count;
+  }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    position_ = origin == SeekOrigin::kBegin     ? offset
+                : origin == SeekOrigin::kCurrent ? position_ + offset
+                                                 : GetSize() + offset;
+    return position_;
+  }
+  void SetSize(int64_t) override {}
+  int64_t GetSize() override { return base_ + static_cast<int64_t>(data_.size()); }
+  std::string data_;
+
+ private:
+  int64_t base_, position_;
+};
+
+TEST(WriteDirectoryRules, Zip64EndRecordsWhenTheDirectoryEndsBeyond4GiB) {
+  struct Case {
+    int64_t start;
+    bool offsetAllOnes;
+  } cases[] = {{0xFFFFFFF0, false}, {0x100000010, true}};
+  for (const Case& c : cases) {
+    TZipWriter zip;
+    HighStream stream(c.start);
+    TZWDirManager manager(&stream, zip, false);
+    TDirItem& item = manager.WorkingDirectory.ItemPtr(manager.WorkingDirectory.Add());
+    item.Signature = kCentralHeaderSignature;
+    item.FileName = "x";
+    manager.WriteDirectory();
+    const auto* bytes = reinterpret_cast<const uint8_t*>(stream.data_.data());
+    size_t size = stream.data_.size();
+    ASSERT_EQ(size, 47u + 56 + 20 + 22);
+    TEndOfCentralDir end = TEndOfCentralDir::Decode(bytes + size - 22);
+    EXPECT_EQ(end.CentralDirOffset, c.offsetAllOnes ? kAllOnes32 : static_cast<uint32_t>(c.start));
+    EXPECT_EQ(end.TotalEntries, 1);
+    TZip64EndRecord record = TZip64EndRecord::Decode(bytes + 47);
+    EXPECT_EQ(record.Signature, kZip64EndRecordSignature);
+    EXPECT_EQ(record.CentralDirOffset, static_cast<uint64_t>(c.start));
+    EXPECT_EQ(record.CentralDirSize, 47u);
+    TZip64Locator locator = TZip64Locator::Decode(bytes + 47 + 56);
+    EXPECT_EQ(locator.Zip64EndOffset, static_cast<uint64_t>(c.start) + 47);
+    EXPECT_EQ(manager.DirectoryStart, c.start);
+  }
+}
+
+// Corpus archives without Zip64 records: read and written again, the directory and
+// end record come out byte for byte as they were (foreign extra blocks, comments,
+// versions and attributes kept).
+TEST(WriteDirectoryRules, RewrittenDirectoryIsByteIdentical) {
+  for (const char* file :
+       {"go-test.zip", "libzip-testfile-plus-extra.zip", "libzip-testcomment.zip",
+        "libarchive-test_read_format_zip_jar.jar", "libzip-test-utf8-unmarked.zip",
+        "libzip-testfile-long-comment.zip", "minizip-large_cd_comment.zip"}) {
+    std::string original = ReadHostFile(std::string(ZW_SHARED_DIR "/corpus/zip/") + file);
+    TZipWriter zip;
+    zip.Options().OEMFileNames = true;
+    TReadOnlyMemoryStream in(original.data(), static_cast<int64_t>(original.size()));
+    TZWDirManager manager(&in, zip, false);
+    manager.ReadDirectory();
+    ASSERT_GE(manager.DirectoryStart, 0) << file;
+    TMemoryStream out;
+    out.WriteBuffer(original.data(), manager.DirectoryStart);
+    manager.WriteDirectory(&out);
+    EXPECT_TRUE(std::string(out.Data().begin(), out.Data().end()) == original) << file;
+  }
+}
+
+TEST(ProbeEndRecord, ReportsOnlyWhileProbingVolumes) {
+  TZipWriter zip;
+  std::string nothing = "no end record here";
+  TReadOnlyMemoryStream stream(nothing.data(), static_cast<int64_t>(nothing.size()));
+  TZWDirManager manager(&stream, zip, false);
+  EXPECT_TRUE(manager.ProbeEndRecord());
+  ArchiverAccess::S(zip).volumeProbing = true;
+  EXPECT_FALSE(manager.ProbeEndRecord());
+  std::string empty = Build({}, {.comment = "hi"}).bytes;
+  TReadOnlyMemoryStream emptyStream(empty.data(), static_cast<int64_t>(empty.size()));
+  TZWDirManager second(&emptyStream, zip, false);
+  EXPECT_TRUE(second.ProbeEndRecord());
+  EXPECT_EQ(second.ArchiveComment, "hi");
 }
 
 }  // namespace

@@ -24,7 +24,8 @@ class OracleTest : public ::testing::TestWithParam<OracleCase> {};
 
 std::string Zipwriter(const TempDir& dir, const std::string& arguments) {
   std::string output;
-  int status = RunCommand("cd " + dir.path() + " && " ZW_BIN_DIR "/zipwriter " + arguments, &output);
+  int status =
+      RunCommand("cd " + dir.path() + " && " ZW_BIN_DIR "/zipwriter " + arguments, &output);
   EXPECT_EQ(status, 0) << output;
   return output;
 }

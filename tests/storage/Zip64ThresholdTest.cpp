@@ -27,7 +27,9 @@ class ZeroStream : public TStream {
   }
   int64_t Write(const void*, int64_t) override { return 0; }
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    position_ = origin == SeekOrigin::kBegin ? offset : origin == SeekOrigin::kCurrent ? position_ + offset : size_ + offset;
+    position_ = origin == SeekOrigin::kBegin     ? offset
+                : origin == SeekOrigin::kCurrent ? position_ + offset
+                                                 : size_ + offset;
     return position_;
   }
   void SetSize(int64_t) override {}
