@@ -27,7 +27,10 @@ constexpr int32_t kDirectoryBit = FileAttr::faDirectory;
 class FileSearch {
  public:
   FileSearch(TZWBaseArchiver& a, int32_t attributes, std::vector<std::string> exclusions)
-      : a_(a), s_(ArchiverAccess::S(a)), fs_(a.Files()), attributes_(attributes),
+      : a_(a),
+        s_(ArchiverAccess::S(a)),
+        fs_(a.Files()),
+        attributes_(attributes),
         exclusions_(std::move(exclusions)) {}
   void Run(const std::string& mask);
 
@@ -37,10 +40,14 @@ class FileSearch {
                             const ExpandedMask& expanded, bool recurse);
   bool CheckExclusionsAndQueue(const TSearchRec& entry, const std::string& directory);
   bool Excluded(const std::string& path, bool isDirectory);
-  void QueueFoundFile(const std::string& fullPath, bool isDirectory);
-  int32_t QueueFile(const std::string& diskPath);
-  bool Replaces(int32_t index, const std::string& diskPath, std::string& stored);
-  void InitNewItem(TDirItem& item, const std::string& diskPath);
+  void QueueFoundFile(const std::string& fullPath, const TSearchRec& entry);
+  int32_t QueueFile(const std::string& diskPath, const TSearchRec& entry);
+  bool Replaces(int32_t index, const std::string& diskPath, const TSearchRec& entry,
+                std::string& stored);
+  void InitNewItem(TDirItem& item, const std::string& diskPath, const TSearchRec& entry);
+  // The DOS date-time of a found entry: the search's, or asked for when it had none.
+  bool FileDate(const std::string& diskPath, const TSearchRec& entry, int32_t& dosTime);
+  const std::string& Resolved(const std::string& directory);
 
   TZWBaseArchiver& a_;
   TZWBaseArchiver::State& s_;
@@ -48,6 +55,9 @@ class FileSearch {
   int32_t attributes_;
   std::vector<std::string> exclusions_;
   std::string base_;
+  // The last directory resolved, and what it resolved to: every entry of one folder
+  // needs it, and resolving asks the file system.
+  std::string resolvedFrom_, resolvedTo_;
 };
 
 void FileSearch::Run(const std::string& mask) {
@@ -72,7 +82,7 @@ void FileSearch::SearchDirectory(const std::string& directory, const std::string
   ExpandedMask expanded = ExpandMask(fs_, mask, directory);
   if (expanded.pattern.empty()) return;
   if (expanded.pattern == mask && !HasWildcard(mask) && fs_.FileExists(mask)) {
-    TSearchRec single;
+    TSearchRec single;  // no search ran: its time is asked for when needed
     single.Name = ExtractFileName(mask);
     single.Attr = fs_.GetAttributes(mask);
     CheckExclusionsAndQueue(single, ExtractFilePath(expanded.pattern));
@@ -107,7 +117,8 @@ void FileSearch::SearchSubdirectories(const std::string& directory, const std::s
     std::string path = dir + sub.Name;
     if (Excluded(path, true)) continue;
     TMask pattern(expanded.pattern);
-    if ((attributes_ & kDirectoryBit) && (pattern.MatchText(path) || pattern.MatchText(path + "."))) {
+    if ((attributes_ & kDirectoryBit) &&
+        (pattern.MatchText(path) || pattern.MatchText(path + "."))) {
       if (CheckExclusionsAndQueue(sub, dir)) SearchDirectory(path, "*.*", true);
     } else if (recurse) {
       if (mask.find('/') == std::string::npos && mask.find('\\') == std::string::npos)
@@ -124,20 +135,29 @@ bool FileSearch::Excluded(const std::string& path, bool isDirectory) {
   return false;
 }
 
+const std::string& FileSearch::Resolved(const std::string& directory) {
+  if (resolvedFrom_ != directory || resolvedTo_.empty()) {
+    resolvedTo_ = ResolveDirectory(fs_, directory);
+    resolvedFrom_ = directory;
+  }
+  return resolvedTo_;
+}
+
 bool FileSearch::CheckExclusionsAndQueue(const TSearchRec& entry, const std::string& directory) {
   bool isDirectory = (entry.Attr & kDirectoryBit) != 0;
-  std::string full = IncludeTrailingPathDelimiter(ResolveDirectory(fs_, directory)) + entry.Name +
-                     (isDirectory ? "\\" : "");
+  std::string full =
+      IncludeTrailingPathDelimiter(Resolved(directory)) + entry.Name + (isDirectory ? "\\" : "");
   if (Excluded(full, isDirectory)) return false;
-  QueueFoundFile(full, isDirectory);
+  QueueFoundFile(full, entry);
   return true;
 }
 
-void FileSearch::QueueFoundFile(const std::string& fullPath, bool isDirectory) {
+void FileSearch::QueueFoundFile(const std::string& fullPath, const TSearchRec& entry) {
+  bool isDirectory = (entry.Attr & kDirectoryBit) != 0;
   bool confirm = true;
   ArchiverAccess::ConfirmProcessFile(a_, fullPath, poAdd, confirm);
   if (!confirm) return;
-  int32_t index = QueueFile(fullPath);
+  int32_t index = QueueFile(fullPath, entry);
   if (index < 0) return;
   for (const std::string& mask : s_.noCompressionMasks) {
     if (!PathMatchesMask(fs_, fullPath, mask, isDirectory)) continue;
@@ -148,24 +168,26 @@ void FileSearch::QueueFoundFile(const std::string& fullPath, bool isDirectory) {
   }
 }
 
-int32_t FileSearch::QueueFile(const std::string& diskPath) {
+// The found entry's attributes are those the file system reports for the path (the
+// search just read them), so the file is not asked again.
+int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& entry) {
   TZWDirArray& working = s_.dirManager->WorkingDirectory;
   std::string stored = MakeStoredName(fs_, diskPath, s_.baseDir, s_.options.StorePath);
-  bool isDirectory = fs_.DirectoryExists(diskPath);
+  bool isDirectory = entry.Attr >= 0 && (entry.Attr & kDirectoryBit) != 0;
   if (isDirectory && (stored.empty() || stored.back() != '/')) stored += '/';
-  int32_t attr = fs_.GetAttributes(diskPath);
-  uint32_t attributes = attr >= 0 ? static_cast<uint32_t>(attr) : (isDirectory ? 0x10u : 0x20u);
+  uint32_t attributes =
+      entry.Attr >= 0 ? static_cast<uint32_t>(entry.Attr) : (isDirectory ? 0x10u : 0x20u);
   std::string comment;
   ArchiverAccess::StoreFile(a_, stored, attributes, comment);
   int32_t index = -1;
   if (working.FindByName(stored, index)) {
-    if (!Replaces(index, diskPath, stored)) return -1;
+    if (!Replaces(index, diskPath, entry, stored)) return -1;
     TDirItem& item = working.ItemPtr(index);
-    InitNewItem(item, diskPath);
+    InitNewItem(item, diskPath, entry);
     item.Operation = poUpdate;
   } else {
     index = working.Add();
-    InitNewItem(working.ItemPtr(index), diskPath);
+    InitNewItem(working.ItemPtr(index), diskPath, entry);
     working.ItemPtr(index).Operation = poAdd;
   }
   TDirItem& item = working.ItemPtr(index);
@@ -177,7 +199,17 @@ int32_t FileSearch::QueueFile(const std::string& diskPath) {
   return index;
 }
 
-bool FileSearch::Replaces(int32_t index, const std::string& diskPath, std::string& stored) {
+bool FileSearch::FileDate(const std::string& diskPath, const TSearchRec& entry, int32_t& dosTime) {
+  if (entry.Attr >= 0 && (entry.Attr & kDirectoryBit)) return false;  // a folder has none
+  if (entry.Time != 0) {
+    dosTime = entry.Time;
+    return true;
+  }
+  return fs_.GetFileDate(diskPath, dosTime);
+}
+
+bool FileSearch::Replaces(int32_t index, const std::string& diskPath, const TSearchRec& entry,
+                          std::string& stored) {
   const TDirItem& existing = s_.dirManager->WorkingDirectory.ItemPtr(index);
   switch (s_.options.OverwriteMode) {
     case omPrompt: {
@@ -185,24 +217,26 @@ bool FileSearch::Replaces(int32_t index, const std::string& diskPath, std::strin
       ArchiverAccess::ConfirmOverwrite(a_, diskPath, stored, confirm);
       return confirm;
     }
-    case omAlways: return true;
-    case omNever: return false;
+    case omAlways:
+      return true;
+    case omNever:
+      return false;
     case omIfNewer:
     case omIfOlder: {
       int32_t entryTime = static_cast<int32_t>((static_cast<uint32_t>(existing.LastModDate) << 16) |
                                                existing.LastModTime);
       int32_t fileTime = -1;
-      if (!fs_.DirectoryExists(diskPath) && !fs_.GetFileDate(diskPath, fileTime)) fileTime = -1;
+      if (!FileDate(diskPath, entry, fileTime)) fileTime = -1;
       return s_.options.OverwriteMode == omIfNewer ? fileTime > entryTime : fileTime < entryTime;
     }
   }
   return false;
 }
 
-void FileSearch::InitNewItem(TDirItem& item, const std::string& diskPath) {
-  bool isDirectory = fs_.DirectoryExists(diskPath);
+void FileSearch::InitNewItem(TDirItem& item, const std::string& diskPath, const TSearchRec& entry) {
+  bool isDirectory = entry.Attr >= 0 && (entry.Attr & kDirectoryBit) != 0;
   int32_t dosTime = 0;
-  if (isDirectory || !fs_.GetFileDate(diskPath, dosTime)) dosTime = CurrentDosDateTime();
+  if (!FileDate(diskPath, entry, dosTime)) dosTime = CurrentDosDateTime();
   std::string name = item.FileName;
   item = TDirItem();
   item.FileName = name;
@@ -231,8 +265,7 @@ void TZWBaseArchiver::AddFilesByMask(const std::string& fileMask, int32_t search
   CheckArchiveOpen();
   CheckMultiVolumeChange();
   State& s = *d_;
-  std::vector<std::string> exclusions{exclusionMask,
-                                      ExpandInDirectory(Files(), "", s.fileName)};
+  std::vector<std::string> exclusions{exclusionMask, ExpandInDirectory(Files(), "", s.fileName)};
   if (!s.currentVolumeFileName.empty() && s.currentVolumeFileName != s.fileName)
     exclusions.push_back(ExpandInDirectory(Files(), "", s.currentVolumeFileName));
   BeginUpdate();

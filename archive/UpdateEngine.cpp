@@ -21,6 +21,10 @@ namespace {
 
 using State = TZWBaseArchiver::State;
 
+// Entries whose source is at most this size are built in memory before they are
+// written (one compression chunk of the largest kind, so the buffer stays small).
+constexpr int64_t kStagingLimit = 1 << 20;
+
 uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
   switch (mode) {
     case smShareCompat:
@@ -81,6 +85,11 @@ class UpdateRun {
   bool archiveTouched_ = false;        // the archive has been cut (or written) in this run
   bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
+  // Single-file archives only: where the next byte goes in the archive, kept here so
+  // that small entries cost no seek; and the buffer in which a small entry is built
+  // whole (header, name, data) before one write puts it in the archive.
+  int64_t position_ = 0;
+  TMemoryStream staging_;
   std::unique_ptr<TZWVolumeUpdate> volumes_;  // multi-volume archives only
 };
 
@@ -222,6 +231,7 @@ void UpdateRun::Run() {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
     archiveTouched_ = true;
     s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
+    position_ = static_cast<int64_t>(truncationPoint_);
     action_ = fxaIgnore;
     if (!volumes_) s_.currentVolume.SetFirst(true);
     if (s_.spanningMode == smSpanning) {
@@ -288,8 +298,10 @@ bool UpdateRun::ProcessEntry(int32_t i) {
   std::string name = item.Operation == poAdd ? item.SourceFileName : item.FileName;
   ArchiverAccess::FileProgress(a_, name, 0.0, item.Operation, ppStart, s_.cancelled);
   if (s_.cancelled) return false;
-  int64_t start = s_.archiveStream->GetPosition();
-  std::tuple<int32_t, int64_t, int64_t> mark = VolumeMark();
+  bool spanning = s_.spanningMode != smNone;
+  int64_t start = spanning ? s_.archiveStream->GetPosition() : position_;
+  std::tuple<int32_t, int64_t, int64_t> mark =
+      spanning ? VolumeMark() : std::tuple<int32_t, int64_t, int64_t>{};
   std::unique_ptr<TStream> opened;
   try {
     item.NeedsZip64 = false;
@@ -321,9 +333,10 @@ bool UpdateRun::ProcessEntry(int32_t i) {
       return false;
     }
     // Whatever this entry left behind goes, so a retry or the next entry starts clean.
-    if (s_.spanningMode == smNone && s_.archiveStream->GetSize() > start) {
-      s_.archiveStream->SetSize(start);
+    if (!spanning && s_.archiveStream->GetSize() > start) s_.archiveStream->SetSize(start);
+    if (!spanning) {
       s_.archiveStream->SetPosition(start);
+      position_ = start;
     }
     TDirItem& failed = dm_.WorkingDirectory.ItemPtr(i);
     std::string shown = failed.Operation == poUpdate ? failed.FileName : failed.SourceFileName;
@@ -336,7 +349,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
 bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::string&) {
   bool spanning = s_.spanningMode != smNone;
   TStream& archive = *s_.archiveStream;
-  uint64_t position = spanning ? 0 : static_cast<uint64_t>(archive.GetPosition());
+  uint64_t position = spanning ? 0 : static_cast<uint64_t>(position_);
   item.SetLocalHeaderOffset(position, zip64_ == zmAlways);
   int64_t sourceSize = source ? source->GetSize() : 0;
   bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 || zip64_ == zmAlways);
@@ -376,7 +389,11 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     tempName = MakeTempFileName();
     temp = std::make_unique<TFileStream>(a_.Files(), tempName, FileMode::fmCreate);
   }
-  TStream& dest = spanning ? static_cast<TStream&>(*temp) : archive;
+  // A small entry is built in memory and written with one call; a large one goes
+  // straight to the archive, so memory stays bounded whatever the file size.
+  bool staged = !spanning && sourceSize <= kStagingLimit;
+  if (staged) staging_.Clear();
+  TStream& dest = spanning ? static_cast<TStream&>(*temp) : staged ? staging_ : archive;
   int64_t headerAt = dest.GetPosition();
   uint8_t raw[TLocalFileHeader::kSize];
   h.Encode(raw);
@@ -409,6 +426,12 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   }
   if (s_.cancelled) return false;
   dest.Seek(0, SeekOrigin::kEnd);
+  if (staged) {
+    archive.WriteBuffer(staging_.Data().data(), staging_.GetSize());
+    position_ += staging_.GetSize();
+  } else if (!spanning) {
+    position_ = archive.GetPosition();
+  }
   if (spanning) {
     temp->SetPosition(0);
     CopyStreamToVolumes(a_, *temp, collecting_.get(), 0, headerLength, s_.currentVolume);
@@ -466,12 +489,14 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   length += data;
   if (stored.Flags & 0x0008)
     length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
-  uint64_t position = static_cast<uint64_t>(archive.GetPosition());
+  bool spanning = s_.spanningMode != smNone;
+  uint64_t position = static_cast<uint64_t>(spanning ? archive.GetPosition() : position_);
   item.SetLocalHeaderOffset(position, false);
   tail_->SetPosition(static_cast<int64_t>(at));
-  if (s_.spanningMode == smNone)
+  if (!spanning) {
     archive.CopyFrom(*tail_, static_cast<int64_t>(length));
-  else
+    position_ += static_cast<int64_t>(length);
+  } else
     CopyStreamToVolumes(a_, *tail_, collecting_.get(), -1, static_cast<int64_t>(length),
                         s_.currentVolume);
 }

@@ -99,9 +99,21 @@ TEST_F(UpdateEngine, AppendWritesOnlyTheNewEntryAndTheDirectory) {
   ASSERT_EQ(entries.size(), 4u);
   EXPECT_EQ(entries[3].offset, oldDirectoryStart);
   uint64_t written = faults.BytesWrittenByFile()[ExpandFileName(mem, "C:\\a.zip")];
-  // The new entry and the directory, once; the entry's 30-byte header is written a
-  // second time when its sizes and CRC are known.
+  // The new entry and the directory, once each (a small entry is built in memory and
+  // written whole).
+  EXPECT_EQ(written, bytes.size() - oldDirectoryStart);
+  // A large entry goes straight to the archive; its 30-byte header is written again
+  // once its sizes and CRC are known.
+  old = bytes;
+  oldDirectoryStart = U32At(old, old.size() - 6);
+  PutFile(mem, "C:\\data\\large.txt", TextBytes(1500000, 10));
+  faults.Reset();
+  Add("C:\\data\\large.txt");
+  bytes = Bytes();
+  EXPECT_EQ(bytes.substr(0, oldDirectoryStart), old.substr(0, oldDirectoryStart));
+  written = faults.BytesWrittenByFile()[ExpandFileName(mem, "C:\\a.zip")];
   EXPECT_EQ(written, bytes.size() - oldDirectoryStart + 30);
+  EXPECT_EQ(Contents()["large.txt"], TextBytes(1500000, 10));
   EXPECT_TRUE(TempFiles().empty());
 }
 
