@@ -2,6 +2,8 @@
 //
 //   zipwriter add ARCHIVE MASK... [options]   add files (each mask one batch)
 //   zipwriter list ARCHIVE                    the directory as the component reads it
+#include "ZipWriter.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -13,7 +15,6 @@
 #include "Terminal.h"
 #include "UserInterface.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 #ifdef ZW_HAVE_QT
 #include "QtUserInterface.h"
 #endif
@@ -43,6 +44,7 @@ const char kUsage[] =
     "  --overwrite MODE     prompt | always | never | if-newer | if-older (default always)\n"
     "  --ansi               store names in the system code page instead of CP437\n"
     "  --sfx FILE           stub copied to the front of a new archive\n"
+    "  --no-flush           do not flush the archive file to disk after each batch\n"
     "  --one-batch          add all masks in one batch (always so for a multi-volume archive)\n"
     "  --spanning MODE      none | span | split (default none)\n"
     "  --volume-size SIZE   auto | 1.44MB | 100MB | 200MB | 250MB | 600MB | 650MB | 700MB | BYTES\n"
@@ -112,6 +114,7 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   if (opt == "--no-recurse") return o.Recurse = false, 1;
   if (opt == "--ansi") return o.OEMFileNames = false, 1;
   if (opt == "--one-batch") return add.oneBatch = true, 1;
+  if (opt == "--no-flush") return o.FlushBuffers = false, 1;
   if (opt == "--classic-naming") return zip.SpanningOptions().AdvancedNaming = false, 1;
   if (opt == "--level") {
     int64_t level = Number(opt, value());
@@ -120,11 +123,14 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   } else if (opt == "--password") {
     zip.SetPassword(value());
   } else if (opt == "--zip64") {
-    zip.SetZip64Mode(Pick<TZip64Mode>(opt, value(), {{"disabled", zmDisabled}, {"auto", zmAuto}, {"always", zmAlways}}));
+    zip.SetZip64Mode(Pick<TZip64Mode>(
+        opt, value(), {{"disabled", zmDisabled}, {"auto", zmAuto}, {"always", zmAlways}}));
   } else if (opt == "--store-path") {
     o.StorePath = Pick<TZWStorePathMode>(opt, value(),
-                                         {{"none", spNoPath}, {"relative", spRelativePath},
-                                          {"full", spFullPath}, {"drive", spFullPathWithDrive}});
+                                         {{"none", spNoPath},
+                                          {"relative", spRelativePath},
+                                          {"full", spFullPath},
+                                          {"drive", spFullPathWithDrive}});
   } else if (opt == "--attr") {
     add.attributes = static_cast<int32_t>(Number(opt, value()));
   } else if (opt == "--exclude") {
@@ -136,14 +142,17 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   } else if (opt == "--temp-dir") {
     zip.SetTempDir(value());
   } else if (opt == "--overwrite") {
-    o.OverwriteMode = Pick<TZWOverwriteMode>(
-        opt, value(),
-        {{"prompt", omPrompt}, {"always", omAlways}, {"never", omNever}, {"if-newer", omIfNewer},
-         {"if-older", omIfOlder}});
+    o.OverwriteMode = Pick<TZWOverwriteMode>(opt, value(),
+                                             {{"prompt", omPrompt},
+                                              {"always", omAlways},
+                                              {"never", omNever},
+                                              {"if-newer", omIfNewer},
+                                              {"if-older", omIfOlder}});
   } else if (opt == "--sfx") {
     zip.SetSFXStub(value());
   } else if (opt == "--spanning") {
-    zip.SetSpanningMode(Pick<TZWSpanningMode>(opt, value(), {{"none", smNone}, {"span", smSpanning}, {"split", smSplitting}}));
+    zip.SetSpanningMode(Pick<TZWSpanningMode>(
+        opt, value(), {{"none", smNone}, {"span", smSpanning}, {"split", smSplitting}}));
   } else if (opt == "--volume-size") {
     ApplyVolumeSize(zip, value());
   } else if (opt == "--first-volume-size") {

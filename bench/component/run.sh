@@ -12,8 +12,11 @@
 # Builds a deterministic data set (make_data.py): 40 record files (~300 MB, deflate
 # about 4.6:1), 200 incompressible pictures, 20,000 files of 1-8 KB. Then, for each
 # tool: create an archive of each folder; append one 1 MB file to the records
-# archive; replace one file near its front. Each line shows the median wall time,
-# the ratio to the reference, peak resident memory, and the bytes written.
+# archive; replace one file near its front; then zipwriter alone on 10,000 and
+# 100,000 tiny files (name lookup must keep adding n files O(n)). Each line shows
+# the median wall time and CPU time (user + system; steadier on a busy machine),
+# their ratios to the section's first line, peak resident memory, and the bytes
+# written (archive and temporary files).
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
@@ -43,31 +46,39 @@ cp "$data/records/rec001.dat" "$work/rec001.dat"
 printf 'changed' | dd of="$work/rec001.dat" bs=1 seek=1000 conv=notrunc status=none
 du -sh "$data"/* | sed 's/^/# /'
 
-# measure NAME CMD...: runs the command RUNS times; sets m_time (median seconds),
+# measure CMD...: runs the command RUNS times (PREPARE, when set, is evaluated before
+# each run); sets m_time (median wall seconds), m_cpu (median user+system seconds),
 # m_mem (largest peak KiB), m_written (median bytes written).
+median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
 measure() {
-  local times=() mems=() writes=() line
+  local times=() cpus=() mems=() writes=() line t m w c
   for ((r = 0; r < runs; r++)); do
     [[ -n "${PREPARE:-}" ]] && eval "$PREPARE"
     line="$("$bench" run "$@" 2>&1 >/dev/null | tail -n 1)"
-    read -r t m w _ <<<"$line"
-    times+=("$t"); mems+=("$m"); writes+=("$w")
+    read -r t m w _ c <<<"$line"
+    times+=("$t"); mems+=("$m"); writes+=("$w"); cpus+=("$c")
   done
-  m_time="$(printf '%s\n' "${times[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")"
-  m_written="$(printf '%s\n' "${writes[@]}" | sort -g | sed -n "$(((runs + 1) / 2))p")"
+  m_time="$(printf '%s\n' "${times[@]}" | median)"
+  m_cpu="$(printf '%s\n' "${cpus[@]}" | median)"
+  m_written="$(printf '%s\n' "${writes[@]}" | median)"
   m_mem="$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)"
 }
 
-row() {  # label reference-seconds
-  local ratio
-  ratio="$(awk -v a="$m_time" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
-  printf '%-34s %9.3f s %7sx %9d KiB %12d B\n' "$1" "$m_time" "$ratio" "$m_mem" "$m_written"
+# row LABEL: one table line; ratios are to the reference set by `reference`.
+reference() { ref_time="$m_time"; ref_cpu="$m_cpu"; }
+row() {
+  local ratio cratio
+  ratio="$(awk -v a="$m_time" -v b="$ref_time" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
+  cratio="$(awk -v a="$m_cpu" -v b="$ref_cpu" 'BEGIN { if (b > 0) printf "%.2f", a / b; else print "-" }')"
+  printf '%-34s %8.3f s %6sx %8.3f s %6sx %9d KiB %12d B\n' "$1" "$m_time" "$ratio" "$m_cpu" \
+    "$cratio" "$m_mem" "$m_written"
 }
 
 header() {
   echo
   echo "## $1"
-  printf '%-34s %11s %8s %13s %14s\n' "tool" "median" "ratio" "peak memory" "written"
+  printf '%-34s %10s %7s %10s %7s %13s %14s\n' "tool" "wall" "ratio" "cpu" "ratio" "peak memory" \
+    "written"
 }
 
 py_create() {
@@ -91,18 +102,21 @@ for set in records pictures small; do
   cat "$folder"/* >/dev/null  # warm the page cache for every tool alike
   header "create: $set ($(ls "$folder" | wc -l) files, $(du -sm "$folder" | cut -f1) MB)"
   PREPARE="rm -f '$out/bare.bin'" measure "$bench" deflate "$out/bare.bin" "$folder"
-  bare="$m_time"; row "bare zlib loop (stream reused)" "$bare"
+  reference; row "bare zlib loop (stream reused)"
   if [[ "$set" == small ]]; then
     PREPARE="rm -f '$out/fresh.bin'" measure "$bench" deflate --fresh "$out/fresh.bin" "$folder"
-    row "bare zlib loop (fresh stream)" "$bare"
+    row "bare zlib loop (fresh stream)"
   fi
   PREPARE="rm -f '$out/$set-zw.zip'" measure "$zipwriter" add "$out/$set-zw.zip" "$folder/*" \
     --level 1 --no-recurse --store-path none --attr 0x2F --zip64 auto
-  row "zipwriter add" "$bare"
+  row "zipwriter add"
+  PREPARE="rm -f '$out/$set-nf.zip'" measure "$zipwriter" add "$out/$set-nf.zip" "$folder/*" \
+    --level 1 --no-recurse --store-path none --attr 0x2F --zip64 auto --no-flush
+  row "zipwriter add --no-flush"
   PREPARE="rm -f '$out/$set-zip.zip'" measure bash -c "cd '$folder' && zip -1 -j -q '$out/$set-zip.zip' *"
-  row "zip -1 -j -q" "$bare"
+  row "zip -1 -j -q"
   PREPARE="rm -f '$out/$set-py.zip'" measure "$python" "$work/pycreate.py" "$out/$set-py.zip" "$folder"
-  row "python zipfile (level 1)" "$bare"
+  row "python zipfile (level 1)"
   printf '# archive sizes: zipwriter %d, zip %d, python %d; bare output %d (ratio %.2f:1)\n' \
     "$(stat -c %s "$out/$set-zw.zip")" "$(stat -c %s "$out/$set-zip.zip")" \
     "$(stat -c %s "$out/$set-py.zip")" "$(stat -c %s "$out/bare.bin")" \
@@ -113,7 +127,7 @@ done
 header "append 1 MB to the records archive ($(stat -c %s "$out/records-zw.zip") bytes)"
 PREPARE="cp '$out/records-zw.zip' '$work/a-zw.zip'" \
   measure "$zipwriter" add "$work/a-zw.zip" "$work/append.dat" --level 1 --store-path none
-zw_append="$m_time"; zw_written="$m_written"; row "zipwriter add" "$zw_append"
+zw_written="$m_written"; reference; row "zipwriter add"
 old_dir="$(tail -c 6 "$out/records-zw.zip" | head -c 4 | od -An -tu4 | tr -d ' ')"
 if cmp -s -n "$old_dir" "$out/records-zw.zip" "$work/a-zw.zip"; then
   echo "# zipwriter: the $old_dir bytes in front of the old directory are unchanged"
@@ -123,19 +137,19 @@ fi
 echo "# zipwriter: archive grew by $(($(stat -c %s "$work/a-zw.zip") - $(stat -c %s "$out/records-zw.zip"))) bytes; written (archive and temporary files) $zw_written bytes"
 PREPARE="cp '$out/records-zip.zip' '$work/a-zip.zip'" \
   measure bash -c "cd '$work' && zip -1 -j -q a-zip.zip append.dat"
-row "zip -1 -j -q (add)" "$zw_append"
+row "zip -1 -j -q (add)"
 PREPARE="cp '$out/records-py.zip' '$work/a-py.zip'" \
   measure "$python" "$work/pyappend.py" "$work/a-py.zip" "$work/append.dat"
-row "python zipfile (mode a)" "$zw_append"
+row "python zipfile (mode a)"
 
 # Replacing one file near the front (entry 2 of 40).
 header "replace rec001.dat (entry 2 of 40) in the records archive"
 PREPARE="cp '$out/records-zw.zip' '$work/r-zw.zip'" \
   measure "$zipwriter" add "$work/r-zw.zip" "$work/rec001.dat" --level 1 --store-path none
-zw_replace="$m_time"; row "zipwriter add (replace)" "$zw_replace"
+reference; row "zipwriter add (replace)"
 PREPARE="cp '$out/records-zip.zip' '$work/r-zip.zip'" \
   measure bash -c "cd '$work' && zip -1 -j -q r-zip.zip rec001.dat"
-row "zip -1 -j -q (replace)" "$zw_replace"
+row "zip -1 -j -q (replace)"
 echo "# python zipfile cannot replace an entry in place (not measured)"
 
 # Name lookup: adding n files must stay O(n).
@@ -144,8 +158,8 @@ n_s="$(ls "$work/scale-s/tiny" | wc -l)"; n_l="$(ls "$work/scale-l/tiny" | wc -l
 cat "$work/scale-s/tiny"/* >/dev/null; find "$work/scale-l/tiny" -type f -exec cat {} + >/dev/null
 PREPARE="rm -f '$out/s.zip'" measure "$zipwriter" add "$out/s.zip" "$work/scale-s/tiny/*" \
   --level 1 --no-recurse --store-path none --attr 0x2F
-small_t="$m_time"; row "zipwriter add, $n_s files" "$small_t"
+reference; row "zipwriter add, $n_s files"
 PREPARE="rm -f '$out/l.zip'" measure "$zipwriter" add "$out/l.zip" "$work/scale-l/tiny/*" \
   --level 1 --no-recurse --store-path none --attr 0x2F --zip64 auto
-row "zipwriter add, $n_l files" "$small_t"
+row "zipwriter add, $n_l files"
 echo "# ideal ratio for O(n): $(awk -v a="$n_l" -v b="$n_s" 'BEGIN { printf "%.1f", a / b }')"

@@ -8,9 +8,10 @@
 //       would hold it. The stream and buffers are reused across files (deflateReset)
 //       unless --fresh asks for a new stream per file.
 //   zw_bench run CMD ARGS...
-//       Runs a command and prints "seconds peak_kib written_bytes read_bytes" on
-//       stderr's last line: wall time, peak resident memory, and the bytes the
-//       command passed to write() and read() (all files, temporary ones included).
+//       Runs a command and prints "seconds peak_kib written_bytes read_bytes
+//       cpu_seconds" on stderr's last line: wall time, peak resident memory, the
+//       bytes the command passed to write() and read() (all files, temporary ones
+//       included), and its user plus system time.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -128,8 +129,10 @@ int Run(int argc, char** argv) {
   int status = 0;
   struct rusage usage {};
   wait4(pid, &status, 0, &usage);
-  std::fprintf(stderr, "%.3f %ld %lld %lld\n", seconds, usage.ru_maxrss, IoField(text, "wchar: "),
-               IoField(text, "rchar: "));
+  double cpu = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+               static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  std::fprintf(stderr, "%.3f %ld %lld %lld %.3f\n", seconds, usage.ru_maxrss,
+               IoField(text, "wchar: "), IoField(text, "rchar: "), cpu);
   return WIFEXITED(status) ? WEXITSTATUS(status) : 1;
 }
 
