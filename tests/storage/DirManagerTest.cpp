@@ -679,3 +679,30 @@ TEST(ProbeEndRecord, ReportsOnlyWhileProbingVolumes) {
 
 }  // namespace
 }  // namespace zw::test
+
+namespace zw::test {
+namespace {
+
+// Across volumes the entry count is followed; a count beyond what the directory holds
+// ends in a read error instead of reading the same stream again from its start.
+TEST(ReadDirectoryVolumes, CountBeyondTheDirectoryOnAFixedStream) {
+  Built b = Build(TwoEntries());
+  SetU16(b.bytes, b.endRecord + 10, 5);
+  TZipWriter zip;
+  zip.SetSpanningMode(smSpanning);
+  TReadOnlyMemoryStream stream(b.bytes.data(), static_cast<int64_t>(b.bytes.size()));
+  TZWDirManager manager(&stream, zip, false);
+  try {
+    manager.ReadDirectory();
+    ADD_FAILURE() << "no error";
+  } catch (const EReadError&) {
+  }
+  SetU16(b.bytes, b.endRecord + 10, 3);
+  TReadOnlyMemoryStream exact(b.bytes.data(), static_cast<int64_t>(b.bytes.size()));
+  TZWDirManager reader(&exact, zip, false);
+  reader.ReadDirectory();
+  EXPECT_EQ(reader.WorkingDirectory.Count(), 3);
+}
+
+}  // namespace
+}  // namespace zw::test

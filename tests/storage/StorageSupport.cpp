@@ -138,7 +138,7 @@ void ReferenceKeys::Update(uint8_t plain) {
 }
 
 uint8_t ReferenceKeys::StreamByte() const {
-  uint16_t temp = static_cast<uint16_t>(k2 | 2);
+  uint32_t temp = (k2 | 2) & 0xFFFF;
   return static_cast<uint8_t>((temp * (temp ^ 1)) >> 8);
 }
 
