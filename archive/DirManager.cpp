@@ -259,24 +259,25 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
   if (!HasZip64) return;
   constexpr int64_t kRecord = TZip64EndRecord::kSize;
   if (position <= kRecord) throw EZWException(40);
-  // A record is taken where it ends exactly at the locator (it may carry extensible
-  // data after its 56 bytes).
-  auto recordAt = [&](uint64_t at) {
+  // Where the locator points, a record is taken when it ends exactly at the locator
+  // (it may carry extensible data after its 56 bytes). The locator's offset ignores
+  // any leading stub in some writers' output; the record then lies directly before
+  // the locator, whatever size it states for itself.
+  auto recordAt = [&](uint64_t at, bool mustReachLocator) {
     if (at > static_cast<uint64_t>(position - kRecord)) return false;
     uint8_t raw[kRecord];
     Stream->SetPosition(static_cast<int64_t>(at));
     Stream->ReadBuffer(raw, kRecord);
     TZip64EndRecord record = TZip64EndRecord::Decode(raw);
     uint64_t room = static_cast<uint64_t>(position) - at - 12;
-    if (record.Signature != kZip64EndRecordSignature || record.SizeOfRecord != room) return false;
+    if (record.Signature != kZip64EndRecordSignature) return false;
+    if (mustReachLocator && record.SizeOfRecord != room) return false;
     Zip64EndRecord = record;
     position = static_cast<int64_t>(at);
     return true;
   };
-  // The locator's offset ignores any leading stub in some writers' output; the record
-  // then still lies directly before the locator.
-  if (!recordAt(Zip64Locator.Zip64EndOffset) &&
-      !recordAt(static_cast<uint64_t>(position - kRecord)))
+  if (!recordAt(Zip64Locator.Zip64EndOffset, true) &&
+      !recordAt(static_cast<uint64_t>(position - kRecord), false))
     throw EZWException(40);
 }
 
@@ -307,7 +308,9 @@ void TZWDirManager::ReadCentralHeader(BoundedReader& in, TDirItem& item) {
   in.Read(raw, sizeof raw);
   item.DecodeHeader(raw);
   if (item.Signature != kCentralHeaderSignature) throw EZWException(35);
-  item.FileName = DecodeName(in.ReadText(item.FileNameLength), item.Flags);
+  std::string rawName = in.ReadText(item.FileNameLength);
+  item.FileName = DecodeName(rawName, item.Flags);
+  if (EncodeName(item) != rawName) item.StoredNameBytes = rawName;
   if (item.ExtraFieldLength) ParseExtraFields(item, in.ReadText(item.ExtraFieldLength));
   if (!item.NeedsZip64) LiteralAllOnes(item);
   item.FileComment = UpToZero(in.ReadText(item.FileCommentLength));
@@ -545,7 +548,8 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
   // The whole name is kept, as for names read from a central directory.
   item.FileName = DecodeName(rawName, h.Flags);
-  item.FileNameLength = static_cast<uint16_t>(EncodeName(item).size());
+  if (EncodeName(item) != rawName) item.StoredNameBytes = rawName;
+  item.FileNameLength = static_cast<uint16_t>(rawName.size());
   if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return false;
   TDirItem& stored = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
   stored = std::move(item);
@@ -567,7 +571,7 @@ void TZWDirManager::ScanLocalHeaders() {
 
 void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8_t>& out) {
   TDirItem item = source;  // header fields as written; the stored item is updated below
-  std::string name = EncodeName(item);
+  std::string name = item.StoredNameBytes.empty() ? EncodeName(item) : item.StoredNameBytes;
   bool zip64 = item.UncompressedSize == kAllOnes32 || item.CompressedSize == kAllOnes32 ||
                item.LocalHeaderOffset == kAllOnes32 || item.DiskNumberStart == kAllOnes16;
   std::vector<uint8_t> extra;

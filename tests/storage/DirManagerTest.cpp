@@ -706,3 +706,27 @@ TEST(ReadDirectoryVolumes, CountBeyondTheDirectoryOnAFixedStream) {
 
 }  // namespace
 }  // namespace zw::test
+
+namespace zw::test {
+namespace {
+
+TEST(ReadDirectoryZip64, RecordSizeVariants) {
+  Built b = Build(TwoEntries(), {.zip64Records = true});
+  size_t record = b.endRecord - 20 - 56;
+  // Extensible data after the record: found where the locator points.
+  std::string extended =
+      b.bytes.substr(0, b.endRecord - 20) + "EXTENDED" + b.bytes.substr(b.endRecord - 20);
+  SetU32(extended, record + 4, 44 + 8);
+  DirectoryRead r = ReadDirectoryOf(extended);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.items.size(), 3u);
+  // A record that states a wrong size of itself, right before the locator.
+  std::string misstated = b.bytes;
+  SetU32(misstated, record + 4, 56);
+  r = ReadDirectoryOf(misstated);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.items.size(), 3u);
+}
+
+}  // namespace
+}  // namespace zw::test
