@@ -50,6 +50,10 @@ struct TDirItem {
   // The decoded entry.
   std::string FileName;     // "/" separates; ANSI code page
   std::string FileComment;  // ANSI code page
+  // The name's bytes as read when decoding cannot give them back (a NUL or "\" in
+  // them): written again unchanged, so the central name keeps equal to the local one
+  // of an entry that is copied. Empty otherwise, and for every new entry.
+  std::string StoredNameBytes;
   std::vector<TExtraField> ExtraFields;
   bool NeedsZip64 = false;
   uint64_t Zip64UncompressedSize = 0;
