@@ -167,8 +167,9 @@ void UpdateRun::SaveOldDirectory() {
   directoryCopyName_ = MakeTempFileName();
   try {
     TFileStream copy(a_.Files(), directoryCopyName_, FileMode::fmCreate);
+    // Not flushed to the device: the copy is for a rollback that fails while this
+    // process runs, and the system keeps it readable for that.
     copy.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
-    copy.Flush();
   } catch (...) {
     DiscardDirectoryCopy();
     throw;

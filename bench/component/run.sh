@@ -128,6 +128,9 @@ header "append 1 MB to the records archive ($(stat -c %s "$out/records-zw.zip") 
 PREPARE="cp '$out/records-zw.zip' '$work/a-zw.zip'" \
   measure "$zipwriter" add "$work/a-zw.zip" "$work/append.dat" --level 1 --store-path none
 zw_written="$m_written"; reference; row "zipwriter add"
+PREPARE="cp '$out/records-zw.zip' '$work/a-nf.zip'" \
+  measure "$zipwriter" add "$work/a-nf.zip" "$work/append.dat" --level 1 --store-path none --no-flush
+row "zipwriter add --no-flush"
 old_dir="$(tail -c 6 "$out/records-zw.zip" | head -c 4 | od -An -tu4 | tr -d ' ')"
 if cmp -s -n "$old_dir" "$out/records-zw.zip" "$work/a-zw.zip"; then
   echo "# zipwriter: the $old_dir bytes in front of the old directory are unchanged"
@@ -147,6 +150,9 @@ header "replace rec001.dat (entry 2 of 40) in the records archive"
 PREPARE="cp '$out/records-zw.zip' '$work/r-zw.zip'" \
   measure "$zipwriter" add "$work/r-zw.zip" "$work/rec001.dat" --level 1 --store-path none
 reference; row "zipwriter add (replace)"
+PREPARE="cp '$out/records-zw.zip' '$work/r-nf.zip'" \
+  measure "$zipwriter" add "$work/r-nf.zip" "$work/rec001.dat" --level 1 --store-path none --no-flush
+row "zipwriter add --no-flush (replace)"
 PREPARE="cp '$out/records-zip.zip' '$work/r-zip.zip'" \
   measure bash -c "cd '$work' && zip -1 -j -q r-zip.zip rec001.dat"
 row "zip -1 -j -q (replace)"
