@@ -59,8 +59,9 @@ class TZWCompressor {
 // Writes the entry's data for `item` from `source` (its whole size, from position 0)
 // to `dest` at its position. True when the whole source was written; false when a
 // progress handler cancelled (the item's header fields then stay as they were).
-// Updates CompressionMethod (0 for an empty source), Crc32, sizes and the Zip64
-// values of `item`. Raises EZWException 41 (needs Zip64 while it is disabled) or 34
+// The item's method decides the form of the data (0 stored, otherwise deflate at the
+// item's mode). Updates CompressionMethod (8 for deflated data, 0 for an empty
+// source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException 41 (needs Zip64 while it is disabled) or 34
 // (the source delivered fewer bytes than its size, or the destination took fewer).
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item);
 

@@ -1,14 +1,20 @@
 // Reading and writing the central directory of one archive stream.
 //
 // `ReadDirectory` locates the end record (the last "PK\5\6" whose comment reaches
-// exactly to the end of the stream), follows a Zip64 locator, reads every central
-// header into `WorkingDirectory`, detects leading data such as a self-extractor stub
-// (`StartOffset`), and falls back to scanning local headers when there is no end
-// record. Everything read is checked against the bytes really present: a record,
-// name, extra block or comment that would run past its bounds gives a clean error
+// exactly to the end of the stream), follows a Zip64 locator, and reads central
+// headers into `WorkingDirectory` until the directory's bytes end (the entry counts
+// are not trusted). The directory is found at the end record's position minus its
+// size, or at its stored offset when only that holds a central header. Leading data
+// such as a self-extractor stub is found by looking for entry 0's local header from
+// its stored position on; when the stored positions leave the leading data out,
+// every entry is moved by its size (`StartOffset`). Without an end record, local
+// headers are scanned; an entry is taken only when its data lies inside the file.
+// Everything read is checked against the bytes really present: a record, name,
+// extra block or comment that would run past its bounds gives a clean error
 // (EZWException or "Stream read error"), and no allocation is sized by a count the
-// file could not back. `WriteDirectory` writes the central directory, the Zip64 end
-// records when needed, and the end record with the archive comment.
+// file could not back. Names and comments are kept whole, whatever their length.
+// `WriteDirectory` writes the central directory, the Zip64 end records when needed,
+// and the end record with the archive comment.
 #pragma once
 
 #include <cstdint>
