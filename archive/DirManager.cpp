@@ -205,29 +205,30 @@ int64_t TZWDirManager::FindSignature(int64_t start, uint32_t signature, int64_t 
   PutU32(sig, signature);
   // The last chunk read is kept: scans for consecutive headers then read each byte of
   // the file once, not once per header.
-  if (scanStream_ != Stream || scanSize_ != size) {
-    scanChunk_.clear();
-    scanStream_ = Stream;
-    scanSize_ = size;
+  ScanCache& cache = scanCaches_[signature == kDataDescriptorSignature ? 1 : 0];
+  if (cache.stream != Stream || cache.size != size) {
+    cache.chunk.clear();
+    cache.stream = Stream;
+    cache.size = size;
   }
   int64_t found = -1;
   for (int64_t at = std::max<int64_t>(start, 0); at + 4 <= size && found < 0;) {
-    int64_t chunkEnd = scanAt_ + static_cast<int64_t>(scanChunk_.size());
-    if (scanChunk_.empty() || at < scanAt_ || at + 4 > chunkEnd) {
+    int64_t chunkEnd = cache.at + static_cast<int64_t>(cache.chunk.size());
+    if (cache.chunk.empty() || at < cache.at || at + 4 > chunkEnd) {
       int64_t n = std::min(chunkSize, size - at);
-      scanChunk_.resize(static_cast<size_t>(n));
+      cache.chunk.resize(static_cast<size_t>(n));
       Stream->SetPosition(at);
-      Stream->ReadBuffer(scanChunk_.data(), n);
-      scanAt_ = at;
+      Stream->ReadBuffer(cache.chunk.data(), n);
+      cache.at = at;
       chunkEnd = at + n;
     }
-    const uint8_t* begin = scanChunk_.data();
-    const uint8_t* last = begin + (chunkEnd - scanAt_) - 4;  // last place a signature fits
-    for (const uint8_t* p = begin + (at - scanAt_); p <= last; ++p) {
+    const uint8_t* begin = cache.chunk.data();
+    const uint8_t* last = begin + (chunkEnd - cache.at) - 4;  // last place a signature fits
+    for (const uint8_t* p = begin + (at - cache.at); p <= last; ++p) {
       p = static_cast<const uint8_t*>(std::memchr(p, sig[0], static_cast<size_t>(last - p) + 1));
       if (!p) break;
       if (std::memcmp(p, sig, 4) == 0) {
-        found = scanAt_ + (p - begin);
+        found = cache.at + (p - begin);
         break;
       }
     }
@@ -347,7 +348,8 @@ void TZWDirManager::ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumb
 void TZWDirManager::ReadDirectory() {
   auto& s = ArchiverAccess::S(Archiver);
   ResetDirectory();
-  scanChunk_.clear();
+  for (ScanCache& cache : scanCaches_) cache.chunk.clear();
+  descriptorFrom_ = descriptorFound_ = -1;
   StartOffset = 0;
   HasZip64 = false;
   DirectoryStart = -1;
@@ -488,7 +490,15 @@ bool LocalZip64Sizes(const std::string& extra, uint64_t& uncompressed, uint64_t&
 // data would reach past the end of the file.
 bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool zip64Local) {
   int64_t size = Stream->GetSize();
-  int64_t found = FindSignature(dataStart, kDataDescriptorSignature, 65535);
+  // A search from further on finds what an earlier one found, if that lies after the
+  // new start (or nothing, if the earlier one found nothing): headers that keep
+  // missing their descriptors then cost one search, not one each.
+  int64_t found = descriptorFrom_ >= 0 && dataStart >= descriptorFrom_ &&
+                          (descriptorFound_ < 0 || descriptorFound_ >= dataStart)
+                      ? descriptorFound_
+                      : FindSignature(dataStart, kDataDescriptorSignature, 65535);
+  descriptorFrom_ = dataStart;
+  descriptorFound_ = found;
   if (found < 0 || found + 16 > size)  // no descriptor: the header's values stay
     return item.RealCompressedSize() <= static_cast<uint64_t>(size - dataStart);
   uint8_t raw[28] = {};

@@ -80,11 +80,19 @@ class TZWDirManager {
   std::string EncodeName(const TDirItem& item) const;
   std::string DecodeName(const std::string& raw, uint16_t flags) const;
 
-  // The chunk FindSignature read last, and the stream and size it came from.
-  std::vector<uint8_t> scanChunk_;
-  int64_t scanAt_ = 0;
-  const TStream* scanStream_ = nullptr;
-  int64_t scanSize_ = -1;
+  // The chunk FindSignature read last, and where it came from; one for data
+  // descriptors and one for every other signature, so that the two searches of a
+  // local-header scan do not read each other's chunks again and again.
+  struct ScanCache {
+    std::vector<uint8_t> chunk;
+    int64_t at = 0;
+    const TStream* stream = nullptr;
+    int64_t size = -1;
+  };
+  ScanCache scanCaches_[2];
+  // The last data descriptor search: from where, and what it found (-1: none).
+  int64_t descriptorFrom_ = -1;
+  int64_t descriptorFound_ = -1;
 };
 
 }  // namespace zw

@@ -730,3 +730,24 @@ TEST(ReadDirectoryZip64, RecordSizeVariants) {
 
 }  // namespace
 }  // namespace zw::test
+
+namespace zw::test {
+namespace {
+
+// Streamed local headers that never meet a data descriptor: the search for one is
+// made once, not once per header (which would read the file over and over).
+TEST(ReadDirectoryScan, ManyStreamedHeadersWithoutDescriptors) {
+  std::string header;
+  Put32(header, kLocalHeaderSignature);
+  Put16(header, 20);
+  Put16(header, 8);  // bit 3
+  header += std::string(22, '\0');
+  std::string bytes;
+  for (int i = 0; i < 40000; ++i) bytes += header;
+  DirectoryRead r = ReadDirectoryOf(bytes);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_EQ(r.items.size(), 40000u);
+}
+
+}  // namespace
+}  // namespace zw::test
