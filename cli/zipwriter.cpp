@@ -4,6 +4,7 @@
 //   zipwriter list ARCHIVE                    the directory as the component reads it
 #include "ZipWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -55,8 +56,13 @@ const char kUsage[] =
     "then one line per entry, tab-separated: name, uncompressed size, compressed size,\n"
     "method, CRC-32, local header offset, flags (hex), external attributes (hex).\n"
     "\n"
+#ifdef ZW_HAVE_QT
     "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui,\n"
     "or script:FILE.\n";
+#else
+    "Questions (overwrite, failures, volumes) go through ZW_UI: console (default) or\n"
+    "script:FILE.\n";
+#endif
 
 class UsageError : public Exception {
  public:
@@ -168,7 +174,9 @@ void InstallProgressBar(TZipWriter& zip) {
   if (!StandardErrorIsTerminal()) return;
   zip.OnOverallProgress = [last = -1](TZWBaseArchiver*, double progress, TZWProcessOperation,
                                       TZWProgressPhase phase, bool&) mutable {
-    int percent = static_cast<int>(progress);
+    // The overall figure counts copied entries too, so it can pass 100 when stored
+    // entries are copied around a few new ones.
+    int percent = std::clamp(static_cast<int>(progress), 0, 100);
     if (percent == last && phase == ppProcess) return;
     last = percent;
     int filled = percent * 40 / 100;

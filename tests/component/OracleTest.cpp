@@ -309,5 +309,40 @@ TEST(ZipWriterCli, SfxStubArchive) {
   EXPECT_EQ(UnzipTest(dir / "s.zip"), "");
 }
 
+// Drive letters name the folders given by ZW_DRIVE_x.
+TEST(ZipWriterCli, DriveLettersMapToFolders) {
+  TempDir dir;
+  dir.Write("data/a.txt", "on drive C");
+  std::string output;
+  ASSERT_EQ(RunCommand("ZW_DRIVE_C=" + Quote(dir.path()) + " ZW_UI=script:/dev/null " +
+                           Quote(ZipWriterBin()) +
+                           " add 'C:\\out.zip' 'C:\\data\\*.txt' --store-path full",
+                       &output),
+            0)
+      << output;
+  EXPECT_EQ(PythonDigests(dir / "out.zip")["data/a.txt"], Digest("on drive C"));
+}
+
+// On a terminal a progress bar is drawn on standard error; it never passes 100%,
+// also when stored entries are copied around a replaced one.
+TEST(ZipWriterCli, ProgressBarOnTerminal) {
+  std::string output;
+  if (RunCommand("command -v script >/dev/null", &output) != 0) GTEST_SKIP() << "no script(1)";
+  TempDir dir;
+  for (int i = 0; i < 8; ++i) dir.Write("data/f" + std::to_string(i) + ".txt", TextBytes(2000, i));
+  std::string add = "ZW_UI=script:/dev/null " + Quote(ZipWriterBin()) + " add " +
+                    Quote(dir / "p.zip") + " " + Quote(dir / "data/*.txt") + " --store-path none";
+  ASSERT_EQ(RunCommand(add), 0);
+  dir.Write("data/f0.txt", "replaced");
+  ASSERT_EQ(RunCommand("script -qec " + Quote(add) + " /dev/null", &output), 0) << output;
+  EXPECT_NE(output.find("] 100%"), std::string::npos) << output;
+  for (size_t at = output.find('['); at != std::string::npos; at = output.find('[', at + 1)) {
+    size_t close = output.find(']', at);
+    ASSERT_NE(close, std::string::npos);
+    EXPECT_EQ(close - at, 41u) << output;  // 40 cells between the brackets
+  }
+  EXPECT_EQ(PythonDigests(dir / "p.zip")["f0.txt"], Digest("replaced"));
+}
+
 }  // namespace
 }  // namespace zw::test
