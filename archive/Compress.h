@@ -9,10 +9,10 @@
 // entry (the bytes written are the same as with a fresh stream).
 #pragma once
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <vector>
-
-#include <zlib.h>
 
 #include "ZWTypes.h"
 
@@ -61,8 +61,9 @@ class TZWCompressor {
 // progress handler cancelled (the item's header fields then stay as they were).
 // The item's method decides the form of the data (0 stored, otherwise deflate at the
 // item's mode). Updates CompressionMethod (8 for deflated data, 0 for an empty
-// source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException 41 (needs Zip64 while it is disabled) or 34
-// (the source delivered fewer bytes than its size, or the destination took fewer).
+// source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException 41 (needs Zip64 while
+// it is disabled) or 34 (the source delivered fewer bytes than its size, or the destination took
+// fewer).
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item);
 
 }  // namespace zw

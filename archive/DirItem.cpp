@@ -97,7 +97,8 @@ void TZWDirArray::SetCount(int32_t n) {
   }
   if (n > Capacity()) {
     growStep_ = std::min(growStep_ * 2, kMaxGrowStep);
-    int64_t capacity = static_cast<int64_t>(Capacity()) + growStep_ > n ? Capacity() + growStep_ : n;
+    int64_t capacity =
+        static_cast<int64_t>(Capacity()) + growStep_ > n ? Capacity() + growStep_ : n;
     items_.resize(static_cast<size_t>(capacity));
   }
   for (int32_t i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem();
