@@ -631,6 +631,7 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
   int64_t dirStart = multi ? s.archiveStream->GetPosition() : Stream->GetPosition();
   uint32_t dirVolume = volumeNumber();
   std::vector<uint8_t> record;
+  std::vector<uint8_t> pending;  // one file: headers written in pieces of 64 KiB or more
   TMemoryStream collecting;
   uint64_t dirSize = 0;
   for (int32_t i = 0; i < WorkingDirectory.Count(); ++i) {
@@ -641,7 +642,11 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
     item.ExtraFieldLength = GetU16(record.data() + 30);
     dirSize += record.size();
     if (!multi) {
-      Stream->WriteBuffer(record.data(), static_cast<int64_t>(record.size()));
+      pending.insert(pending.end(), record.begin(), record.end());
+      if (pending.size() >= 65536) {
+        Stream->WriteBuffer(pending.data(), static_cast<int64_t>(pending.size()));
+        pending.clear();
+      }
     } else {
       if (i == 0) dirStart = -1;  // taken from the volume the first header lands on
       // The whole header, comment included, lands on one volume: a reader then moves
@@ -659,6 +664,7 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
                            s.currentVolume, -1, &collecting);
     }
   }
+  if (!pending.empty()) Stream->WriteBuffer(pending.data(), static_cast<int64_t>(pending.size()));
   if (multi) {
     if (collecting.GetSize() > 0) {
       collecting.SetPosition(0);
