@@ -166,6 +166,7 @@ TEST_F(UpdateEngine, IgnoredFailures) {
 
 TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
   MakeOld();
+  bool ended = false;
   for (bool replaceFirst : {false, true}) {
     SCOPED_TRACE(replaceFirst);
     failures.clear();
@@ -175,7 +176,7 @@ TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
     if (replaceFirst) PutFile(mem, "C:\\new\\f1.txt", "replacement");
     auto lock = mem.Open("C:\\new\\b.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
     answers = {fxaAbort};
-    bool ended = false;
+    ended = false;
     zip->OnOverallProgress = [&](TZWBaseArchiver*, double, TZWProcessOperation, TZWProgressPhase p,
                                  bool&) { ended |= p == ppEnd; };
     Add("C:\\new\\*.txt");  // returns normally
