@@ -76,31 +76,37 @@ std::string RelativePath(const std::string& base, const std::string& path) {
   std::string baseDrive = ExtractFileDrive(base), pathDrive = ExtractFileDrive(path);
   if (!AnsiSameText(baseDrive, pathDrive)) return path;
   size_t common = 0;
-  while (common < b.size() && common + 1 < p.size() && AnsiSameText(b[common], p[common]))
-    ++common;
+  while (common < b.size() && common + 1 < p.size() && AnsiSameText(b[common], p[common])) ++common;
   std::string out;
   for (size_t i = common; i < b.size(); ++i) out += "..\\";
   for (size_t i = common; i < p.size(); ++i) out += p[i] + (i + 1 < p.size() ? "\\" : "");
   return out;
 }
 
-std::string MakeStoredName(FileSystem& fs, const std::string& diskPath,
-                           const std::string& baseDir, TZWStorePathMode mode) {
+std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const std::string& baseDir,
+                           TZWStorePathMode mode) {
   std::string base = ResolveDirectory(fs, baseDir);
   std::string full = ExpandInDirectory(fs, base, diskPath);
   if (!full.empty() && IsPathDelimiter(full.back())) full.pop_back();
   if (!full.empty() && full.back() == '.') full.pop_back();
   std::string text;
   switch (mode) {
-    case spNoPath: text = ExtractFileName(full); break;
+    case spNoPath:
+      text = ExtractFileName(full);
+      break;
     case spRelativePath: {
       std::string relative = RelativePath(base, full);
-      bool climbs = relative.find("..\\") != std::string::npos || relative.find("../") != std::string::npos;
+      bool climbs =
+          relative.find("..\\") != std::string::npos || relative.find("../") != std::string::npos;
       text = climbs ? full : relative;
       break;
     }
-    case spFullPath: text = full; break;
-    case spFullPathWithDrive: text = ExpandFileName(fs, full); break;
+    case spFullPath:
+      text = full;
+      break;
+    case spFullPathWithDrive:
+      text = ExpandFileName(fs, full);
+      break;
   }
   if (mode != spFullPathWithDrive) {
     bool empty = false;
@@ -136,8 +142,9 @@ bool PathMatchesMask(FileSystem& fs, const std::string& path, const std::string&
   std::string patternName = ExtractFileName(expanded.pattern);
   if (expanded.relative) {
     std::string relative = RelativePath(fs.GetCurrentDir(), ExpandFileName(fs, p));
-    if (!HasDelimiter(m)) relative = ExtractFileName(ExcludeTrailingPathDelimiter(relative)) +
-                                     (isDirectory ? "\\" : "");
+    if (!HasDelimiter(m))
+      relative =
+          ExtractFileName(ExcludeTrailingPathDelimiter(relative)) + (isDirectory ? "\\" : "");
     return TextMatchesMask(relative, patternName);
   }
   std::string pathDir = AsciiLowerCase(ExtractFilePath(p));

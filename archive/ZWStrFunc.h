@@ -22,8 +22,8 @@ std::string ExpandInDirectory(FileSystem& fs, const std::string& directory,
 // case): common leading folders dropped, "..\" for each folder of base left over.
 std::string RelativePath(const std::string& base, const std::string& path);
 // The name under which a file is stored ("/" separators), by StorePath mode.
-std::string MakeStoredName(FileSystem& fs, const std::string& diskPath,
-                           const std::string& baseDir, TZWStorePathMode mode);
+std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const std::string& baseDir,
+                           TZWStorePathMode mode);
 
 struct ExpandedMask {
   std::string pattern;

@@ -174,7 +174,8 @@ void TZWBaseArchiver::SetPublishedProperty(const std::string& name, const std::s
   if (name == "ExtractCorruptedFiles") return SetExtractCorruptedFiles(BoolValue(value, name));
   if (name == "CompressionLevel")
     return SetCompressionLevel(EnumValue<TZWCompressionLevel>(
-        value, {{"clNone", clNone}, {"clFastest", clFastest}, {"clNormal", clNormal}, {"clMax", clMax}},
+        value,
+        {{"clNone", clNone}, {"clFastest", clFastest}, {"clNormal", clNormal}, {"clMax", clMax}},
         name));
   if (name == "CompressionMode") return SetCompressionMode(static_cast<int>(IntValue(value, name)));
   if (name == "CurrentVersion") return SetCurrentVersion(value);
@@ -184,41 +185,54 @@ void TZWBaseArchiver::SetPublishedProperty(const std::string& name, const std::s
   if (name == "TempDir") return SetTempDir(value);
   if (name == "SpanningMode")
     return SetSpanningMode(EnumValue<TZWSpanningMode>(
-        value, {{"smNone", smNone}, {"smSpanning", smSpanning}, {"smSplitting", smSplitting}}, name));
+        value, {{"smNone", smNone}, {"smSpanning", smSpanning}, {"smSplitting", smSplitting}},
+        name));
   if (name == "SpanningOptions.AdvancedNaming")
     return void(s.spanningOptions.AdvancedNaming = BoolValue(value, name));
   if (name == "SpanningOptions.FirstVolumeSize")
     return void(s.spanningOptions.FirstVolumeSize = IntValue(value, name));
   if (name == "SpanningOptions.VolumeSize")
-    return void(s.spanningOptions.VolumeSize = EnumValue<TZWVolumeSize>(
-                    value,
-                    {{"vsAutoDetect", vsAutoDetect}, {"vsCustom", vsCustom}, {"vs1_44MB", vs1_44MB},
-                     {"vs100MB", vs100MB}, {"vs200MB", vs200MB}, {"vs250MB", vs250MB},
-                     {"vs600MB", vs600MB}, {"vs650MB", vs650MB}, {"vs700MB", vs700MB}},
-                    name));
+    return void(s.spanningOptions.VolumeSize =
+                    EnumValue<TZWVolumeSize>(value,
+                                             {{"vsAutoDetect", vsAutoDetect},
+                                              {"vsCustom", vsCustom},
+                                              {"vs1_44MB", vs1_44MB},
+                                              {"vs100MB", vs100MB},
+                                              {"vs200MB", vs200MB},
+                                              {"vs250MB", vs250MB},
+                                              {"vs600MB", vs600MB},
+                                              {"vs650MB", vs650MB},
+                                              {"vs700MB", vs700MB}},
+                                             name));
   if (name == "SpanningOptions.CustomVolumeSize")
     return s.spanningOptions.SetCustomVolumeSize(IntValue(value, name));
   if (name == "SFXStub") return SetSFXStub(value);
   if (name == "Options.Recurse") return void(s.options.Recurse = BoolValue(value, name));
   if (name == "Options.StorePath")
-    return void(s.options.StorePath = EnumValue<TZWStorePathMode>(
-                    value,
-                    {{"spNoPath", spNoPath}, {"spRelativePath", spRelativePath},
-                     {"spFullPath", spFullPath}, {"spFullPathWithDrive", spFullPathWithDrive}},
-                    name));
+    return void(s.options.StorePath =
+                    EnumValue<TZWStorePathMode>(value,
+                                                {{"spNoPath", spNoPath},
+                                                 {"spRelativePath", spRelativePath},
+                                                 {"spFullPath", spFullPath},
+                                                 {"spFullPathWithDrive", spFullPathWithDrive}},
+                                                name));
   if (name == "Options.ShareMode")
-    return void(s.options.ShareMode = EnumValue<TZWFileShareMode>(
-                    value,
-                    {{"smShareCompat", smShareCompat}, {"smShareExclusive", smShareExclusive},
-                     {"smShareDenyWrite", smShareDenyWrite}, {"smShareDenyRead", smShareDenyRead},
-                     {"smShareDenyNone", smShareDenyNone}},
-                    name));
+    return void(s.options.ShareMode =
+                    EnumValue<TZWFileShareMode>(value,
+                                                {{"smShareCompat", smShareCompat},
+                                                 {"smShareExclusive", smShareExclusive},
+                                                 {"smShareDenyWrite", smShareDenyWrite},
+                                                 {"smShareDenyRead", smShareDenyRead},
+                                                 {"smShareDenyNone", smShareDenyNone}},
+                                                name));
   if (name == "Options.OverwriteMode")
-    return void(s.options.OverwriteMode = EnumValue<TZWOverwriteMode>(
-                    value,
-                    {{"omPrompt", omPrompt}, {"omAlways", omAlways}, {"omNever", omNever},
-                     {"omIfNewer", omIfNewer}, {"omIfOlder", omIfOlder}},
-                    name));
+    return void(s.options.OverwriteMode = EnumValue<TZWOverwriteMode>(value,
+                                                                      {{"omPrompt", omPrompt},
+                                                                       {"omAlways", omAlways},
+                                                                       {"omNever", omNever},
+                                                                       {"omIfNewer", omIfNewer},
+                                                                       {"omIfOlder", omIfOlder}},
+                                                                      name));
   if (name == "Options.CreateDirs") return void(s.options.CreateDirs = BoolValue(value, name));
   if (name == "Options.ReplaceReadOnly")
     return void(s.options.ReplaceReadOnly = BoolValue(value, name));
@@ -273,8 +287,8 @@ void TZWBaseArchiver::FireConfirmOverwrite(const std::string& source, std::strin
   if (OnConfirmOverwrite) return OnConfirmOverwrite(this, source, dest, confirm);
   std::string question = Format("Overwrite file \"%s\" with \"%s\"", {dest, source});
   confirm = false;
-  int answer = UI().AskChoice(question, TMsgDlgType::mtConfirmation,
-                              mbYes | mbNo | mbNoToAll | mbYesToAll);
+  int answer =
+      UI().AskChoice(question, TMsgDlgType::mtConfirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
   if (answer == mrYes) {
     confirm = true;
   } else if (answer == mrNoToAll) {
@@ -294,8 +308,8 @@ void TZWBaseArchiver::FireConfirmProcessFile(const std::string& fileName, TZWPro
 void TZWBaseArchiver::FirePassword(const std::string& fileName, std::string& newPassword,
                                    bool& skipFile) {
   if (OnPassword) return OnPassword(this, fileName, newPassword, skipFile);
-  bool accepted = UI().AskText(Format("Password for \"%s\"", {fileName}), "Enter password: ",
-                               newPassword);
+  bool accepted =
+      UI().AskText(Format("Password for \"%s\"", {fileName}), "Enter password: ", newPassword);
   skipFile = !accepted;
 }
 
@@ -348,8 +362,9 @@ void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
   cancel = AskOkCancel(UI(), "Please insert the last disk");
   while (!cancel && !Files().FileExists(name))
     cancel = AskOkCancel(
-        UI(), Format("File '%s' not found on inserted disk. Please insert last disk with required file",
-                     {name}));
+        UI(),
+        Format("File '%s' not found on inserted disk. Please insert last disk with required file",
+               {name}));
 }
 
 void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {

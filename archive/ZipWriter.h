@@ -150,17 +150,14 @@ class TZWBaseArchiver : public TComponent {
                                     bool& Confirm);
   virtual void FireConfirmProcessFile(const std::string& FileName, TZWProcessOperation Operation,
                                       bool& Confirm);
-  virtual void FirePassword(const std::string& FileName, std::string& NewPassword,
-                            bool& SkipFile);
+  virtual void FirePassword(const std::string& FileName, std::string& NewPassword, bool& SkipFile);
   virtual void FireProcessFileFailure(const std::string& FileName, TZWProcessOperation Operation,
                                       int32_t NativeError, int32_t ErrorCode,
                                       const std::string& ErrorMessage, TZWAction& Action);
-  virtual void RequestBlankVolume(int32_t VolumeNumber, std::string& VolumeFileName,
-                                  bool& Cancel);
+  virtual void RequestBlankVolume(int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel);
   virtual void RequestFirstVolume(std::string& VolumeFileName, bool& Cancel);
   virtual void RequestLastVolume(std::string& VolumeFileName, bool& Cancel);
-  virtual void RequestMiddleVolume(int32_t VolumeNumber, std::string& VolumeFileName,
-                                   bool& Cancel);
+  virtual void RequestMiddleVolume(int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel);
   virtual void ReportDiskFull(int32_t VolumeNumber, const std::string& VolumeFileName,
                               bool& Cancel);
   virtual void FireUnpublishedEvent();
