@@ -259,7 +259,22 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
   }
   if (!HasZip64) return;
   constexpr int64_t kRecord = TZip64EndRecord::kSize;
-  if (position <= kRecord) throw EZWException(40);
+  if (position > kRecord && FindZip64EndRecord(position)) return;
+  // Without its record the locator can only be bytes that look like one (the end of
+  // the last entry's name or comment, say). An end record that needs no Zip64 value
+  // is read as it is; one that does cannot be read.
+  const TEndOfCentralDir& e = EndRecord;
+  bool needed = e.NumberOfThisDisk == kAllOnes16 || e.DiskWithCentralDir == kAllOnes16 ||
+                e.EntriesOnThisDisk == kAllOnes16 || e.TotalEntries == kAllOnes16 ||
+                e.CentralDirSize == kAllOnes32 || e.CentralDirOffset == kAllOnes32;
+  if (needed) throw EZWException(40);
+  HasZip64 = false;
+  Zip64Locator = TZip64Locator();
+  position += static_cast<int64_t>(TZip64Locator::kSize);
+}
+
+bool TZWDirManager::FindZip64EndRecord(int64_t& position) {
+  constexpr int64_t kRecord = TZip64EndRecord::kSize;
   // Where the locator points, a record is taken when it ends exactly at the locator
   // (it may carry extensible data after its 56 bytes). The locator's offset ignores
   // any leading stub in some writers' output; the record then lies directly before
@@ -277,9 +292,8 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
     position = static_cast<int64_t>(at);
     return true;
   };
-  if (!recordAt(Zip64Locator.Zip64EndOffset, true) &&
-      !recordAt(static_cast<uint64_t>(position - kRecord), false))
-    throw EZWException(40);
+  return recordAt(Zip64Locator.Zip64EndOffset, true) ||
+         recordAt(static_cast<uint64_t>(position - kRecord), false);
 }
 
 void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end) {

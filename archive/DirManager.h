@@ -65,6 +65,8 @@ class TZWDirManager {
   int64_t FindSignature(int64_t start, uint32_t signature, int64_t chunkSize);
   void SwitchReadVolume(TZWVolumeNumberInfo& volume);
   void ReadZip64Records(int64_t& position);
+  // The Zip64 end record for the locator before `position`; moves `position` to it.
+  bool FindZip64EndRecord(int64_t& position);
   void LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end);
   void ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumberInfo& volume, bool multi);
   void ReadCentralHeader(class BoundedReader& in, TDirItem& item);

@@ -274,9 +274,19 @@ TEST(ReadDirectory, Zip64EndRecords) {
   outside[b.endRecord - 20 - 56] = 'X';
   EXPECT_EQ(ReadDirectoryOf(outside).native, 40);
   // A locator within the first bytes of the file cannot have a record before it.
-  std::string tiny =
-      "0123456789" + std::string("PK\x06\x07", 4) + std::string(16, '\0') + Build({}).bytes;
-  EXPECT_EQ(ReadDirectoryOf(tiny).native, 40);
+  std::string tiny = "0123456789" + std::string("PK\x06\x07", 4) + std::string(16, '\0');
+  std::string saturated = Build({}).bytes;
+  SetU16(saturated, 10, kAllOnes16);
+  EXPECT_EQ(ReadDirectoryOf(tiny + saturated).native, 40);
+  // Bytes that only look like a locator, before an end record that needs no Zip64
+  // value (a name or comment may end that way): not a locator.
+  Entry e{"x", "data"};
+  e.comment = std::string("PK\x06\x07", 4) + std::string(16, 'z');
+  r = ReadDirectoryOf(Build({e}).bytes);
+  ASSERT_TRUE(r.ok) << r.error;
+  EXPECT_FALSE(r.hasZip64);
+  EXPECT_EQ(r.items.size(), 1u);
+  EXPECT_EQ(ReadDirectoryOf(tiny + Build({}).bytes).items.size(), 0u);
 }
 
 TEST(ReadDirectory, HostileDirectoriesFailCleanly) {
