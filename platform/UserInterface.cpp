@@ -1,5 +1,9 @@
 #include "UserInterface.h"
 
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdlib>
 #include <mutex>
 
@@ -66,6 +70,30 @@ bool DisplayAvailable() {
   return (x && *x) || (wayland && *wayland);
 }
 
+namespace {
+
+// The desktop provider as a loadable module, for programs that do not link it:
+// <program folder>/../lib/libzw_ui_qt_plugin.so or beside the program. Null when it
+// is not there.
+std::unique_ptr<UserInterface> LoadGuiModule() {
+  char exe[PATH_MAX];
+  ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
+  if (n <= 0) return nullptr;
+  std::string dir(exe, static_cast<size_t>(n));
+  dir = dir.substr(0, dir.rfind('/'));
+  for (const std::string& candidate :
+       {dir + "/../lib/libzw_ui_qt_plugin.so", dir + "/libzw_ui_qt_plugin.so"}) {
+    void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) continue;
+    using Create = UserInterface* (*)();
+    auto create = reinterpret_cast<Create>(dlsym(module, "zw_create_gui_user_interface"));
+    if (create) return std::unique_ptr<UserInterface>(create());  // the module stays loaded
+  }
+  return nullptr;
+}
+
+}  // namespace
+
 std::unique_ptr<UserInterface> CreateUserInterface(const std::string& spec) {
   std::function<std::unique_ptr<UserInterface>()> gui;
   {
@@ -77,7 +105,7 @@ std::unique_ptr<UserInterface> CreateUserInterface(const std::string& spec) {
     return std::make_unique<ConsoleUserInterface>();
   }
   if (spec == "console") return std::make_unique<ConsoleUserInterface>();
-  if (spec == "gui") return gui ? gui() : nullptr;
+  if (spec == "gui") return gui ? gui() : LoadGuiModule();
   if (spec.rfind("script:", 0) == 0) return std::make_unique<ScriptUserInterface>(spec.substr(7));
   return nullptr;
 }
