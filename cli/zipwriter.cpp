@@ -16,9 +16,6 @@
 #include "Terminal.h"
 #include "UserInterface.h"
 #include "ZWExcept.h"
-#ifdef ZW_HAVE_QT
-#include "QtUserInterface.h"
-#endif
 
 namespace zw {
 namespace {
@@ -56,13 +53,8 @@ const char kUsage[] =
     "then one line per entry, tab-separated: name, uncompressed size, compressed size,\n"
     "method, CRC-32, local header offset, flags (hex), external attributes (hex).\n"
     "\n"
-#ifdef ZW_HAVE_QT
-    "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui,\n"
-    "or script:FILE.\n";
-#else
-    "Questions (overwrite, failures, volumes) go through ZW_UI: console (default) or\n"
-    "script:FILE.\n";
-#endif
+    "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui\n"
+    "(desktop dialogs, when the desktop provider is installed), or script:FILE.\n";
 
 class UsageError : public Exception {
  public:
@@ -240,9 +232,6 @@ int RunList(const std::vector<std::string>& args) {
 }  // namespace zw
 
 int main(int argc, char** argv) {
-#ifdef ZW_HAVE_QT
-  zw::InstallQtUserInterface();
-#endif
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(zw::kUsage, args.empty() ? stderr : stdout);
