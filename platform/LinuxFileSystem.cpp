@@ -30,12 +30,14 @@ namespace {
 thread_local OsError tLastError;
 
 // Reserved lock bytes, far beyond any real data.
+// Reserved lock bytes, far beyond any real data. The order lets one call claim or
+// test neighbouring bytes together.
 constexpr off_t kLockBase = 0x7FFFFFFF00000000LL;
-constexpr off_t kHasRead = kLockBase + 1;
-constexpr off_t kHasWrite = kLockBase + 2;
-constexpr off_t kDeniesRead = kLockBase + 3;
-constexpr off_t kDeniesWrite = kLockBase + 4;
-constexpr off_t kIsOpen = kLockBase + 5;
+constexpr off_t kIsOpen = kLockBase + 1;
+constexpr off_t kHasRead = kLockBase + 2;
+constexpr off_t kHasWrite = kLockBase + 3;
+constexpr off_t kDeniesRead = kLockBase + 4;
+constexpr off_t kDeniesWrite = kLockBase + 5;
 
 struct Sharing {
   bool read = false, write = false;          // access asked for
@@ -64,36 +66,53 @@ Sharing SharingOf(uint16_t mode) {
   return s;
 }
 
-// True when another open file description holds a lock on byte `at`.
-bool Held(int fd, off_t at) {
+// Calls `each(start, length)` for every run of consecutive wanted bytes.
+template <typename Each>
+bool ForEachRun(const std::vector<off_t>& bytes, Each each) {
+  for (size_t i = 0; i < bytes.size();) {
+    size_t j = i + 1;
+    while (j < bytes.size() && bytes[j] == bytes[j - 1] + 1) ++j;
+    if (!each(bytes[i], static_cast<off_t>(j - i))) return false;
+    i = j;
+  }
+  return true;
+}
+
+// True when another open file description holds a lock within [at, at + length).
+bool Held(int fd, off_t at, off_t length) {
   struct flock fl {};
   fl.l_type = F_WRLCK;
   fl.l_whence = SEEK_SET;
   fl.l_start = at;
-  fl.l_len = 1;
+  fl.l_len = length;
   if (fcntl(fd, F_OFD_GETLK, &fl) != 0) return false;
   return fl.l_type != F_UNLCK;
 }
 
-bool HoldShared(int fd, off_t at) {
+bool HoldShared(int fd, off_t at, off_t length) {
   struct flock fl {};
   fl.l_type = F_RDLCK;
   fl.l_whence = SEEK_SET;
   fl.l_start = at;
-  fl.l_len = 1;
+  fl.l_len = length;
   return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
 // Checks the new open against every holder and records its own access and denials.
 // flock serialises the check-and-set of concurrent openers of the same file.
 bool ClaimSharing(int fd, const Sharing& s) {
+  std::vector<off_t> tested, claimed{kIsOpen};  // both in ascending order
+  if (s.denyRead) tested.push_back(kHasRead);
+  if (s.denyWrite) tested.push_back(kHasWrite);
+  if (s.read) tested.push_back(kDeniesRead);
+  if (s.write) tested.push_back(kDeniesWrite);
+  if (s.read) claimed.push_back(kHasRead);
+  if (s.write) claimed.push_back(kHasWrite);
+  if (s.denyRead) claimed.push_back(kDeniesRead);
+  if (s.denyWrite) claimed.push_back(kDeniesWrite);
   if (flock(fd, LOCK_EX) != 0) return false;
-  bool conflict = (s.read && Held(fd, kDeniesRead)) || (s.write && Held(fd, kDeniesWrite)) ||
-                  (s.denyRead && Held(fd, kHasRead)) || (s.denyWrite && Held(fd, kHasWrite));
-  bool ok = !conflict && HoldShared(fd, kIsOpen) && (!s.read || HoldShared(fd, kHasRead)) &&
-            (!s.write || HoldShared(fd, kHasWrite)) &&
-            (!s.denyRead || HoldShared(fd, kDeniesRead)) &&
-            (!s.denyWrite || HoldShared(fd, kDeniesWrite));
+  bool ok = ForEachRun(tested, [fd](off_t at, off_t n) { return !Held(fd, at, n); }) &&
+            ForEachRun(claimed, [fd](off_t at, off_t n) { return HoldShared(fd, at, n); });
   flock(fd, LOCK_UN);
   return ok;
 }
@@ -102,7 +121,7 @@ bool ClaimSharing(int fd, const Sharing& s) {
 bool OpenElsewhere(const std::string& host) {
   int fd = ::open(host.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return false;
-  bool held = Held(fd, kIsOpen);
+  bool held = Held(fd, kIsOpen, 1);
   ::close(fd);
   return held;
 }
@@ -359,30 +378,22 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
   if (!ToHost(path, host)) return nullptr;
   Sharing sharing = SharingOf(mode);
   bool create = mode == FileMode::fmCreate;
-  struct stat st {};
-  if (::stat(host.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      Fail(OsErrorCode::kAccessDenied);
-      return nullptr;
-    }
-    if (sharing.write && !(st.st_mode & S_IWUSR)) {  // read-only attribute, also for root
-      Fail(OsErrorCode::kAccessDenied);
-      return nullptr;
-    }
-  } else if (!create) {
-    Fail(MissingOrOther(errno, host));
-    return nullptr;
-  }
   // O_NONBLOCK: opening a named pipe that a search turned up must not wait for a
-  // writer. It is dropped again for regular files, where it means nothing anyway.
+  // writer; on regular files it changes nothing.
   int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
   int fd = ::open(host.c_str(), flags, 0666);
   if (fd < 0) {
-    Fail(MissingOrOther(errno, host));
+    Fail(errno == EISDIR ? OsErrorCode::kAccessDenied : MissingOrOther(errno, host));
     return nullptr;
   }
-  if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode))
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  struct stat st {};
+  // The read-only attribute refuses writing also for root, whom permissions do not stop.
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+      (sharing.write && !(st.st_mode & S_IWUSR))) {
+    ::close(fd);
+    Fail(OsErrorCode::kAccessDenied);
+    return nullptr;
+  }
   if (!ClaimSharing(fd, sharing)) {
     ::close(fd);
     Fail(OsErrorCode::kSharingViolation);
@@ -489,10 +500,7 @@ bool LinuxFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
   }
   ::closedir(d);
   // NTFS yields names in case-insensitive order; keep that order for reproducible runs.
-  std::stable_sort(out.begin(), out.end(), [](const TSearchRec& a, const TSearchRec& b) {
-    int c = AnsiCompareText(a.Name, b.Name);
-    return c != 0 ? c < 0 : a.Name < b.Name;
-  });
+  SortSearchResults(out);
   return true;
 }
 

@@ -494,10 +494,7 @@ bool MemFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
     rec.Size = n.directory ? 0 : static_cast<int64_t>(n.data->size());
     out.push_back(rec);
   }
-  std::stable_sort(out.begin(), out.end(), [](const TSearchRec& a, const TSearchRec& b) {
-    int c = AnsiCompareText(a.Name, b.Name);
-    return c != 0 ? c < 0 : a.Name < b.Name;
-  });
+  SortSearchResults(out);
   return true;
 }
 

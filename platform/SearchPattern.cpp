@@ -1,5 +1,7 @@
 #include "SearchPattern.h"
 
+#include <algorithm>
+#include <numeric>
 #include <string>
 
 #include "CodePage.h"
@@ -69,6 +71,22 @@ bool SearchPatternMatches(std::string_view pattern, std::string_view name) {
       n.find(U'.') == std::u32string::npos)
     return Glob(p.substr(0, p.size() - 2), n);
   return false;
+}
+
+void SortSearchResults(std::vector<TSearchRec>& results) {
+  std::vector<std::string> keys;
+  keys.reserve(results.size());
+  for (const TSearchRec& r : results) keys.push_back(AnsiUpperCase(r.Name));
+  std::vector<size_t> order(results.size());
+  std::iota(order.begin(), order.end(), size_t{0});
+  std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+    int c = keys[a].compare(keys[b]);
+    return c != 0 ? c < 0 : results[a].Name < results[b].Name;
+  });
+  std::vector<TSearchRec> sorted;
+  sorted.reserve(results.size());
+  for (size_t i : order) sorted.push_back(std::move(results[i]));
+  results = std::move(sorted);
 }
 
 }  // namespace zw
