@@ -296,6 +296,20 @@ bool TZWDirManager::FindZip64EndRecord(int64_t& position) {
          recordAt(static_cast<uint64_t>(position - kRecord), false);
 }
 
+bool TZWDirManager::ChainReaches(int64_t from, int64_t target) {
+  int64_t at = from;
+  while (at < target) {
+    if (target - at < static_cast<int64_t>(TDirItem::kHeaderSize)) return false;
+    uint8_t raw[TDirItem::kHeaderSize];
+    Stream->SetPosition(at);
+    Stream->ReadBuffer(raw, sizeof raw);
+    if (GetU32(raw) != kCentralHeaderSignature) return false;
+    at += static_cast<int64_t>(TDirItem::kHeaderSize) + GetU16(raw + 28) + GetU16(raw + 30) +
+          GetU16(raw + 32);
+  }
+  return at == target;
+}
+
 void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end) {
   uint64_t size = HasZip64 ? Zip64EndRecord.CentralDirSize : EndRecord.CentralDirSize;
   uint64_t offset = HasZip64 ? Zip64EndRecord.CentralDirOffset : EndRecord.CentralDirOffset;
@@ -309,6 +323,14 @@ void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t
   };
   bool sizeFits = size <= static_cast<uint64_t>(endPosition);
   start = sizeFits ? endPosition - static_cast<int64_t>(size) : -1;
+  if (start >= 0 && offset < static_cast<uint64_t>(start) &&
+      ChainReaches(static_cast<int64_t>(offset), start)) {
+    // A size that is too small lands inside the directory; the stored offset holds
+    // headers that lead exactly there, so the directory begins at the offset and
+    // no entry in front is lost.
+    start = static_cast<int64_t>(offset);
+    return;
+  }
   if (start == endPosition || headerAt(start)) return;
   // A directory size that does not lead to a central header: the stored offset may.
   if (offset < static_cast<uint64_t>(endPosition) && headerAt(static_cast<int64_t>(offset))) {
@@ -536,7 +558,7 @@ bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool 
 
 // Takes the local header at `at` as an entry when it, its name, its extra field and
 // its data lie inside the file.
-bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
+int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   uint8_t raw[TLocalFileHeader::kSize];
   Stream->SetPosition(at);
   Stream->ReadBuffer(raw, sizeof raw);
@@ -544,7 +566,7 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   int64_t nameStart = at + static_cast<int64_t>(TLocalFileHeader::kSize);
   int64_t dataStart = nameStart + h.FileNameLength + h.ExtraFieldLength;
   bool streamed = h.Flags & 0x0008;
-  if (h.ExtraFieldLength > 260 || dataStart > size) return false;
+  if (h.ExtraFieldLength > 260 || dataStart > size) return -1;
   std::string rawName(h.FileNameLength, '\0'), extra(h.ExtraFieldLength, '\0');
   if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
   if (h.ExtraFieldLength) Stream->ReadBuffer(extra.data(), h.ExtraFieldLength);
@@ -567,17 +589,18 @@ bool TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   if (zip64Local && item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = wideCompressed;
   item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
   if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart))
-    return false;
+    return -1;
   item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
   // The whole name is kept, as for names read from a central directory.
   item.FileName = DecodeName(rawName, h.Flags);
   if (EncodeName(item) != rawName) item.StoredNameBytes = rawName;
   item.FileNameLength = static_cast<uint16_t>(rawName.size());
-  if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return false;
+  if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return -1;
+  int64_t dataEnd = dataStart + static_cast<int64_t>(item.RealCompressedSize());
   TDirItem& stored = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
   stored = std::move(item);
-  return true;
+  return dataEnd;
 }
 
 void TZWDirManager::ScanLocalHeaders() {
@@ -585,8 +608,10 @@ void TZWDirManager::ScanLocalHeaders() {
   int64_t at = FindSignature(0, kLocalHeaderSignature, 65535);
   if (at < 0 || at + static_cast<int64_t>(TLocalFileHeader::kSize) > size) throw EZWException(35);
   while (at >= 0 && at + static_cast<int64_t>(TLocalFileHeader::kSize) <= size) {
-    ScanOneLocalHeader(at, size);
-    at = FindSignature(at + 4, kLocalHeaderSignature, 65535);
+    // The search goes on behind an entry's data: a header-like signature inside
+    // it (a stored archive, or a crafted overlap) is not an entry of this one.
+    int64_t dataEnd = ScanOneLocalHeader(at, size);
+    at = FindSignature(std::max(at + 4, dataEnd), kLocalHeaderSignature, 65535);
   }
   // Signatures without one plausible entry: not an archive. Taking it for an empty
   // one would let the next update cut the file down to nothing.

@@ -68,12 +68,15 @@ class TZWDirManager {
   // The Zip64 end record for the locator before `position`; moves `position` to it.
   bool FindZip64EndRecord(int64_t& position);
   void LocateDirectory(int64_t endPosition, int64_t& start, int64_t& end);
+  // Whether central headers read from `from` follow one another exactly to `target`.
+  bool ChainReaches(int64_t from, int64_t target);
   void ReadCentralHeaders(int64_t start, int64_t end, TZWVolumeNumberInfo& volume, bool multi);
   void ReadCentralHeader(class BoundedReader& in, TDirItem& item);
   void FindStartOffset(int64_t position);
   void ApplyStartOffset(uint64_t shift);
   void ScanLocalHeaders();
-  bool ScanOneLocalHeader(int64_t at, int64_t size);
+  // The end of the entry's data when the header at `at` is taken as an entry, else -1.
+  int64_t ScanOneLocalHeader(int64_t at, int64_t size);
   bool ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool zip64Local);
   void CopySFXStub();
   void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
