@@ -101,12 +101,10 @@ struct ArchiverAccess {
   static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
     a.RequestLastVolume(name, cancel);
   }
-  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
-                                  bool& cancel) {
+  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel) {
     a.RequestMiddleVolume(n, name, cancel);
   }
-  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name,
-                             bool& cancel) {
+  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name, bool& cancel) {
     a.ReportDiskFull(n, name, cancel);
   }
 };

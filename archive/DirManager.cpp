@@ -588,8 +588,7 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
     item.Zip64UncompressedSize = wideUncompressed;
   if (zip64Local && item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = wideCompressed;
   item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
-  if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart))
-    return -1;
+  if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart)) return -1;
   item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
   // The whole name is kept, as for names read from a central directory.

@@ -103,10 +103,9 @@ class TZWSpanningOptions {
 
 // Events. `Sender` is the archiver that fires them.
 using TNotifyEvent = std::function<void(TZWBaseArchiver* Sender)>;
-using TZWFileProgressEvent =
-    std::function<void(TZWBaseArchiver* Sender, const std::string& FileName, double Progress,
-                       TZWProcessOperation Operation, TZWProgressPhase ProgressPhase,
-                       bool& Cancel)>;
+using TZWFileProgressEvent = std::function<void(
+    TZWBaseArchiver* Sender, const std::string& FileName, double Progress,
+    TZWProcessOperation Operation, TZWProgressPhase ProgressPhase, bool& Cancel)>;
 using TZWProgressEvent =
     std::function<void(TZWBaseArchiver* Sender, double Progress, TZWProcessOperation Operation,
                        TZWProgressPhase ProgressPhase, bool& Cancel)>;
@@ -116,30 +115,25 @@ using TZWConfirmOverwriteEvent =
 using TZWConfirmProcessFileEvent =
     std::function<void(TZWBaseArchiver* Sender, const std::string& FileName,
                        TZWProcessOperation Operation, bool& Confirm)>;
-using TZWOnPasswordEvent =
-    std::function<void(TZWBaseArchiver* Sender, const std::string& FileName,
-                       std::string& NewPassword, bool& SkipFile)>;
+using TZWOnPasswordEvent = std::function<void(TZWBaseArchiver* Sender, const std::string& FileName,
+                                              std::string& NewPassword, bool& SkipFile)>;
 using TZWProcessFileFailureEvent = std::function<void(
     TZWBaseArchiver* Sender, const std::string& FileName, TZWProcessOperation Operation,
     int32_t NativeError, int32_t ErrorCode, const std::string& ErrorMessage, TZWAction& Action)>;
-using TZWOnRequestBlankVolumeEvent =
-    std::function<void(TZWBaseArchiver* Sender, int32_t VolumeNumber,
-                       std::string& VolumeFileName, bool& Cancel)>;
+using TZWOnRequestBlankVolumeEvent = std::function<void(
+    TZWBaseArchiver* Sender, int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel)>;
 using TZWOnRequestFirstVolumeEvent =
     std::function<void(TZWBaseArchiver* Sender, std::string& VolumeFileName, bool& Cancel)>;
 using TZWOnRequestLastVolumeEvent =
     std::function<void(TZWBaseArchiver* Sender, std::string& VolumeFileName, bool& Cancel)>;
-using TZWOnRequestMiddleVolumeEvent =
-    std::function<void(TZWBaseArchiver* Sender, int32_t VolumeNumber,
-                       std::string& VolumeFileName, bool& Cancel)>;
-using TZWOnDiskFullEvent =
-    std::function<void(TZWBaseArchiver* Sender, int32_t VolumeNumber,
-                       const std::string& VolumeFileName, bool& Cancel)>;
+using TZWOnRequestMiddleVolumeEvent = std::function<void(
+    TZWBaseArchiver* Sender, int32_t VolumeNumber, std::string& VolumeFileName, bool& Cancel)>;
+using TZWOnDiskFullEvent = std::function<void(TZWBaseArchiver* Sender, int32_t VolumeNumber,
+                                              const std::string& VolumeFileName, bool& Cancel)>;
 using TZWOnStoreFileEvent = std::function<void(TZWBaseArchiver* Sender, std::string& FileName,
                                                uint32_t& FileAttr, std::string& Comment)>;
-using TZWOnExtractFileEvent =
-    std::function<void(TZWBaseArchiver* Sender, std::string& FileName, uint32_t& FileAttr,
-                       const std::string& Comment)>;
+using TZWOnExtractFileEvent = std::function<void(TZWBaseArchiver* Sender, std::string& FileName,
+                                                 uint32_t& FileAttr, const std::string& Comment)>;
 
 }  // namespace zw
 

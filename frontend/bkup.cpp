@@ -23,7 +23,9 @@ bool ParseDigits(const std::string& s, size_t i, int base, bool negative, int32_
   int64_t value = 0;
   for (; i < s.size(); ++i) {
     int c = std::tolower(static_cast<unsigned char>(s[i]));
-    int digit = std::isdigit(c) ? c - '0' : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10 : -1;
+    int digit = std::isdigit(c)                        ? c - '0'
+                : (base == 16 && c >= 'a' && c <= 'f') ? c - 'a' + 10
+                                                       : -1;
     if (digit < 0) return false;
     value = value * base + digit;
     if (value > (base == 16 ? int64_t{0xFFFFFFFF} : int64_t{INT32_MAX} + 1)) return false;
@@ -82,11 +84,11 @@ void TBackupForm::LoadLayout(const StoredLayout& layout) {
                   form.GetBool("Font.Bold", false)};
   for (const StoredObject& o : layout.objects) {
     if (o.className == "TLabel") {
-      window_.labels.push_back(LabelLayout{
-          o.name, o.GetInt("Left", 0), o.GetInt("Top", 0), o.GetInt("Width", 0),
-          o.GetInt("Height", 0), o.Get("Caption").value_or(""),
-          FontSpec{o.Get("Font.Name").value_or(""), o.GetInt("Font.Height", 0),
-                   o.GetBool("Font.Bold", false)}});
+      window_.labels.push_back(
+          LabelLayout{o.name, o.GetInt("Left", 0), o.GetInt("Top", 0), o.GetInt("Width", 0),
+                      o.GetInt("Height", 0), o.Get("Caption").value_or(""),
+                      FontSpec{o.Get("Font.Name").value_or(""), o.GetInt("Font.Height", 0),
+                               o.GetBool("Font.Bold", false)}});
     } else if (o.className == "TZipWriter") {
       LoadComponent(o);
     } else if (o.className == "TOpenDialog" || o.className == "TSaveDialog") {
@@ -107,12 +109,11 @@ void TBackupForm::LoadComponent(const StoredObject& stored) {
     if (key == "OnProcessFileFailure") {
       if (value != "ZipWriter1ProcessFileFailure")
         throw Exception(Format("Stored layout: unknown handler \"%s\"", {value}));
-      zipWriter1_->OnProcessFileFailure = [this](TZWBaseArchiver* sender, const std::string& name,
-                                                 TZWProcessOperation op, int32_t native,
-                                                 int32_t code, const std::string& message,
-                                                 TZWAction& action) {
-        ZipWriter1ProcessFileFailure(sender, name, op, native, code, message, action);
-      };
+      zipWriter1_->OnProcessFileFailure =
+          [this](TZWBaseArchiver* sender, const std::string& name, TZWProcessOperation op,
+                 int32_t native, int32_t code, const std::string& message, TZWAction& action) {
+            ZipWriter1ProcessFileFailure(sender, name, op, native, code, message, action);
+          };
     } else {
       zipWriter1_->SetPublishedProperty(key, value);
     }
@@ -235,7 +236,8 @@ void TBackupForm::RunBackup() {
     ui_.ShowNotice("Backup Complete");
   else
     ReportResult();
-  if (s.ResultCode == 310) ui_.ShowNotice("After correcting the problem press the Backup button again");
+  if (s.ResultCode == 310)
+    ui_.ShowNotice("After correcting the problem press the Backup button again");
 }
 
 // Opens (or creates) the archive; false with ResultCode set when the target cannot
@@ -249,10 +251,17 @@ bool TBackupForm::OpenArchive() {
     return true;
   } catch (const std::exception& e) {
     switch (ClassifyOpenFailure(e, removable)) {
-      case OpenFailure::kNoDiskette: s.ResultCode = 280; return false;
-      case OpenFailure::kCannotCreate: s.ResultCode = 310; return false;
-      case OpenFailure::kCorrupt: s.ResultCode = 110; return false;
-      case OpenFailure::kNone: throw;
+      case OpenFailure::kNoDiskette:
+        s.ResultCode = 280;
+        return false;
+      case OpenFailure::kCannotCreate:
+        s.ResultCode = 310;
+        return false;
+      case OpenFailure::kCorrupt:
+        s.ResultCode = 110;
+        return false;
+      case OpenFailure::kNone:
+        throw;
     }
     throw;
   }
@@ -262,7 +271,7 @@ void TBackupForm::AddDataFileSets() {
   const std::string& selector = state_.FileSetSelector;
   std::vector<std::string> masks;
   if (selector == "vess")
-    masks = {"fi*.dat", "fi*.idx", "pe*.dat", "pe*.idx", "sy*.dat",
+    masks = {"fi*.dat", "fi*.idx",  "pe*.dat",  "pe*.idx", "sy*.dat",
              "sy*.idx", "arc*.dat", "arc*.idx", "vi*.dat", "vi*.idx"};
   else if (selector == "Contri")
     masks = {"fi0020.*", "fi0004.*"};
@@ -272,8 +281,7 @@ void TBackupForm::AddDataFileSets() {
     if (backupAborted_) return;
     AddFileSet(mask);
   }
-  if (selector == "vess" && !backupAborted_ &&
-      fs_.FileExists(state_.DataPath + "..\\vess_rpt.dic"))
+  if (selector == "vess" && !backupAborted_ && fs_.FileExists(state_.DataPath + "..\\vess_rpt.dic"))
     AddFileSet("..\\vess_rpt.dic");
 }
 
@@ -292,22 +300,40 @@ void TBackupForm::ReportResult() {
   const RunState& s = state_;
   std::string text;
   switch (s.ResultCode) {
-    case 100: text = "No zip file was found on device specified - " + s.TargetDir; break;
+    case 100:
+      text = "No zip file was found on device specified - " + s.TargetDir;
+      break;
     case 110:
-      text = "An existing zip file exists and is corrupt.  Delete the existing zip file and try again";
+      text =
+          "An existing zip file exists and is corrupt.  Delete the existing zip file and try again";
       break;
-    case 140: text = "Nothing to do - No data files found in directory " + s.TargetDir; break;
+    case 140:
+      text = "Nothing to do - No data files found in directory " + s.TargetDir;
+      break;
     case 180:
-      text = "The Backup - Restore DLL is currently in use by another process - please try again later";
+      text =
+          "The Backup - Restore DLL is currently in use by another process - please try again "
+          "later";
       break;
-    case 190: text = "Backup was aborted - zip file is incomplete"; break;
-    case 280: text = "Check drive for presence of diskette"; break;
-    case 310: text = "Cannot create file - Check drive letter or the Write Lock tab on the diskette"; break;
+    case 190:
+      text = "Backup was aborted - zip file is incomplete";
+      break;
+    case 280:
+      text = "Check drive for presence of diskette";
+      break;
+    case 310:
+      text = "Cannot create file - Check drive letter or the Write Lock tab on the diskette";
+      break;
     case 400:
-      text = "Chances are that all files were not backed up - Close all forms at all work stations and try again";
+      text =
+          "Chances are that all files were not backed up - Close all forms at all work stations "
+          "and try again";
       break;
-    case 527: return;
-    default: text = Format("Unknown error occurred - %d", {s.ResultCode}); break;
+    case 527:
+      return;
+    default:
+      text = Format("Unknown error occurred - %d", {s.ResultCode});
+      break;
   }
   ui_.ShowNotice("Error occurred - " + text);
 }
@@ -322,7 +348,8 @@ void TBackupForm::ZipWriter1ProcessFileFailure(TZWBaseArchiver*, const std::stri
       TextMatchesMask(namePart, "ARC*.*"))
     return;
   ui_.ShowNotice("Skipping file " + upper + " as it cannot be backed up - ");
-  int answer = ui_.AskChoice("Do you want to abort the backup? ", TMsgDlgType::mtError, mbYes | mbNo);
+  int answer =
+      ui_.AskChoice("Do you want to abort the backup? ", TMsgDlgType::mtError, mbYes | mbNo);
   if (answer != mrYes) return;
   // Stop: this batch rolls back, no further set is added, the user hears it is incomplete.
   backupAborted_ = true;

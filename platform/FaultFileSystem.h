@@ -21,7 +21,18 @@
 
 namespace zw {
 
-enum class FaultOp { kOpen, kRead, kWrite, kSeek, kTruncate, kFlush, kRename, kDelete, kTempFile, kCount };
+enum class FaultOp {
+  kOpen,
+  kRead,
+  kWrite,
+  kSeek,
+  kTruncate,
+  kFlush,
+  kRename,
+  kDelete,
+  kTempFile,
+  kCount
+};
 
 const char* FaultOpName(FaultOp op);
 

@@ -8,26 +8,42 @@ namespace zw {
 
 std::string OsErrorMessage(OsErrorCode code) {
   switch (code) {
-    case OsErrorCode::kNone: return "The operation completed successfully.";
-    case OsErrorCode::kFileNotFound: return "The system cannot find the file specified.";
-    case OsErrorCode::kPathNotFound: return "The system cannot find the path specified.";
-    case OsErrorCode::kAccessDenied: return "Access is denied.";
-    case OsErrorCode::kInvalidHandle: return "The handle is invalid.";
-    case OsErrorCode::kNotReady: return "The device is not ready.";
-    case OsErrorCode::kWriteFault: return "The system cannot write to the specified device.";
-    case OsErrorCode::kReadFault: return "The system cannot read from the specified device.";
+    case OsErrorCode::kNone:
+      return "The operation completed successfully.";
+    case OsErrorCode::kFileNotFound:
+      return "The system cannot find the file specified.";
+    case OsErrorCode::kPathNotFound:
+      return "The system cannot find the path specified.";
+    case OsErrorCode::kAccessDenied:
+      return "Access is denied.";
+    case OsErrorCode::kInvalidHandle:
+      return "The handle is invalid.";
+    case OsErrorCode::kNotReady:
+      return "The device is not ready.";
+    case OsErrorCode::kWriteFault:
+      return "The system cannot write to the specified device.";
+    case OsErrorCode::kReadFault:
+      return "The system cannot read from the specified device.";
     case OsErrorCode::kSharingViolation:
       return "The process cannot access the file because it is being used by another process.";
-    case OsErrorCode::kHandleDiskFull: return "The disk is full.";
-    case OsErrorCode::kNotSupported: return "The request is not supported.";
-    case OsErrorCode::kFileExists: return "The file exists.";
-    case OsErrorCode::kInvalidParameter: return "The parameter is incorrect.";
-    case OsErrorCode::kDiskFull: return "There is not enough space on the disk.";
+    case OsErrorCode::kHandleDiskFull:
+      return "The disk is full.";
+    case OsErrorCode::kNotSupported:
+      return "The request is not supported.";
+    case OsErrorCode::kFileExists:
+      return "The file exists.";
+    case OsErrorCode::kInvalidParameter:
+      return "The parameter is incorrect.";
+    case OsErrorCode::kDiskFull:
+      return "There is not enough space on the disk.";
     case OsErrorCode::kInvalidName:
       return "The filename, directory name, or volume label syntax is incorrect.";
-    case OsErrorCode::kDirNotEmpty: return "The directory is not empty.";
-    case OsErrorCode::kAlreadyExists: return "Cannot create a file when that file already exists.";
-    case OsErrorCode::kInjectedFault: return "The request could not be performed because of an I/O device error.";
+    case OsErrorCode::kDirNotEmpty:
+      return "The directory is not empty.";
+    case OsErrorCode::kAlreadyExists:
+      return "Cannot create a file when that file already exists.";
+    case OsErrorCode::kInjectedFault:
+      return "The request could not be performed because of an I/O device error.";
   }
   return "Unknown error.";
 }

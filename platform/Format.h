@@ -17,12 +17,12 @@ namespace zw {
 class FormatArg {
  public:
   FormatArg(const std::string& s) : value_(s) {}  // NOLINT(google-explicit-constructor)
-  FormatArg(const char* s) : value_(std::string(s ? s : "")) {}  // NOLINT
-  FormatArg(std::string_view s) : value_(std::string(s)) {}      // NOLINT
-  FormatArg(int v) : value_(static_cast<int64_t>(v)) {}          // NOLINT
-  FormatArg(long v) : value_(static_cast<int64_t>(v)) {}         // NOLINT
-  FormatArg(long long v) : value_(static_cast<int64_t>(v)) {}    // NOLINT
-  FormatArg(unsigned v) : value_(static_cast<int64_t>(v)) {}     // NOLINT
+  FormatArg(const char* s) : value_(std::string(s ? s : "")) {}         // NOLINT
+  FormatArg(std::string_view s) : value_(std::string(s)) {}             // NOLINT
+  FormatArg(int v) : value_(static_cast<int64_t>(v)) {}                 // NOLINT
+  FormatArg(long v) : value_(static_cast<int64_t>(v)) {}                // NOLINT
+  FormatArg(long long v) : value_(static_cast<int64_t>(v)) {}           // NOLINT
+  FormatArg(unsigned v) : value_(static_cast<int64_t>(v)) {}            // NOLINT
   FormatArg(unsigned long v) : value_(static_cast<int64_t>(v)) {}       // NOLINT
   FormatArg(unsigned long long v) : value_(static_cast<int64_t>(v)) {}  // NOLINT
 

@@ -388,8 +388,7 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
   }
   struct stat st {};
   // The read-only attribute refuses writing also for root, whom permissions do not stop.
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
-      (sharing.write && !(st.st_mode & S_IWUSR))) {
+  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) || (sharing.write && !(st.st_mode & S_IWUSR))) {
     ::close(fd);
     Fail(OsErrorCode::kAccessDenied);
     return nullptr;

@@ -30,10 +30,14 @@ const std::vector<ButtonInfo>& AllButtons() {
 
 const char* KindCaption(TMsgDlgType kind) {
   switch (kind) {
-    case TMsgDlgType::mtWarning: return "Warning";
-    case TMsgDlgType::mtError: return "Error";
-    case TMsgDlgType::mtInformation: return "Information";
-    case TMsgDlgType::mtConfirmation: return "Confirm";
+    case TMsgDlgType::mtWarning:
+      return "Warning";
+    case TMsgDlgType::mtError:
+      return "Error";
+    case TMsgDlgType::mtInformation:
+      return "Information";
+    case TMsgDlgType::mtConfirmation:
+      return "Confirm";
   }
   return "";
 }

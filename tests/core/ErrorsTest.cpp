@@ -25,7 +25,8 @@ TEST(EZWExceptionTest, WithoutComponentOrNameThereIsNoPrefix) {
 
 TEST(EZWExceptionTest, FormatsIntegerArguments) {
   EZWException e(34, {100, 60});
-  EXPECT_EQ(e.Message(), "Invalid compressed size, rfs.size = 100, count = 60 - Native error: 00034");
+  EXPECT_EQ(e.Message(),
+            "Invalid compressed size, rfs.size = 100, count = 60 - Native error: 00034");
   EXPECT_EQ(e.ErrorCode(), 17);
 }
 

@@ -80,7 +80,8 @@ TEST_F(BkupFailureTest, YesStopsTheBackupAndSaysItIsIncomplete) {
   std::vector<std::string>& t = run.transcript;
   ASSERT_GE(t.size(), 4u);
   EXPECT_EQ(t[t.size() - 3], Question("Yes"));
-  EXPECT_EQ(t[t.size() - 2], Notice("Error occurred - Backup was aborted - zip file is incomplete"));
+  EXPECT_EQ(t[t.size() - 2],
+            Notice("Error occurred - Backup was aborted - zip file is incomplete"));
   EXPECT_EQ(t.back(), "end");
   EXPECT_FALSE(Has(t, Notice("Backup Complete")));
   // The fi sets were complete batches; the pe batch rolled back; later sets never ran.

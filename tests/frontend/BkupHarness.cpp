@@ -44,12 +44,14 @@ void BkupHarness::PutSampleData(bool withDictionary) const {
         "pe0001.idx", "sy0001.dat", "sy0001.idx", "sy0125.dat", "sy0125.idx", "arc0001.dat",
         "arc0001.idx", "vi0001.dat", "vi0001.idx", "notes.txt"}) {
     std::string body = std::string("record data of ") + name + "\r\n";
-    for (int i = 0; i < 40; ++i) body += "line " + std::to_string(i * seed) + " of " + name + "\r\n";
+    for (int i = 0; i < 40; ++i)
+      body += "line " + std::to_string(i * seed) + " of " + name + "\r\n";
     Put(std::string("church/data/") + name, body);
     ++seed;
   }
   for (const char* name : {"h0001.jpg", "m0001.jpg", "g0001.jpg", "x0001.jpg"})
-    Put(std::string("church/data/Picture/") + name, RandomBytes(2000, static_cast<uint32_t>(seed++)));
+    Put(std::string("church/data/Picture/") + name,
+        RandomBytes(2000, static_cast<uint32_t>(seed++)));
   if (withDictionary) Put("church/vess_rpt.dic", "[Reports]\r\n");
 }
 

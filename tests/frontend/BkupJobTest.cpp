@@ -29,9 +29,9 @@ std::vector<std::string> Sorted(std::vector<std::string> v) {
 }
 
 const std::vector<std::string> kVessFiles = {
-    "fi0001.dat", "fi0004.dat",  "fi0020.dat",  "fi0001.idx", "fi0020.idx", "pe0001.dat",
-    "pe0001.idx", "sy0001.dat",  "sy0125.dat",  "sy0001.idx", "sy0125.idx", "arc0001.dat",
-    "arc0001.idx", "vi0001.dat", "vi0001.idx"};
+    "fi0001.dat", "fi0004.dat",  "fi0020.dat",  "fi0001.idx", "fi0020.idx",
+    "pe0001.dat", "pe0001.idx",  "sy0001.dat",  "sy0125.dat", "sy0001.idx",
+    "sy0125.idx", "arc0001.dat", "arc0001.idx", "vi0001.dat", "vi0001.idx"};
 
 TEST(BkupJobTest, VessSetWithDictionaryAddsElevenSetsInOrder) {
   BkupHarness h;
@@ -119,9 +119,9 @@ TEST(BkupJobTest, MissingDisketteIsReportedInTheUtilitysWords) {
   h.PutSampleData(false);
   BkupRun run = h.Run({"2", "0", "C:\\church\\data\\", "WEEK1", "Contri"});  // B: not mapped
   std::vector<std::string> expected = Opening();
-  for (const auto& l : {kProcessing, kCaption,
-                        Notice("Error occurred - Check drive for presence of diskette"),
-                        std::string("end")})
+  for (const auto& l :
+       {kProcessing, kCaption, Notice("Error occurred - Check drive for presence of diskette"),
+        std::string("end")})
     expected.push_back(l);
   EXPECT_EQ(run.transcript, expected);
 }
@@ -145,9 +145,10 @@ TEST(BkupJobTest, CorruptExistingArchiveIsReportedAndLeftAlone) {
   h.Put("church/data/vess.zip", "this is not an archive at all");
   BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
   ASSERT_GE(run.transcript.size(), 6u);
-  EXPECT_EQ(run.transcript[4],
-            Notice("Error occurred - An existing zip file exists and is corrupt.  Delete the existing "
-                   "zip file and try again"));
+  EXPECT_EQ(
+      run.transcript[4],
+      Notice("Error occurred - An existing zip file exists and is corrupt.  Delete the existing "
+             "zip file and try again"));
   EXPECT_EQ(ReadHostFile(h.C("church/data/vess.zip")), "this is not an archive at all");
 }
 
@@ -176,10 +177,16 @@ TEST(BkupJobTest, ExistingArchiveIsUpdatedAndItsOtherEntriesStayByteForByte) {
   BkupHarness h;
   h.PutSampleData(false);
   std::string archive = h.C("church/data/vess.zip");
-  ASSERT_EQ(RunCommand("cd '" + h.C("church") + "' && zip -q -X ../keep.zip vess_other.txt "
-                       "2>/dev/null; cd '" + h.C() + "' && printf 'keep me\\n' > other.txt && "
-                       "zip -q -X '" + archive + "' other.txt && printf 'old\\n' > fi0004.dat && "
-                       "zip -q -X '" + archive + "' fi0004.dat"),
+  ASSERT_EQ(RunCommand("cd '" + h.C("church") +
+                       "' && zip -q -X ../keep.zip vess_other.txt "
+                       "2>/dev/null; cd '" +
+                       h.C() +
+                       "' && printf 'keep me\\n' > other.txt && "
+                       "zip -q -X '" +
+                       archive +
+                       "' other.txt && printf 'old\\n' > fi0004.dat && "
+                       "zip -q -X '" +
+                       archive + "' fi0004.dat"),
             0);
   std::string before = RecordBytes(archive, "other.txt");
   ASSERT_FALSE(before.empty());

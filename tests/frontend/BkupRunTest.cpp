@@ -34,8 +34,9 @@ TEST(BkupRunTest, NoParametersShowTheConversionErrorAndLeaveTheWindowOpen) {
 TEST(BkupRunTest, PictureOptionThatIsNotANumberStopsBeforeAnyCheck) {
   BkupHarness h;
   BkupRun run = h.Run({"3", "two", "C:\\church\\data\\"});
-  EXPECT_EQ(run.transcript,
-            Expect({Line({"error", "bkup", "'two' is not a valid integer value.", "OK"})}, {"close"}));
+  EXPECT_EQ(
+      run.transcript,
+      Expect({Line({"error", "bkup", "'two' is not a valid integer value.", "OK"})}, {"close"}));
 }
 
 TEST(BkupRunTest, ModeNineIsRejectedWithTheMessageNamingNine) {
@@ -62,7 +63,8 @@ TEST(BkupRunTest, ZeroAndNegativeModesAreInvalid) {
   for (const char* mode : {"0", "-1", "2147483647"}) {
     BkupRun run = h.Run({mode, "0", "C:\\x\\"});
     ASSERT_GE(run.transcript.size(), 3u) << mode;
-    EXPECT_EQ(run.transcript[2], Notice("Parameter 1 must be between 1 and 9 - Process is aborting"))
+    EXPECT_EQ(run.transcript[2],
+              Notice("Parameter 1 must be between 1 and 9 - Process is aborting"))
         << mode;
   }
 }
@@ -99,15 +101,16 @@ TEST(BkupRunTest, EmptyDataPathGivesAnEmptyInitialFolder) {
   BkupHarness h;
   BkupRun run = h.Run({"4", "0", ""}, {"<cancel>"});
   ASSERT_GE(run.transcript.size(), 3u);
-  EXPECT_EQ(run.transcript[2],
-            Line({"save", "Zip Files (*.zip)|*.zip|All Files (All Files)|*.*", "", "", "", "<cancel>"}));
+  EXPECT_EQ(run.transcript[2], Line({"save", "Zip Files (*.zip)|*.zip|All Files (All Files)|*.*",
+                                     "", "", "", "<cancel>"}));
 }
 
 TEST(BkupRunTest, SavedNameIsUpperCasedAndLosesItsZipExtension) {
   BkupHarness h;
   h.PutSampleData(false);
   std::filesystem::create_directories(h.C("Backups"));
-  BkupRun run = h.Run({"4", "0", "C:\\church\\data\\", "vess", "Contri"}, {"C:\\Backups\\week1.zip"});
+  BkupRun run =
+      h.Run({"4", "0", "C:\\church\\data\\", "vess", "Contri"}, {"C:\\Backups\\week1.zip"});
   EXPECT_TRUE(std::filesystem::exists(h.C("Backups/WEEK1.zip"))) << run.errors;
   EXPECT_EQ(run.transcript.back(), kEnd);
 }

@@ -16,11 +16,13 @@ TEST(ZipwriterGuiTest, OverwriteQuestionIsADesktopBoxAnsweredThere) {
   ASSERT_EQ(RunCommand(cd + ZW_ZIPWRITER + " add x.zip 'data/*.txt'"), 0);
   dir.Write("data/a.txt", "second version\n");
   std::string shots = dir / "shots";
-  std::string env = "env ZW_UI=gui QT_QPA_PLATFORM=offscreen ZW_QT_AUTO_ANSWER=Yes ZW_QT_SCREENSHOT_DIR='" +
-                    shots + "' ";
+  std::string env =
+      "env ZW_UI=gui QT_QPA_PLATFORM=offscreen ZW_QT_AUTO_ANSWER=Yes ZW_QT_SCREENSHOT_DIR='" +
+      shots + "' ";
   std::string output;
-  ASSERT_EQ(RunCommand(cd + env + ZW_ZIPWRITER + " add x.zip 'data/*.txt' --overwrite prompt", &output),
-            0)
+  ASSERT_EQ(
+      RunCommand(cd + env + ZW_ZIPWRITER + " add x.zip 'data/*.txt' --overwrite prompt", &output),
+      0)
       << output;
   std::string content;
   RunCommand("unzip -p '" + (dir / "x.zip") + "' data/a.txt", &content);
