@@ -6,7 +6,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh
-./scripts/build.sh
+ZW_TARGETS="bkup zipwriter" ./scripts/build.sh
 
 demo="$PWD/build/demo"
 rm -rf "$demo"
