@@ -111,7 +111,7 @@ void FileSearch::SearchSubdirectories(const std::string& directory, const std::s
   if (expanded.relative && ResolveDirectory(fs_, dir).find(resolved) == std::string::npos)
     dir = IncludeTrailingPathDelimiter(resolved);
   std::vector<TSearchRec> subdirs;
-  fs_.FindFiles(dir + "*", FileAttr::faHidden | FileAttr::faSysFile | kDirectoryBit, subdirs);
+  fs_.FindDirectories(dir, FileAttr::faHidden | FileAttr::faSysFile, subdirs);
   for (const TSearchRec& sub : subdirs) {
     if (!(sub.Attr & kDirectoryBit) || sub.Name == "." || sub.Name == "..") continue;
     std::string path = dir + sub.Name;

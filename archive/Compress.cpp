@@ -59,7 +59,9 @@ z_stream& TZWCompressor::Start(int level) {
     CheckZlibResult(deflateReset(&stream_));
   } else {
     std::memset(&stream_, 0, sizeof stream_);
-    if (deflateInit(&stream_, level) != Z_OK) {
+    // A raw stream: the entry data has neither the zlib header nor its Adler-32
+    // trailer, so neither is computed. Memory level 8 is deflateInit's: same bytes.
+    if (deflateInit2(&stream_, level, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       std::memset(&stream_, 0, sizeof stream_);
       throw ECompressionError();
     }
@@ -178,20 +180,14 @@ void ChunkLoop(EntryRun& r, TZWCompressor& c) {
     if (!r.encrypting) r.crc = FastUpdateCrc32(input, static_cast<int64_t>(chunk), r.crc);
     bool last = r.consumed + chunk == static_cast<uint64_t>(r.size);
     uint8_t* out = input;
-    size_t skip = 0, length = chunk;
+    size_t length = chunk;
     if (r.deflating) {
       length = DeflateChunk(r, c, input, chunk, last);
       out = c.Output(0);
-      if (r.consumed == 0) {  // the zlib header is not written
-        skip = 2;
-        length -= 2;
-      }
-      if (last) length -= 4;  // nor the Adler-32 trailer
     }
-    if (r.encrypting)
-      EncryptBuffer(static_cast<int64_t>(length), static_cast<int64_t>(skip), out, r.keys);
+    if (r.encrypting) EncryptBuffer(static_cast<int64_t>(length), 0, out, r.keys);
     r.consumed += chunk;
-    if (r.dest.Write(out + skip, static_cast<int64_t>(length)) != static_cast<int64_t>(length)) {
+    if (r.dest.Write(out, static_cast<int64_t>(length)) != static_cast<int64_t>(length)) {
       r.consumed -= chunk;
       break;
     }
@@ -223,13 +219,14 @@ void StoreResults(EntryRun& r, TZip64Mode zip64) {
 
 }  // namespace
 
-bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item) {
+bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
+                   int64_t knownSize) {
   TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
   if (!s.compressor) s.compressor = std::make_unique<TZWCompressor>();
   TZWCompressor& compressor = *s.compressor;
   EntryRun r{archiver, s, source, dest, item};
   source.SetPosition(0);
-  r.size = source.GetSize();
+  r.size = knownSize >= 0 ? knownSize : source.GetSize();
   r.bufferSize = CompressionBufferSize(item.CompressionMode);
   r.encrypting = !item.Password.empty();
   // The method decides the form of the data: method 8 always gets a deflate stream

@@ -63,7 +63,9 @@ class TZWCompressor {
 // item's mode). Updates CompressionMethod (8 for deflated data, 0 for an empty
 // source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException 41 (needs Zip64 while
 // it is disabled) or 34 (the source delivered fewer bytes than its size, or the destination took
-// fewer).
-bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item);
+// fewer). `knownSize`, when not negative, is the source's size as the caller measured it
+// for the local header: the data then matches that header even if the file grows meanwhile.
+bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
+                   int64_t knownSize = -1);
 
 }  // namespace zw

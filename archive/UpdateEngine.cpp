@@ -405,7 +405,7 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   int64_t headerLength = dest.GetPosition() - headerAt;
 
   if (source) {
-    if (!CompressEntry(a_, *source, dest, item)) return false;
+    if (!CompressEntry(a_, *source, dest, item, sourceSize)) return false;
     h.CompressionMethod = item.CompressionMethod;
     h.Crc32 = item.Crc32;
     h.CompressedSize = (item.CompressedSize == kAllOnes32 || zip64_ == zmAlways)

@@ -6,6 +6,13 @@
 
 namespace zw {
 
+bool FileSystem::FindDirectories(const std::string& dir, int32_t attrMask,
+                                 std::vector<TSearchRec>& out) {
+  if (!FindFiles(dir + "*", attrMask | FileAttr::faDirectory, out)) return false;
+  std::erase_if(out, [](const TSearchRec& r) { return !(r.Attr & FileAttr::faDirectory); });
+  return true;
+}
+
 std::string OsErrorMessage(OsErrorCode code) {
   switch (code) {
     case OsErrorCode::kNone:

@@ -137,6 +137,12 @@ class FileSystem {
   // are never yielded. Returns false when the directory cannot be read.
   virtual bool FindFiles(const std::string& pattern, int32_t attrMask,
                          std::vector<TSearchRec>& out) = 0;
+  // The subdirectories among what FindFiles(`dir` + "*", attrMask | faDirectory)
+  // yields; `dir` is empty (the current directory) or ends with a separator. A
+  // provider may skip looking at plain files, which makes recursive searches of big
+  // folders cheaper.
+  virtual bool FindDirectories(const std::string& dir, int32_t attrMask,
+                               std::vector<TSearchRec>& out);
 
   // Current directory, absolute, without trailing separator except at a root.
   virtual std::string GetCurrentDir() = 0;
@@ -191,6 +197,9 @@ class ForwardingFileSystem : public FileSystem {
   bool RemoveDirectory(const std::string& p) override { return target_.RemoveDirectory(p); }
   bool FindFiles(const std::string& p, int32_t m, std::vector<TSearchRec>& o) override {
     return target_.FindFiles(p, m, o);
+  }
+  bool FindDirectories(const std::string& d, int32_t m, std::vector<TSearchRec>& o) override {
+    return target_.FindDirectories(d, m, o);
   }
   std::string GetCurrentDir() override { return target_.GetCurrentDir(); }
   bool SetCurrentDir(const std::string& p) override { return target_.SetCurrentDir(p); }

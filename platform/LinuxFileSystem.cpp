@@ -150,6 +150,11 @@ int32_t AttributesOf(const struct stat& st, const std::string& name) {
   return attr;
 }
 
+// A directory entry that is surely no folder, told without a stat.
+bool SurelyNoDirectory(const struct dirent& e) {
+  return e.d_type != DT_DIR && e.d_type != DT_LNK && e.d_type != DT_UNKNOWN;
+}
+
 class LinuxFileHandle : public FileHandle {
  public:
   explicit LinuxFileHandle(int fd) : fd_(fd) {}
@@ -162,10 +167,14 @@ class LinuxFileHandle : public FileHandle {
       ssize_t n =
           ::read(fd_, p + done, static_cast<size_t>(std::min<int64_t>(count - done, 1 << 30)));
       if (n < 0 && errno == EINTR) continue;
-      if (n < 0) return Fail(OsErrorFromErrno(errno));
+      if (n < 0) {
+        position_ = -1;
+        return Fail(OsErrorFromErrno(errno));
+      }
       if (n == 0) break;
       done += n;
     }
+    Advance(done);
     return done;
   }
 
@@ -178,10 +187,12 @@ class LinuxFileHandle : public FileHandle {
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) {
         error_ = MakeOsError(OsErrorFromErrno(errno));
+        Advance(done);
         return done > 0 ? done : -1;
       }
       done += n;
     }
+    Advance(done);
     return done;
   }
 
@@ -189,8 +200,14 @@ class LinuxFileHandle : public FileHandle {
     int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
                  : origin == SeekOrigin::kCurrent ? SEEK_CUR
                                                   : SEEK_END;
+    // Streams ask for their position and rewind a lot: answer those without a call.
+    if (position_ >= 0 && ((origin == SeekOrigin::kCurrent && offset == 0) ||
+                           (origin == SeekOrigin::kBegin && offset == position_)))
+      return position_;
     off_t r = ::lseek(fd_, offset, whence);
-    return r < 0 ? Fail(OsErrorFromErrno(errno)) : r;
+    if (r < 0) return Fail(OsErrorFromErrno(errno));
+    position_ = r;
+    return r;
   }
 
   bool Truncate(int64_t size) override {
@@ -218,7 +235,11 @@ class LinuxFileHandle : public FileHandle {
     error_ = MakeOsError(code);
     return -1;
   }
+  void Advance(int64_t count) {
+    if (position_ >= 0) position_ += count;
+  }
   int fd_;
+  int64_t position_ = 0;  // the file offset of fd_, -1 when a failure left it unknown
   OsError error_;
 };
 
@@ -474,9 +495,17 @@ bool LinuxFileSystem::RemoveDirectory(const std::string& path) {
 
 bool LinuxFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
                                 std::vector<TSearchRec>& out) {
+  return Scan(ExtractFilePath(pattern), ExtractFileName(pattern), attrMask, false, out);
+}
+
+bool LinuxFileSystem::FindDirectories(const std::string& dir, int32_t attrMask,
+                                      std::vector<TSearchRec>& out) {
+  return Scan(dir, "*", attrMask | FileAttr::faDirectory, true, out);
+}
+
+bool LinuxFileSystem::Scan(const std::string& dir, const std::string& mask, int32_t attrMask,
+                           bool directoriesOnly, std::vector<TSearchRec>& out) {
   out.clear();
-  std::string dir = ExtractFilePath(pattern);
-  std::string mask = ExtractFileName(pattern);
   std::string host;
   if (!ToHost(dir.empty() ? "." : dir, host)) return false;
   DIR* d = ::opendir(host.c_str());
@@ -486,13 +515,15 @@ bool LinuxFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
   while (struct dirent* e = ::readdir(d)) {
     std::string name = e->d_name;
     if (name == "." || name == ".." || !SearchPatternMatches(mask, name)) continue;
+    if (directoriesOnly && SurelyNoDirectory(*e)) continue;
     struct stat st {};
-    std::string full = host + (host.back() == '/' ? "" : "/") + name;
-    if (::stat(full.c_str(), &st) != 0) continue;  // dangling link: nothing to read
+    // Relative to the open directory: no walk of the whole path per entry.
+    if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;  // dangling link
     TSearchRec rec;
     rec.Name = name;
     rec.Attr = AttributesOf(st, name);
     if ((rec.Attr & kFiltered) & ~attrMask) continue;
+    if (directoriesOnly && !(rec.Attr & FileAttr::faDirectory)) continue;
     rec.Size = S_ISREG(st.st_mode) ? st.st_size : 0;
     if (!UnixToDosDateTime(st.st_mtime, rec.Time)) rec.Time = 0;
     out.push_back(std::move(rec));

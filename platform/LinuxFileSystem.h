@@ -32,6 +32,8 @@ class LinuxFileSystem : public FileSystem {
   bool RemoveDirectory(const std::string& path) override;
   bool FindFiles(const std::string& pattern, int32_t attrMask,
                  std::vector<TSearchRec>& out) override;
+  bool FindDirectories(const std::string& dir, int32_t attrMask,
+                       std::vector<TSearchRec>& out) override;
   std::string GetCurrentDir() override;
   bool SetCurrentDir(const std::string& path) override;
   std::string GetTempDir() override;
@@ -49,6 +51,8 @@ class LinuxFileSystem : public FileSystem {
  private:
   bool Fail(OsErrorCode code);
   bool FailErrno(int err);
+  bool Scan(const std::string& dir, const std::string& mask, int32_t attrMask, bool directoriesOnly,
+            std::vector<TSearchRec>& out);
   mutable std::mutex mutex_;
   std::string currentDir_;
 };

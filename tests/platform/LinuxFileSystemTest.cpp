@@ -231,6 +231,26 @@ TEST_F(LinuxFindTest, RecordsCarrySizeAndAttributes) {
   }
 }
 
+TEST_F(LinuxFindTest, FindDirectoriesYieldsWhatTheFullSearchYieldsForFolders) {
+  ASSERT_EQ(mkdir(Host(".hiddendir").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(Host("rodir").c_str(), 0555), 0);
+  ASSERT_EQ(symlink(Host("fidir").c_str(), Host("linkdir").c_str()), 0);
+  ASSERT_EQ(symlink(Host("notes.txt").c_str(), Host("linkfile").c_str()), 0);
+  ASSERT_EQ(symlink(Host("gone").c_str(), Host("dangling").c_str()), 0);
+  for (int32_t mask : {0, FileAttr::faHidden, FileAttr::faHidden | FileAttr::faSysFile}) {
+    std::vector<TSearchRec> all, dirs;
+    ASSERT_TRUE(fs_.FindFiles(env_.PathOf("*"), mask | FileAttr::faDirectory, all));
+    std::erase_if(all, [](const TSearchRec& r) { return !(r.Attr & FileAttr::faDirectory); });
+    ASSERT_TRUE(fs_.FindDirectories(env_.PathOf(""), mask, dirs));
+    ASSERT_EQ(Names(dirs), Names(all)) << "mask " << mask;
+    for (size_t i = 0; i < dirs.size(); ++i) EXPECT_EQ(dirs[i].Attr, all[i].Attr);
+  }
+  std::vector<TSearchRec> dirs;
+  ASSERT_TRUE(fs_.FindDirectories(env_.PathOf(""), FileAttr::faHidden, dirs));
+  EXPECT_EQ(Names(dirs), (V{".hiddendir", "fidir", "linkdir", "rodir"}));
+  EXPECT_FALSE(fs_.FindDirectories(env_.PathOf("nodir\\"), 0, dirs));
+}
+
 TEST_F(LinuxFindTest, RelativePatternUsesTheProviderCurrentDirectory) {
   ASSERT_TRUE(fs_.SetCurrentDir("S:\\fidir"));
   std::vector<TSearchRec> found;

@@ -179,6 +179,8 @@ TEST(MemFsSearchTest, SearchMatchesFiltersAndSorts) {
   ASSERT_TRUE(fs.FindFiles("C:\\data\\fi*", FileAttr::faHidden | FileAttr::faDirectory, found));
   EXPECT_EQ(Names(found), (V{"fi0001.dat", "fi0020", "FI0020.DAT", "fidir", "fihid.dat"}));
   EXPECT_FALSE(fs.FindFiles("C:\\nodir\\*.*", 0, found));
+  ASSERT_TRUE(fs.FindDirectories("C:\\data\\", FileAttr::faHidden, found));
+  EXPECT_EQ(Names(found), (V{"fidir"})) << "the shared form: folders only";
 }
 
 TEST(MemFsSearchTest, SearchOfTheHostRootYieldsOnlyRealEntries) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <random>
 #include <string>
 
 #include "Exceptions.h"
@@ -163,6 +164,52 @@ TEST_P(FileStreamTest, CopyBetweenFileAndMemory) {
   EXPECT_EQ(dst.GetSize(), 200000);
   dst.SetPosition(0);
   EXPECT_EQ(ReadAll(dst), data);
+}
+
+// Mixed reads, writes, seeks and cuts keep the same positions and bytes as a memory
+// stream: a provider that remembers its file offset must never answer a stale one.
+TEST_P(FileStreamTest, PositionsAndBytesFollowAMemoryStreamThroughMixedOperations) {
+  TFileStream file(env_->fs(), env_->PathOf("mix.bin"), fmCreate);
+  TMemoryStream model;
+  std::mt19937 random(7);
+  std::string chunk = RandomBytes(300, 9);
+  char in[300], expected[300];
+  for (int step = 0; step < 2000; ++step) {
+    int64_t size = model.GetSize();
+    int64_t n = static_cast<int64_t>(random() % 300);
+    switch (random() % 6) {
+      case 0:
+        EXPECT_EQ(file.Write(chunk.data(), n), model.Write(chunk.data(), n));
+        break;
+      case 1: {
+        int64_t got = file.Read(in, n);
+        ASSERT_EQ(got, model.Read(expected, n)) << "step " << step;
+        ASSERT_EQ(std::string(in, static_cast<size_t>(got)),
+                  std::string(expected, static_cast<size_t>(got)));
+        break;
+      }
+      case 2:
+        file.Seek(static_cast<int64_t>(random() % (size + 50)), SeekOrigin::kBegin);
+        model.Seek(file.GetPosition(), SeekOrigin::kBegin);
+        break;
+      case 3: {
+        int64_t back = static_cast<int64_t>(random() % (size + 1));
+        EXPECT_EQ(file.Seek(-back, SeekOrigin::kEnd), model.Seek(-back, SeekOrigin::kEnd));
+        break;
+      }
+      case 4:
+        file.SetSize(static_cast<int64_t>(random() % (size + 100)));
+        model.SetSize(file.GetSize());
+        break;
+      default:
+        EXPECT_EQ(file.Seek(0, SeekOrigin::kBegin), model.Seek(0, SeekOrigin::kBegin));
+    }
+    ASSERT_EQ(file.GetPosition(), model.GetPosition()) << "step " << step;
+    ASSERT_EQ(file.GetSize(), model.GetSize()) << "step " << step;
+  }
+  file.SetPosition(0);
+  model.SetPosition(0);
+  EXPECT_EQ(ReadAll(file), ReadAll(model));
 }
 
 TEST_P(FileStreamTest, WriteThroughAReadOnlyStreamRaisesStreamWriteError) {
