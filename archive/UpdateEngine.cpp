@@ -25,6 +25,15 @@ using State = TZWBaseArchiver::State;
 // written (one compression chunk of the largest kind, so the buffer stays small).
 constexpr int64_t kStagingLimit = 1 << 20;
 
+// Deflate can make data a little longer than its source (block headers, a sync marker
+// per chunk) and encryption adds its 12-byte header, so a source just below 4 GiB may
+// end with a compressed size that needs Zip64. The local header is written before the
+// data: its Zip64 block must be reserved whenever that can happen.
+bool MayOutgrow32Bits(int64_t sourceSize) {
+  uint64_t size = static_cast<uint64_t>(sourceSize);
+  return size + size / 1024 + 4096 >= kAllOnes32;
+}
+
 uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
   switch (mode) {
     case smShareCompat:
@@ -353,10 +362,13 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   uint64_t position = spanning ? 0 : static_cast<uint64_t>(position_);
   item.SetLocalHeaderOffset(position, zip64_ == zmAlways);
   int64_t sourceSize = source ? source->GetSize() : 0;
-  bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 || zip64_ == zmAlways);
-  uint16_t version = (item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32) ? 45
-                     : s_.options.OEMFileNames                                            ? 20
-                                                                                          : 0x0B14;
+  bool nearLimit = source && zip64_ != zmDisabled && MayOutgrow32Bits(sourceSize);
+  bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 ||
+                             zip64_ == zmAlways || nearLimit);
+  uint16_t version =
+      (item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32 || nearLimit) ? 45
+      : s_.options.OEMFileNames                                                         ? 20
+                                                                                        : 0x0B14;
   std::string name = EncodedName(item);
   TLocalFileHeader h;
   h.VersionNeeded = version;
@@ -408,9 +420,10 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     if (!CompressEntry(a_, *source, dest, item, sourceSize)) return false;
     h.CompressionMethod = item.CompressionMethod;
     h.Crc32 = item.Crc32;
-    h.CompressedSize = (item.CompressedSize == kAllOnes32 || zip64_ == zmAlways)
-                           ? kAllOnes32
-                           : item.CompressedSize;
+    // With a local Zip64 block both sizes live there, and both fields say so (readers
+    // that compare the local header with the central one insist on it).
+    h.CompressedSize =
+        (item.CompressedSize == kAllOnes32 || wideSize) ? kAllOnes32 : item.CompressedSize;
     int64_t end = dest.GetPosition();
     dest.SetPosition(headerAt);
     h.Encode(raw);
