@@ -3,7 +3,7 @@
 //   zw_bench deflate [--fresh] OUT DIR
 //       The bare zlib loop the archive component is measured against: every file of
 //       DIR (sorted by name) is read in chunks of 512 KiB, each chunk deflated at
-//       level 1 with one call (Z_SYNC_FLUSH, the last Z_FINISH) and checked with
+//       level 1 into a raw stream with one call (Z_SYNC_FLUSH, the last Z_FINISH) and checked with
 //       CRC-32, and written to OUT after a 30-byte header and the name, as an archive
 //       would hold it. The stream and buffers are reused across files (deflateReset)
 //       unless --fresh asks for a new stream per file.
@@ -79,7 +79,7 @@ class BareLoop {
     }
     if (initialised_) deflateEnd(&zs_);
     std::memset(&zs_, 0, sizeof zs_);
-    deflateInit(&zs_, 1);
+    deflateInit2(&zs_, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     initialised_ = true;
   }
   bool fresh_;
