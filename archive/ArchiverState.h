@@ -42,6 +42,9 @@ struct TZWBaseArchiver::State {
   // A new archive whose directory has not been written yet (written at the latest
   // when it is closed, so even a stub-only archive ends as a valid one).
   bool directoryPending = false;
+  // What the last opening found (see TZWBaseArchiver::LastOpenRestored).
+  bool lastOpenRestored = false;
+  int32_t lastOpenDropped = 0;
 
   // One update run.
   int32_t filesToProcess = 0;

@@ -110,6 +110,8 @@ const std::string& TZWBaseArchiver::CurrentVolumeFileName() const {
 const TZWDirManager* TZWBaseArchiver::DirManager() const { return d_->dirManager.get(); }
 int32_t TZWBaseArchiver::FilesProcessed() const { return d_->filesProcessed; }
 int32_t TZWBaseArchiver::FilesToProcess() const { return d_->filesToProcess; }
+bool TZWBaseArchiver::LastOpenRestored() const { return d_->lastOpenRestored; }
+int32_t TZWBaseArchiver::LastOpenDroppedEntries() const { return d_->lastOpenDropped; }
 
 void TZWBaseArchiver::SetFileSystem(FileSystem* fs) { d_->fs = fs; }
 FileSystem& TZWBaseArchiver::Files() const { return d_->fs ? *d_->fs : ActiveFileSystem(); }

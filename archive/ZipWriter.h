@@ -121,6 +121,13 @@ class TZWBaseArchiver : public TComponent {
   const TZWDirManager* DirManager() const;
   int32_t FilesProcessed() const;
   int32_t FilesToProcess() const;
+  // What the last opening of an archive file found. Restored: an update of this
+  // archive had been interrupted (process killed, power cut, failed rollback) and the
+  // opening put the archive back, byte for byte, as it was before that update.
+  // Dropped: the archive had no directory and the local-header scan left out this many
+  // entries whose data was never completed.
+  bool LastOpenRestored() const;
+  int32_t LastOpenDroppedEntries() const;
 
   // Sets a published property by its stored name ("CompressionLevel",
   // "Options.Recurse", "SpanningOptions.VolumeSize", ...) from its stored text

@@ -127,6 +127,10 @@ class FileSystem {
   virtual bool GetFileDate(const std::string& path, int32_t& dosDateTime) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+  // Makes the names in the folder that holds `path` durable on the device: files
+  // created, deleted or renamed there survive a power cut once this returns true.
+  // (File contents become durable through FileHandle::Flush.)
+  virtual bool SyncFolderOf(const std::string& path) = 0;
   virtual bool CreateDirectory(const std::string& path) = 0;
   virtual bool RemoveDirectory(const std::string& path) = 0;
 
@@ -193,6 +197,7 @@ class ForwardingFileSystem : public FileSystem {
   bool RenameFile(const std::string& a, const std::string& b) override {
     return target_.RenameFile(a, b);
   }
+  bool SyncFolderOf(const std::string& p) override { return target_.SyncFolderOf(p); }
   bool CreateDirectory(const std::string& p) override { return target_.CreateDirectory(p); }
   bool RemoveDirectory(const std::string& p) override { return target_.RemoveDirectory(p); }
   bool FindFiles(const std::string& p, int32_t m, std::vector<TSearchRec>& o) override {

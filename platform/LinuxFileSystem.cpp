@@ -480,6 +480,20 @@ bool LinuxFileSystem::RenameFile(const std::string& from, const std::string& to)
   return ::rename(a.c_str(), b.c_str()) == 0 || FailErrno(errno);
 }
 
+bool LinuxFileSystem::SyncFolderOf(const std::string& path) {
+  std::string host;
+  if (!ToHost(path, host)) return false;
+  size_t slash = host.rfind('/');
+  std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : host.substr(0, slash);
+  int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return FailErrno(errno);
+  // Some file systems cannot sync a folder (EINVAL): their names are written at once.
+  bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
+  int err = errno;
+  ::close(fd);
+  return ok || FailErrno(err);
+}
+
 bool LinuxFileSystem::CreateDirectory(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;

@@ -28,6 +28,7 @@ class LinuxFileSystem : public FileSystem {
   bool GetFileDate(const std::string& path, int32_t& dosDateTime) override;
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
+  bool SyncFolderOf(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
   bool FindFiles(const std::string& pattern, int32_t attrMask,

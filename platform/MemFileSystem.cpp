@@ -420,6 +420,11 @@ bool MemFileSystem::DeleteFile(const std::string& path) {
   return true;
 }
 
+bool MemFileSystem::SyncFolderOf(const std::string& path) {
+  std::string host;
+  return ToHost(path, host);
+}
+
 bool MemFileSystem::RenameFile(const std::string& from, const std::string& to) {
   std::string a, b;
   if (!ToHost(from, a) || !ToHost(to, b)) return false;
