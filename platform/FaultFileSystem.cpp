@@ -41,7 +41,10 @@ class FaultFileHandle : public FileHandle {
     if (owner_.ShouldFail(FaultOp::kFlush)) return Fail() == 0;
     return Done(inner_->Flush() ? 0 : -1) == 0;
   }
-  int64_t Size() override { return inner_->Size(); }
+  int64_t Size() override {
+    if (owner_.Crashed()) return Fail();
+    return Done(inner_->Size());
+  }
   OsError LastError() const override {
     return injected_ ? MakeOsError(OsErrorCode::kInjectedFault) : inner_->LastError();
   }
@@ -66,8 +69,8 @@ class FaultFileHandle : public FileHandle {
 }  // namespace
 
 const char* FaultOpName(FaultOp op) {
-  static const char* names[] = {"open",  "read",   "write",  "seek",    "truncate",
-                                "flush", "rename", "delete", "tempfile"};
+  static const char* names[] = {"open",  "read",   "write",  "seek",     "truncate",
+                                "flush", "rename", "delete", "tempfile", "syncfolder"};
   return op < FaultOp::kCount ? names[static_cast<int>(op)] : "?";
 }
 
@@ -77,6 +80,9 @@ void FaultFileSystem::Reset() {
   failAt_.fill(0);
   sticky_.fill(false);
   triggered_ = false;
+  crashed_ = false;
+  mutations_ = 0;
+  crashAt_ = 0;
   bytesWritten_ = 0;
   writtenByFile_.clear();
 }
@@ -88,15 +94,41 @@ void FaultFileSystem::Arm(FaultOp op, int64_t n, bool sticky) {
   sticky_[i] = sticky;
 }
 
+void FaultFileSystem::CrashAt(int64_t n) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  crashAt_ = n > 0 ? mutations_ + n : 0;
+}
+
+int64_t FaultFileSystem::MutatingOps() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return mutations_;
+}
+
 int64_t FaultFileSystem::Count(FaultOp op) const {
   std::lock_guard<std::mutex> lock(mutex_);
   return counts_[static_cast<size_t>(op)];
 }
 
 bool FaultFileSystem::ShouldFail(FaultOp op) {
+  // The handles' operations mutate or not by kind alone (an open depends on its
+  // mode and is decided by Open itself).
+  bool mutating = op == FaultOp::kWrite || op == FaultOp::kTruncate || op == FaultOp::kFlush ||
+                  op == FaultOp::kRename || op == FaultOp::kDelete || op == FaultOp::kTempFile ||
+                  op == FaultOp::kSyncFolder;
+  return Decide(op, mutating);
+}
+
+bool FaultFileSystem::Decide(FaultOp op, bool mutating) {
   std::lock_guard<std::mutex> lock(mutex_);
   size_t i = static_cast<size_t>(op);
-  int64_t n = ++counts_[i];
+  int64_t n = op < FaultOp::kCount ? ++counts_[i] : 0;
+  if (crashed_) return true;
+  if (mutating && ++mutations_ == crashAt_) {
+    crashed_ = true;
+    triggered_ = true;
+    return true;
+  }
+  if (op == FaultOp::kCount) return false;
   bool fail = failAt_[i] > 0 && (n == failAt_[i] || (sticky_[i] && n > failAt_[i]));
   if (fail) triggered_ = true;
   return fail;
@@ -113,34 +145,100 @@ std::map<std::string, int64_t> FaultFileSystem::BytesWrittenByFile() const {
   return writtenByFile_;
 }
 
-bool FaultFileSystem::Injected(FaultOp op) {
-  if (!ShouldFail(op)) return false;
+bool FaultFileSystem::Injected(FaultOp op, bool mutating) {
+  if (!Decide(op, mutating)) return false;
+  tInjected = true;
+  return true;
+}
+
+bool FaultFileSystem::Down() {
+  if (!crashed_) return false;
   tInjected = true;
   return true;
 }
 
 std::unique_ptr<FileHandle> FaultFileSystem::Open(const std::string& path, uint16_t mode) {
-  if (Injected(FaultOp::kOpen)) return nullptr;
+  if (Injected(FaultOp::kOpen, mode == FileMode::fmCreate)) return nullptr;
   auto inner = target().Open(path, mode);
   if (!Forwarded(inner != nullptr)) return nullptr;
   return std::make_unique<FaultFileHandle>(*this, std::move(inner), ExpandFileName(*this, path));
 }
 
+bool FaultFileSystem::FileExists(const std::string& path) {
+  return !Down() && target().FileExists(path);
+}
+
+bool FaultFileSystem::DirectoryExists(const std::string& path) {
+  return !Down() && target().DirectoryExists(path);
+}
+
+int32_t FaultFileSystem::GetAttributes(const std::string& path) {
+  return Down() ? -1 : target().GetAttributes(path);
+}
+
+bool FaultFileSystem::GetFileDate(const std::string& path, int32_t& dosDateTime) {
+  return !Down() && target().GetFileDate(path, dosDateTime);
+}
+
 bool FaultFileSystem::DeleteFile(const std::string& path) {
-  return !Injected(FaultOp::kDelete) && Forwarded(target().DeleteFile(path));
+  return !Injected(FaultOp::kDelete, true) && Forwarded(target().DeleteFile(path));
 }
 
 bool FaultFileSystem::RenameFile(const std::string& from, const std::string& to) {
-  return !Injected(FaultOp::kRename) && Forwarded(target().RenameFile(from, to));
+  return !Injected(FaultOp::kRename, true) && Forwarded(target().RenameFile(from, to));
+}
+
+bool FaultFileSystem::SyncFolderOf(const std::string& path) {
+  return !Injected(FaultOp::kSyncFolder, true) && Forwarded(target().SyncFolderOf(path));
+}
+
+bool FaultFileSystem::CreateDirectory(const std::string& path) {
+  return !Injected(FaultOp::kCount, true) && target().CreateDirectory(path);
+}
+
+bool FaultFileSystem::RemoveDirectory(const std::string& path) {
+  return !Injected(FaultOp::kCount, true) && target().RemoveDirectory(path);
+}
+
+bool FaultFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
+                                std::vector<TSearchRec>& out) {
+  if (Down()) {
+    out.clear();
+    return false;
+  }
+  return target().FindFiles(pattern, attrMask, out);
+}
+
+bool FaultFileSystem::FindDirectories(const std::string& dir, int32_t attrMask,
+                                      std::vector<TSearchRec>& out) {
+  if (Down()) {
+    out.clear();
+    return false;
+  }
+  return target().FindDirectories(dir, attrMask, out);
+}
+
+bool FaultFileSystem::SetCurrentDir(const std::string& path) {
+  return !Down() && target().SetCurrentDir(path);
 }
 
 bool FaultFileSystem::CreateTempFile(const std::string& dir, const std::string& prefix,
                                      std::string& path) {
-  return !Injected(FaultOp::kTempFile) && Forwarded(target().CreateTempFile(dir, prefix, path));
+  return !Injected(FaultOp::kTempFile, true) &&
+         Forwarded(target().CreateTempFile(dir, prefix, path));
 }
 
 int64_t FaultFileSystem::GetFreeSpace(const std::string& path) {
+  if (Down()) return -1;
   return freeSpace_ ? *freeSpace_ : target().GetFreeSpace(path);
+}
+
+DriveType FaultFileSystem::GetDriveType(const std::string& root) {
+  return Down() ? DriveType::kUnknown : target().GetDriveType(root);
+}
+
+bool FaultFileSystem::SetVolumeLabel(const std::string& root, const std::string& label) {
+  return !Injected(FaultOp::kCount, true) && target().SetVolumeLabel(root, label);
 }
 
 OsError FaultFileSystem::LastError() const {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 
 #include "CodePage.h"
 #include "DosTime.h"
@@ -12,13 +13,27 @@ namespace zw {
 
 namespace {
 
-struct Node {
-  bool directory = false;
-  std::shared_ptr<std::vector<uint8_t>> data = std::make_shared<std::vector<uint8_t>>();
+// What a name refers to (an inode): the bytes and attributes, and the bytes as of
+// the last Flush, which are what a power cut leaves. A rename moves the name, not
+// this, so durable content follows the file under whatever name it has.
+struct FileData {
+  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> durable;
   bool readOnly = false;
   bool hidden = false;
   int32_t dosTime = 0;
 };
+
+struct Node {
+  bool directory = false;
+  std::shared_ptr<FileData> file = std::make_shared<FileData>();
+};
+
+Node NewDirectory() {
+  Node dir;
+  dir.directory = true;
+  return dir;
+}
 
 struct OpenRecord {
   uint64_t id;
@@ -59,6 +74,10 @@ struct MemFileSystem::State {
   std::string currentDir = "\\";
   uint64_t nextId = 1;
   uint32_t nextTemp = 1;
+  // File names as of the last sync of their folder, and the file each named then.
+  // Folders are not tracked: creating or removing one is durable at once.
+  std::map<std::string, std::shared_ptr<FileData>> durableNames;
+  uint64_t powerCuts = 0;  // handles opened before the last cut are stale
 
   // Capacity left below the tightest limited folder holding `host` (-1: unlimited).
   int64_t Room(const std::string& host) {
@@ -67,11 +86,45 @@ struct MemFileSystem::State {
       if (!Below(host, folder) && host != folder) continue;
       int64_t used = 0;
       for (const auto& [path, node] : nodes)
-        if (!node.directory && Below(path, folder)) used += static_cast<int64_t>(node.data->size());
+        if (!node.directory && Below(path, folder))
+          used += static_cast<int64_t>(node.file->bytes.size());
       int64_t room = std::max<int64_t>(0, capacity - used);
       if (best < 0 || room < best) best = room;
     }
     return best;
+  }
+
+  void SyncFolder(const std::string& folder) {
+    for (auto it = durableNames.begin(); it != durableNames.end();)
+      it = ParentOf(it->first) == folder ? durableNames.erase(it) : std::next(it);
+    for (const auto& [path, node] : nodes)
+      if (!node.directory && ParentOf(path) == folder) durableNames[path] = node.file;
+  }
+
+  void PowerCut() {
+    std::map<std::string, Node> kept;
+    for (const auto& [path, node] : nodes)
+      if (node.directory) kept.emplace(path, node);
+    std::vector<const FileData*> seen;
+    for (auto& [path, file] : durableNames) {
+      // A folder made under that name since then is durable already and wins.
+      if (kept.count(path)) continue;
+      // The folder may have been removed after its files were deleted unsynced.
+      for (std::string folder = ParentOf(path); !kept.count(folder); folder = ParentOf(folder))
+        kept.emplace(folder, NewDirectory());
+      // Two durable names of one file (a rename between folders, synced on one side
+      // only) become two files, so that writing one does not change the other.
+      if (std::find(seen.begin(), seen.end(), file.get()) != seen.end())
+        file = std::make_shared<FileData>(*file);
+      seen.push_back(file.get());
+      file->bytes = file->durable;
+      Node node;
+      node.file = file;
+      kept.emplace(path, node);
+    }
+    nodes.swap(kept);
+    opens.clear();
+    ++powerCuts;
   }
 };
 
@@ -80,14 +133,16 @@ namespace {
 class MemFileHandle : public FileHandle {
  public:
   MemFileHandle(std::shared_ptr<MemFileSystem::State> state, std::string host, uint64_t id,
-                std::shared_ptr<std::vector<uint8_t>> data, bool writable)
+                std::shared_ptr<FileData> file, bool writable)
       : state_(std::move(state)),
         host_(std::move(host)),
         id_(id),
-        data_(std::move(data)),
-        writable_(writable) {}
+        file_(std::move(file)),
+        writable_(writable),
+        powerCuts_(state_->powerCuts) {}
   ~MemFileHandle() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Stale()) return;  // the power cut dropped its sharing record already
     auto& list = state_->opens[host_];
     list.erase(
         std::remove_if(list.begin(), list.end(), [&](const OpenRecord& r) { return r.id == id_; }),
@@ -97,20 +152,22 @@ class MemFileHandle : public FileHandle {
 
   int64_t Read(void* buffer, int64_t count) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    int64_t size = static_cast<int64_t>(data_->size());
+    if (Stale()) return Gone();
+    int64_t size = static_cast<int64_t>(file_->bytes.size());
     if (count <= 0 || position_ >= size) return 0;
     int64_t n = std::min(count, size - position_);
-    std::memcpy(buffer, data_->data() + position_, static_cast<size_t>(n));
+    std::memcpy(buffer, file_->bytes.data() + position_, static_cast<size_t>(n));
     position_ += n;
     return n;
   }
 
   int64_t Write(const void* buffer, int64_t count) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Stale()) return Gone();
     if (!writable_) return Refuse();
     if (count <= 0) return 0;
     int64_t end = position_ + count;
-    int64_t grow = end - static_cast<int64_t>(data_->size());
+    int64_t grow = end - static_cast<int64_t>(file_->bytes.size());
     if (grow > 0) {
       int64_t room = state_->Room(host_);
       if (room >= 0 && grow > room) {
@@ -119,18 +176,20 @@ class MemFileHandle : public FileHandle {
         if (count <= 0) return -1;
         end = position_ + count;
       }
-      if (end > static_cast<int64_t>(data_->size())) data_->resize(static_cast<size_t>(end));
+      if (end > static_cast<int64_t>(file_->bytes.size()))
+        file_->bytes.resize(static_cast<size_t>(end));
     }
-    std::memcpy(data_->data() + position_, buffer, static_cast<size_t>(count));
+    std::memcpy(file_->bytes.data() + position_, buffer, static_cast<size_t>(count));
     position_ = end;
     return count;
   }
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Stale()) return Gone();
     int64_t base = origin == SeekOrigin::kBegin     ? 0
                    : origin == SeekOrigin::kCurrent ? position_
-                                                    : static_cast<int64_t>(data_->size());
+                                                    : static_cast<int64_t>(file_->bytes.size());
     if (base + offset < 0) {
       error_ = MakeOsError(OsErrorCode::kInvalidParameter);
       return -1;
@@ -141,21 +200,29 @@ class MemFileHandle : public FileHandle {
 
   bool Truncate(int64_t size) override {
     std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Stale()) return Gone() == 0;
     if (!writable_) return Refuse() == 0;
-    int64_t grow = size - static_cast<int64_t>(data_->size());
+    int64_t grow = size - static_cast<int64_t>(file_->bytes.size());
     int64_t room = grow > 0 ? state_->Room(host_) : -1;
     if (size < 0 || (room >= 0 && grow > room)) {
       error_ = MakeOsError(size < 0 ? OsErrorCode::kInvalidParameter : OsErrorCode::kDiskFull);
       return false;
     }
-    data_->resize(static_cast<size_t>(size));
+    file_->bytes.resize(static_cast<size_t>(size));
     return true;
   }
 
-  bool Flush() override { return true; }
+  // Any handle can flush (as fsync on Linux): the file's bytes reach the device.
+  bool Flush() override {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    if (Stale()) return Gone() == 0;
+    file_->durable = file_->bytes;
+    return true;
+  }
   int64_t Size() override {
     std::lock_guard<std::mutex> lock(state_->mutex);
-    return static_cast<int64_t>(data_->size());
+    if (Stale()) return Gone();
+    return static_cast<int64_t>(file_->bytes.size());
   }
   OsError LastError() const override { return error_; }
 
@@ -165,11 +232,18 @@ class MemFileHandle : public FileHandle {
     error_ = MakeOsError(OsErrorCode::kAccessDenied);
     return -1;
   }
+  // Opened before the last power cut: the handle no longer refers to anything.
+  bool Stale() const { return powerCuts_ != state_->powerCuts; }
+  int64_t Gone() {
+    error_ = MakeOsError(OsErrorCode::kInvalidHandle);
+    return -1;
+  }
   std::shared_ptr<MemFileSystem::State> state_;
   std::string host_;
   uint64_t id_;
-  std::shared_ptr<std::vector<uint8_t>> data_;
+  std::shared_ptr<FileData> file_;
   bool writable_;
+  uint64_t powerCuts_;
   int64_t position_ = 0;
   OsError error_;
 };
@@ -177,10 +251,8 @@ class MemFileHandle : public FileHandle {
 }  // namespace
 
 MemFileSystem::MemFileSystem() : state_(std::make_shared<State>()) {
-  Node root;
-  root.directory = true;
-  state_->nodes["/"] = root;
-  state_->nodes["/tmp"] = root;
+  state_->nodes["/"] = NewDirectory();
+  state_->nodes["/tmp"] = NewDirectory();
   for (char c = 'A'; c <= 'Z'; ++c) state_->drives[c] = std::string("/") + c;
 }
 
@@ -206,11 +278,7 @@ bool MemFileSystem::ToHost(const std::string& path, std::string& host) {
     rest = expanded.substr(2);
     // A mapped drive root exists as soon as it is used.
     std::lock_guard<std::mutex> lock(state_->mutex);
-    if (!state_->nodes.count(prefix)) {
-      Node dir;
-      dir.directory = true;
-      state_->nodes[prefix] = dir;
-    }
+    if (!state_->nodes.count(prefix)) state_->nodes[prefix] = NewDirectory();
   }
   for (char& c : rest)
     if (c == '\\') c = '/';
@@ -243,10 +311,33 @@ void MemFileSystem::SetDriveType(char letter, DriveType type) {
 }
 
 bool MemFileSystem::WriteWholeFile(const std::string& path, const std::string& bytes) {
+  std::string host;
+  if (!ToHost(path, host)) return false;
   auto handle = Open(path, FileMode::fmCreate);
   if (!handle) return false;
-  return handle->Write(bytes.data(), static_cast<int64_t>(bytes.size())) ==
-         static_cast<int64_t>(bytes.size());
+  if (handle->Write(bytes.data(), static_cast<int64_t>(bytes.size())) !=
+      static_cast<int64_t>(bytes.size()))
+    return false;
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  const std::shared_ptr<FileData>& file = state_->nodes.at(host).file;
+  file->durable = file->bytes;
+  state_->durableNames[host] = file;
+  return true;
+}
+
+void MemFileSystem::MarkAllDurable() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->durableNames.clear();
+  for (const auto& [path, node] : state_->nodes) {
+    if (node.directory) continue;
+    node.file->durable = node.file->bytes;
+    state_->durableNames[path] = node.file;
+  }
+}
+
+void MemFileSystem::SimulatePowerCut() {
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  state_->PowerCut();
 }
 
 std::optional<std::string> MemFileSystem::ReadWholeFile(const std::string& path) {
@@ -255,7 +346,7 @@ std::optional<std::string> MemFileSystem::ReadWholeFile(const std::string& path)
   std::lock_guard<std::mutex> lock(state_->mutex);
   auto it = state_->nodes.find(host);
   if (it == state_->nodes.end() || it->second.directory) return std::nullopt;
-  return std::string(it->second.data->begin(), it->second.data->end());
+  return std::string(it->second.file->bytes.begin(), it->second.file->bytes.end());
 }
 
 bool MemFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
@@ -264,7 +355,7 @@ bool MemFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   auto it = state_->nodes.find(host);
   if (it == state_->nodes.end()) return Fail(OsErrorCode::kFileNotFound);
-  it->second.readOnly = readOnly;
+  it->second.file->readOnly = readOnly;
   return true;
 }
 
@@ -274,7 +365,7 @@ bool MemFileSystem::SetHidden(const std::string& path, bool hidden) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   auto it = state_->nodes.find(host);
   if (it == state_->nodes.end()) return Fail(OsErrorCode::kFileNotFound);
-  it->second.hidden = hidden;
+  it->second.file->hidden = hidden;
   return true;
 }
 
@@ -284,7 +375,7 @@ bool MemFileSystem::SetFileDate(const std::string& path, int32_t dosDateTime) {
   std::lock_guard<std::mutex> lock(state_->mutex);
   auto it = state_->nodes.find(host);
   if (it == state_->nodes.end()) return Fail(OsErrorCode::kFileNotFound);
-  it->second.dosTime = dosDateTime;
+  it->second.file->dosTime = dosDateTime;
   return true;
 }
 
@@ -340,7 +431,8 @@ std::unique_ptr<FileHandle> MemFileSystem::Open(const std::string& path, uint16_
     Fail(OsErrorCode::kFileNotFound);
     return nullptr;
   }
-  if (it != state_->nodes.end() && (it->second.directory || (rec.write && it->second.readOnly))) {
+  if (it != state_->nodes.end() &&
+      (it->second.directory || (rec.write && it->second.file->readOnly))) {
     Fail(OsErrorCode::kAccessDenied);
     return nullptr;
   }
@@ -353,15 +445,16 @@ std::unique_ptr<FileHandle> MemFileSystem::Open(const std::string& path, uint16_
   }
   if (it == state_->nodes.end()) {
     Node node;
-    node.dosTime = CurrentDosDateTime();
+    node.file->dosTime = CurrentDosDateTime();
     it = state_->nodes.emplace(host, node).first;
   } else if (create) {
-    it->second.data->clear();
-    it->second.dosTime = CurrentDosDateTime();
+    // The same file, emptied: its durable bytes stay until a Flush.
+    it->second.file->bytes.clear();
+    it->second.file->dosTime = CurrentDosDateTime();
   }
   rec.id = state_->nextId++;
   state_->opens[host].push_back(rec);
-  return std::make_unique<MemFileHandle>(state_, host, rec.id, it->second.data, rec.write);
+  return std::make_unique<MemFileHandle>(state_, host, rec.id, it->second.file, rec.write);
 }
 
 bool MemFileSystem::FileExists(const std::string& path) {
@@ -392,8 +485,8 @@ int32_t MemFileSystem::GetAttributes(const std::string& path) {
   const Node& n = it->second;
   std::string leaf = LeafOf(host);
   int32_t attr = n.directory ? FileAttr::faDirectory : FileAttr::faArchive;
-  if (n.readOnly) attr |= FileAttr::faReadOnly;
-  if (n.hidden || (!leaf.empty() && leaf[0] == '.')) attr |= FileAttr::faHidden;
+  if (n.file->readOnly) attr |= FileAttr::faReadOnly;
+  if (n.file->hidden || (!leaf.empty() && leaf[0] == '.')) attr |= FileAttr::faHidden;
   return attr;
 }
 
@@ -404,7 +497,7 @@ bool MemFileSystem::GetFileDate(const std::string& path, int32_t& dosDateTime) {
   auto it = state_->nodes.find(host);
   if (it == state_->nodes.end()) return Fail(OsErrorCode::kFileNotFound);
   if (it->second.directory) return Fail(OsErrorCode::kAccessDenied);
-  dosDateTime = it->second.dosTime;
+  dosDateTime = it->second.file->dosTime;
   return true;
 }
 
@@ -422,7 +515,13 @@ bool MemFileSystem::DeleteFile(const std::string& path) {
 
 bool MemFileSystem::SyncFolderOf(const std::string& path) {
   std::string host;
-  return ToHost(path, host);
+  if (!ToHost(path, host)) return false;
+  std::string folder = ParentOf(host);
+  std::lock_guard<std::mutex> lock(state_->mutex);
+  auto it = state_->nodes.find(folder);
+  if (it == state_->nodes.end() || !it->second.directory) return Fail(OsErrorCode::kPathNotFound);
+  state_->SyncFolder(folder);
+  return true;
 }
 
 bool MemFileSystem::RenameFile(const std::string& from, const std::string& to) {
@@ -451,9 +550,7 @@ bool MemFileSystem::CreateDirectory(const std::string& path) {
   auto parent = state_->nodes.find(ParentOf(host));
   if (parent == state_->nodes.end() || !parent->second.directory)
     return Fail(OsErrorCode::kPathNotFound);
-  Node dir;
-  dir.directory = true;
-  state_->nodes[host] = dir;
+  state_->nodes[host] = NewDirectory();
   return true;
 }
 
@@ -496,7 +593,7 @@ bool MemFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
     GetFileDate(prefix + name, rec.Time);
     std::lock_guard<std::mutex> lock(state_->mutex);
     const Node& n = state_->nodes[host == "/" ? "/" + name : host + "/" + name];
-    rec.Size = n.directory ? 0 : static_cast<int64_t>(n.data->size());
+    rec.Size = n.directory ? 0 : static_cast<int64_t>(n.file->bytes.size());
     out.push_back(rec);
   }
   SortSearchResults(out);

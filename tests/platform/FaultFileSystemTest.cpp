@@ -5,6 +5,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "Exceptions.h"
 #include "FaultFileSystem.h"
@@ -120,6 +121,16 @@ const OpCase kOps[] = {
        size_t before = f.mem.AllFiles().size();
        bool ok = f.fault.CreateTempFile("\\tmp", "FC", path);
        return Attempt{ok, !ok && f.mem.AllFiles().size() == before};
+     },
+     false},
+    {FaultOp::kSyncFolder,
+     [](FaultFixture& f) {
+       // A new name in the folder tells, after a power cut, whether the sync happened.
+       std::string probe = "C:\\probe" + std::to_string(++f.serial) + ".dat";
+       f.mem.Open(probe, fmCreate).reset();
+       bool ok = f.fault.SyncFolderOf(probe);
+       f.mem.SimulatePowerCut();
+       return Attempt{ok, !ok && !f.mem.FileExists(probe)};
      },
      false},
 };
@@ -260,6 +271,126 @@ TEST(FaultFsTest, ForwardsEverythingElseToTheTarget) {
   std::vector<TSearchRec> found;
   EXPECT_TRUE(fault.FindFiles("*.dat", 0, found));
   EXPECT_EQ(found.size(), 1u);
+}
+
+// --- Crashes ----------------------------------------------------------------------
+
+TEST(FaultCrashTest, TheNthMutationAndEverythingAfterItFailWithoutEffect) {
+  FaultFixture f;
+  ASSERT_NE(f.handle, nullptr);
+  f.fault.CrashAt(3);
+  char buf[2];
+  EXPECT_EQ(f.handle->Write("ab", 2), 2);  // 1
+  EXPECT_EQ(f.handle->Read(buf, 2), 2) << "reads do not count";
+  auto reader = f.fault.Open("C:\\f.dat", fmOpenRead | fmShareDenyNone);
+  ASSERT_NE(reader, nullptr) << "nor do opens of existing files";
+  EXPECT_TRUE(f.handle->Flush());  // 2
+  EXPECT_FALSE(f.fault.Crashed());
+  EXPECT_EQ(f.fault.Open("C:\\n.dat", fmCreate), nullptr);  // 3: the crash
+  EXPECT_TRUE(f.fault.Crashed());
+  EXPECT_TRUE(f.fault.Triggered());
+  EXPECT_EQ(f.fault.LastError().code, OsErrorCode::kInjectedFault);
+  EXPECT_FALSE(f.mem.FileExists("C:\\n.dat")) << "the crashing operation did not happen";
+
+  // Everything after fails, mutating or not, on the provider and on open handles.
+  EXPECT_EQ(reader->Read(buf, 2), -1);
+  EXPECT_EQ(reader->LastError().code, OsErrorCode::kInjectedFault);
+  EXPECT_EQ(reader->Seek(0, SeekOrigin::kBegin), -1);
+  EXPECT_EQ(reader->Size(), -1);
+  EXPECT_EQ(f.handle->Write("cd", 2), -1);
+  EXPECT_EQ(f.fault.Open("C:\\f.dat", fmOpenRead | fmShareDenyNone), nullptr);
+  EXPECT_FALSE(f.fault.FileExists("C:\\f.dat"));
+  EXPECT_EQ(f.fault.GetAttributes("C:\\f.dat"), -1);
+  std::vector<TSearchRec> found;
+  EXPECT_FALSE(f.fault.FindFiles("C:\\*.*", 0, found));
+  EXPECT_EQ(f.fault.GetFreeSpace("C:\\"), -1);
+  EXPECT_FALSE(f.fault.CreateDirectory("C:\\d"));
+  EXPECT_FALSE(f.fault.SyncFolderOf("C:\\f.dat"));
+  EXPECT_EQ(f.mem.ReadWholeFile("C:\\f.dat"), "ab23456789");
+  EXPECT_FALSE(f.mem.DirectoryExists("C:\\d"));
+  EXPECT_EQ(f.fault.MutatingOps(), 3) << "nothing is counted after the crash";
+
+  f.fault.Reset();
+  EXPECT_FALSE(f.fault.Crashed());
+  EXPECT_EQ(f.fault.MutatingOps(), 0);
+  EXPECT_TRUE(f.fault.FileExists("C:\\f.dat"));
+  EXPECT_EQ(reader->Read(buf, 2), 2) << "a restarted process could use the disk again";
+}
+
+TEST(FaultCrashTest, CountsRunFromTheCallAndEveryKindOfMutationCounts) {
+  // Each step mutates once; the crash must land on each of them in turn.
+  const std::vector<std::function<bool(FileSystem&)>> steps = {
+      [](FileSystem& fs) { return fs.Open("C:\\a.dat", fmCreate) != nullptr; },
+      [](FileSystem& fs) {
+        auto h = fs.Open("C:\\a.dat", fmOpenWrite | fmShareExclusive);
+        return h && h->Truncate(3);
+      },
+      [](FileSystem& fs) { return fs.RenameFile("C:\\a.dat", "C:\\b.dat"); },
+      [](FileSystem& fs) { return fs.DeleteFile("C:\\b.dat"); },
+      [](FileSystem& fs) {
+        std::string path;
+        return fs.CreateTempFile("\\tmp", "FC", path);
+      },
+      [](FileSystem& fs) { return fs.CreateDirectory("C:\\d"); },
+      [](FileSystem& fs) { return fs.RemoveDirectory("C:\\d"); },
+      [](FileSystem& fs) { return fs.SyncFolderOf("C:\\x.dat"); },
+      [](FileSystem& fs) { return fs.SetVolumeLabel("C:\\", "label"); },
+  };
+  {
+    MemFileSystem mem;
+    FaultFileSystem fault(mem);
+    for (const auto& step : steps) ASSERT_TRUE(step(fault));
+    EXPECT_EQ(fault.MutatingOps(), static_cast<int64_t>(steps.size()));
+    EXPECT_EQ(fault.Count(FaultOp::kSyncFolder), 1);
+  }
+  for (size_t n = 1; n < steps.size(); ++n) {
+    SCOPED_TRACE(n);
+    MemFileSystem mem;
+    FaultFileSystem fault(mem);
+    ASSERT_TRUE(steps[0](fault));  // before the arming, so not part of n
+    fault.CrashAt(static_cast<int64_t>(n));
+    for (size_t i = 1; i < steps.size(); ++i) EXPECT_EQ(steps[i](fault), i < n) << i;
+    EXPECT_TRUE(fault.Crashed());
+    EXPECT_EQ(fault.MutatingOps(), static_cast<int64_t>(n) + 1) << "counted from Reset";
+  }
+  MemFileSystem mem;
+  FaultFileSystem fault(mem);
+  fault.CrashAt(1);
+  fault.CrashAt(0);
+  for (const auto& step : steps) EXPECT_TRUE(step(fault));
+  EXPECT_FALSE(fault.Crashed()) << "0 disarms";
+}
+
+// The intended use: crash a replace-by-rename update at every step, cut the power,
+// and find the old or the new contents, never anything else.
+TEST(FaultCrashTest, ASweepOverASafeReplaceLeavesTheOldFileUntilTheLastSync) {
+  auto update = [](FileSystem& fs) {
+    auto h = fs.Open("C:\\a.new", fmCreate);
+    if (!h || h->Write("new contents", 12) != 12 || !h->Flush()) return false;
+    h.reset();
+    return fs.SyncFolderOf("C:\\a.new") && fs.DeleteFile("C:\\a.dat") &&
+           fs.RenameFile("C:\\a.new", "C:\\a.dat") && fs.SyncFolderOf("C:\\a.dat");
+  };
+  int64_t steps = 0;
+  {
+    MemFileSystem mem;
+    ASSERT_TRUE(mem.WriteWholeFile("C:\\a.dat", "old"));
+    FaultFileSystem fault(mem);
+    ASSERT_TRUE(update(fault));
+    steps = fault.MutatingOps();
+  }
+  EXPECT_EQ(steps, 7);
+  for (int64_t n = 1; n <= steps + 1; ++n) {
+    SCOPED_TRACE(n);
+    MemFileSystem mem;
+    ASSERT_TRUE(mem.WriteWholeFile("C:\\a.dat", "old"));
+    FaultFileSystem fault(mem);
+    fault.CrashAt(n);
+    EXPECT_EQ(update(fault), n > steps);
+    mem.SimulatePowerCut();
+    // The delete and the rename reach the disk together with the last sync.
+    EXPECT_EQ(mem.ReadWholeFile("C:\\a.dat"), n > steps ? "new contents" : "old");
+  }
 }
 
 // --- Failures seen through TFileStream ------------------------------------------

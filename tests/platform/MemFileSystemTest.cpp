@@ -1,6 +1,6 @@
 // The in-memory provider's own features: drive mapping, capacity ("disk full"),
-// set-up helpers, search and temporary files. The sharing contract it shares with
-// the real provider is checked in SharingTest.cpp.
+// set-up helpers, search, temporary files and what survives a power cut. The
+// sharing contract it shares with the real provider is checked in SharingTest.cpp.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -244,6 +244,176 @@ TEST(MemFsHandleTest, WritingPastTheEndFillsTheGapWithZeros) {
   EXPECT_EQ(h->Write("x", 1), 1);
   h.reset();
   EXPECT_EQ(fs.ReadWholeFile("C:\\g.dat"), std::string("\0\0\0\0x", 5));
+}
+
+// --- Power cuts ---------------------------------------------------------------
+
+// Writes `bytes` through a fresh handle, flushing when asked.
+void Put(MemFileSystem& fs, const std::string& path, const std::string& bytes, bool flush) {
+  auto h = fs.Open(path, fmCreate);
+  ASSERT_NE(h, nullptr) << path;
+  ASSERT_EQ(h->Write(bytes.data(), static_cast<int64_t>(bytes.size())),
+            static_cast<int64_t>(bytes.size()));
+  if (flush) {
+    ASSERT_TRUE(h->Flush());
+  }
+}
+
+TEST(MemFsPowerCutTest, OnlyFlushedBytesSurvive) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\f.dat", "old"));
+  {
+    auto h = fs.Open("C:\\f.dat", fmOpenReadWrite | fmShareDenyWrite);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(h->Write("NEW", 3), 3);
+    ASSERT_TRUE(h->Flush());
+    EXPECT_EQ(h->Write("+tail", 5), 5);
+    EXPECT_TRUE(h->Truncate(6));
+  }
+  EXPECT_EQ(fs.ReadWholeFile("C:\\f.dat"), "NEW+ta");
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.ReadWholeFile("C:\\f.dat"), "NEW") << "what the flush saw";
+
+  // Emptying with fmCreate is a change like any other.
+  fs.Open("C:\\f.dat", fmCreate).reset();
+  EXPECT_EQ(fs.ReadWholeFile("C:\\f.dat"), "");
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.ReadWholeFile("C:\\f.dat"), "NEW");
+
+  // A read-only handle flushes too, as fsync does.
+  {
+    auto w = fs.Open("C:\\f.dat", fmOpenWrite | fmShareDenyNone);
+    ASSERT_EQ(w->Write("r", 1), 1);
+  }
+  auto r = fs.Open("C:\\f.dat", fmOpenRead | fmShareDenyNone);
+  ASSERT_TRUE(r->Flush());
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.ReadWholeFile("C:\\f.dat"), "rEW");
+}
+
+TEST(MemFsPowerCutTest, NamesSurviveOnlyOnceTheirFolderIsSynced) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.CreateDirectory("C:\\d"));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\d\\keep.dat", "keep"));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\d\\gone.dat", "gone"));
+  Put(fs, "C:\\d\\new.dat", "new", true);
+  Put(fs, "C:\\other.dat", "other", true);
+  ASSERT_TRUE(fs.DeleteFile("C:\\d\\gone.dat"));
+  ASSERT_TRUE(fs.SyncFolderOf("C:\\other.dat"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/d/gone.dat", "/C/d/keep.dat", "/C/other.dat"}))
+      << "a flushed file without a synced name is lost; an unsynced delete is undone";
+  EXPECT_EQ(fs.ReadWholeFile("C:\\d\\gone.dat"), "gone");
+
+  Put(fs, "C:\\d\\new.dat", "new", true);
+  ASSERT_TRUE(fs.DeleteFile("C:\\d\\gone.dat"));
+  ASSERT_TRUE(fs.SyncFolderOf("C:\\d\\anything"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/d/keep.dat", "/C/d/new.dat", "/C/other.dat"}));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\d\\new.dat"), "new");
+
+  // A synced name with unflushed bytes is there, empty.
+  Put(fs, "C:\\d\\empty.dat", "unflushed", false);
+  ASSERT_TRUE(fs.SyncFolderOf("C:\\d\\empty.dat"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.ReadWholeFile("C:\\d\\empty.dat"), "");
+  EXPECT_FALSE(fs.SyncFolderOf("C:\\none\\x.dat"));
+  EXPECT_EQ(fs.LastError().code, OsErrorCode::kPathNotFound);
+}
+
+TEST(MemFsPowerCutTest, AnUnsyncedRenameIsUndoneAndBytesFollowTheFile) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\a.zip", "archive v1"));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\b.dat", "b"));
+  // Replace a.zip by a flushed temp file (delete, then rename), without a sync.
+  Put(fs, "C:\\t.tmp", "archive v2", true);
+  ASSERT_TRUE(fs.DeleteFile("C:\\a.zip"));
+  ASSERT_TRUE(fs.RenameFile("C:\\t.tmp", "C:\\a.zip"));
+  ASSERT_TRUE(fs.RenameFile("C:\\b.dat", "C:\\c.dat"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/a.zip", "/C/b.dat"}));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\a.zip"), "archive v1") << "the replaced file comes back";
+
+  // The same, synced: the new name holds the temp file's bytes.
+  Put(fs, "C:\\t.tmp", "archive v2", true);
+  ASSERT_TRUE(fs.DeleteFile("C:\\a.zip"));
+  ASSERT_TRUE(fs.RenameFile("C:\\t.tmp", "C:\\a.zip"));
+  ASSERT_TRUE(fs.SyncFolderOf("C:\\a.zip"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/a.zip", "/C/b.dat"}));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\a.zip"), "archive v2");
+
+  // Bytes flushed under the new name stay with the file when the cut gives it back
+  // its old name.
+  ASSERT_TRUE(fs.RenameFile("C:\\b.dat", "C:\\moved.dat"));
+  {
+    auto h = fs.Open("C:\\moved.dat", fmOpenWrite | fmShareExclusive);
+    ASSERT_NE(h, nullptr);
+    ASSERT_EQ(h->Write("B", 1), 1);
+    ASSERT_TRUE(h->Flush());
+  }
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/a.zip", "/C/b.dat"}));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\b.dat"), "B");
+}
+
+TEST(MemFsPowerCutTest, AFileMovedBetweenFoldersSyncedOnOneSideOnlyIsInBothAsTwoFiles) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.CreateDirectory("C:\\x"));
+  ASSERT_TRUE(fs.CreateDirectory("C:\\y"));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\x\\f.dat", "f"));
+  ASSERT_TRUE(fs.RenameFile("C:\\x\\f.dat", "C:\\y\\f.dat"));
+  ASSERT_TRUE(fs.SyncFolderOf("C:\\y\\f.dat"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/x/f.dat", "/C/y/f.dat"}));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\x\\f.dat", "changed"));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\y\\f.dat"), "f");
+}
+
+TEST(MemFsPowerCutTest, AFileComingBackGetsItsRemovedFolderBack) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.CreateDirectory("C:\\d"));
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\d\\f.dat", "f"));
+  ASSERT_TRUE(fs.DeleteFile("C:\\d\\f.dat"));
+  ASSERT_TRUE(fs.RemoveDirectory("C:\\d"));
+  fs.SimulatePowerCut();
+  EXPECT_TRUE(fs.DirectoryExists("C:\\d"));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\d\\f.dat"), "f");
+}
+
+TEST(MemFsPowerCutTest, HandlesOpenAtTheCutAreStaleAndBindNothing) {
+  MemFileSystem fs;
+  ASSERT_TRUE(fs.WriteWholeFile("C:\\f.dat", "0123"));
+  auto h = fs.Open("C:\\f.dat", fmOpenReadWrite | fmShareExclusive);
+  ASSERT_NE(h, nullptr);
+  fs.SimulatePowerCut();
+  char buf[4];
+  EXPECT_EQ(h->Read(buf, 4), -1);
+  EXPECT_EQ(h->LastError().code, OsErrorCode::kInvalidHandle);
+  EXPECT_EQ(h->Write("x", 1), -1);
+  EXPECT_EQ(h->Seek(0, SeekOrigin::kBegin), -1);
+  EXPECT_FALSE(h->Truncate(0));
+  EXPECT_FALSE(h->Flush());
+  EXPECT_EQ(h->Size(), -1);
+  auto again = fs.Open("C:\\f.dat", fmOpenReadWrite | fmShareExclusive);
+  ASSERT_NE(again, nullptr) << "the stale handle's sharing is gone";
+  h.reset();
+  EXPECT_EQ(fs.Open("C:\\f.dat", fmOpenRead | fmShareDenyNone), nullptr)
+      << "destroying the stale handle leaves the new one's sharing in force";
+  again.reset();
+  EXPECT_TRUE(fs.DeleteFile("C:\\f.dat"));
+}
+
+TEST(MemFsPowerCutTest, MarkAllDurableKeepsEverythingPresent) {
+  MemFileSystem fs;
+  Put(fs, "C:\\a.dat", "a", false);
+  Put(fs, "C:\\b.dat", "b", false);
+  fs.MarkAllDurable();
+  ASSERT_TRUE(fs.DeleteFile("C:\\b.dat"));
+  fs.SimulatePowerCut();
+  EXPECT_EQ(fs.AllFiles(), (V{"/C/a.dat", "/C/b.dat"}));
+  EXPECT_EQ(fs.ReadWholeFile("C:\\a.dat"), "a");
+  EXPECT_EQ(fs.ReadWholeFile("C:\\b.dat"), "b");
 }
 
 }  // namespace
