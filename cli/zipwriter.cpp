@@ -13,6 +13,7 @@
 
 #include "DirManager.h"
 #include "Exceptions.h"
+#include "Process.h"
 #include "Terminal.h"
 #include "UserInterface.h"
 #include "ZWExcept.h"
@@ -54,7 +55,23 @@ const char kUsage[] =
     "method, CRC-32, local header offset, flags (hex), external attributes (hex).\n"
     "\n"
     "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui\n"
-    "(desktop dialogs, when the desktop provider is installed), or script:FILE.\n";
+    "(desktop dialogs, when the desktop provider is installed), or script:FILE.\n"
+    "\n"
+    "Exit status:\n"
+    "  0  every file went in\n"
+    "  1  an error ended the run (message on standard error); its batch was rolled back\n"
+    "  2  usage error\n"
+    "  3  a batch was aborted (Abort) and rolled back; later masks were not added\n"
+    "  4  files that could not be read were skipped (Ignore); everything else went in\n";
+
+// Exit statuses; scripts rely on them, so they never change meaning.
+enum ExitStatus : int {
+  kExitDone = 0,
+  kExitError = 1,
+  kExitUsage = 2,
+  kExitAborted = 3,
+  kExitSkipped = 4,
+};
 
 class UsageError : public Exception {
  public:
@@ -161,6 +178,60 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   return 2;
 }
 
+// Whether the progress bar's line still waits for its end; other lines on standard
+// error start on a line of their own.
+bool progressLineOpen = false;
+
+void EndProgressLine() {
+  if (progressLineOpen) std::fputc('\n', stderr);
+  progressLineOpen = false;
+}
+
+// The component answers a batch's outcome only through its events: the closing
+// progress event comes only after a commit, and an Abort answer (or a cancel) rolls the
+// batch back without an exception. The default failure question is kept as it is.
+class ToolZipWriter : public TZipWriter {
+ public:
+  // Call before each batch; afterwards RolledBack() tells whether it was undone.
+  void StartBatch() { started_ = ended_ = false; }
+  bool RolledBack() const { return started_ && !ended_; }
+  int32_t Skipped() const { return skipped_; }
+
+ protected:
+  void FireOverallProgress(double progress, TZWProcessOperation op, TZWProgressPhase phase,
+                           bool& cancel) override {
+    TZipWriter::FireOverallProgress(progress, op, phase, cancel);
+    if (phase == ppStart) started_ = true;
+    if (phase == ppEnd) ended_ = true;
+  }
+  void FireProcessFileFailure(const std::string& fileName, TZWProcessOperation op,
+                              int32_t nativeError, int32_t errorCode, const std::string& message,
+                              TZWAction& action) override {
+    EndProgressLine();
+    TZipWriter::FireProcessFileFailure(fileName, op, nativeError, errorCode, message, action);
+    if (action != fxaIgnore) return;
+    ++skipped_;
+    std::fprintf(stderr, "zipwriter: skipped %s\n", fileName.c_str());
+  }
+
+ private:
+  bool started_ = false;
+  bool ended_ = false;
+  int32_t skipped_ = 0;
+};
+
+// What the last opening found, one line each; the archive itself is complete either way.
+void ReportOpening(const TZipWriter& zip, const std::string& archive) {
+  if (zip.LastOpenRestored())
+    std::fprintf(stderr,
+                 "zipwriter: %s: an interrupted update was undone; the archive is as it was "
+                 "before that update\n",
+                 archive.c_str());
+  if (int32_t dropped = zip.LastOpenDroppedEntries(); dropped > 0)
+    std::fprintf(stderr, "zipwriter: %s: the archive had no directory; %d unfinished %s left out\n",
+                 archive.c_str(), dropped, dropped == 1 ? "entry was" : "entries were");
+}
+
 // A progress bar on standard error, redrawn when the whole percentage changes.
 void InstallProgressBar(TZipWriter& zip) {
   if (!StandardErrorIsTerminal()) return;
@@ -175,12 +246,13 @@ void InstallProgressBar(TZipWriter& zip) {
     std::fprintf(stderr, "\r[%-40s] %3d%%", std::string(static_cast<size_t>(filled), '#').c_str(),
                  percent);
     if (phase == ppEnd) std::fprintf(stderr, "\n");
+    progressLineOpen = phase != ppEnd;
     std::fflush(stderr);
   };
 }
 
 int RunAdd(const std::vector<std::string>& args) {
-  TZipWriter zip;
+  ToolZipWriter zip;
   zip.SetZip64Mode(zmAuto);
   AddOptions add;
   for (size_t i = 1; i < args.size();) {
@@ -197,13 +269,34 @@ int RunAdd(const std::vector<std::string>& args) {
   InstallProgressBar(zip);
   zip.SetFileName(add.archive);
   zip.OpenArchiveFile();
+  ReportOpening(zip, add.archive);
   // A multi-volume archive that holds entries takes changes only inside one batch.
   bool oneBatch = add.oneBatch || zip.SpanningMode() != smNone;
-  if (oneBatch) zip.BeginUpdate();
-  for (const std::string& mask : add.masks) zip.AddFilesByMask(mask, attributes, add.exclude);
-  if (oneBatch) zip.EndUpdate();
+  bool rolledBack = false;
+  if (oneBatch) {
+    zip.StartBatch();
+    zip.BeginUpdate();
+    for (const std::string& mask : add.masks) zip.AddFilesByMask(mask, attributes, add.exclude);
+    zip.EndUpdate();
+    rolledBack = zip.RolledBack();
+  } else {
+    // Abort means stop: the masks after an aborted batch are not added either.
+    for (const std::string& mask : add.masks) {
+      zip.StartBatch();
+      zip.AddFilesByMask(mask, attributes, add.exclude);
+      if ((rolledBack = zip.RolledBack())) break;
+    }
+  }
   zip.CloseArchiveFile();
-  return 0;
+  if (rolledBack) {
+    EndProgressLine();
+    std::fprintf(stderr,
+                 "zipwriter: %s: the update was aborted; the archive keeps the entries it had "
+                 "before that batch\n",
+                 add.archive.c_str());
+    return kExitAborted;
+  }
+  return zip.Skipped() > 0 ? kExitSkipped : kExitDone;
 }
 
 int RunList(const std::vector<std::string>& args) {
@@ -211,6 +304,7 @@ int RunList(const std::vector<std::string>& args) {
   TZipWriter zip;
   zip.SetFileName(args[1]);
   zip.OpenArchiveFileWithMode(64);
+  ReportOpening(zip, args[1]);
   const TZWDirManager& dm = *zip.DirManager();
   const TZWDirArray& dir = dm.WorkingDirectory;
   std::printf("# entries: %d\n", dir.Count());
@@ -232,16 +326,17 @@ int RunList(const std::vector<std::string>& args) {
 }  // namespace zw
 
 int main(int argc, char** argv) {
+  zw::IgnoreFileSizeLimitSignal();
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty() || args[0] == "--help" || args[0] == "-h") {
     std::fputs(zw::kUsage, args.empty() ? stderr : stdout);
-    return args.empty() ? 2 : 0;
+    return args.empty() ? zw::kExitUsage : zw::kExitDone;
   }
   const char* spec = std::getenv("ZW_UI");
   auto ui = zw::CreateUserInterface(spec && *spec ? spec : "console");
   if (!ui) {
     std::fprintf(stderr, "zipwriter: unknown ZW_UI value \"%s\"\n", spec);
-    return 2;
+    return zw::kExitUsage;
   }
   ui->SetApplicationTitle("zipwriter");
   zw::SetActiveUserInterface(std::move(ui));
@@ -251,9 +346,10 @@ int main(int argc, char** argv) {
     throw zw::UsageError("unknown command " + args[0]);
   } catch (const zw::UsageError& e) {
     std::fprintf(stderr, "zipwriter: %s\n\n%s", e.what(), zw::kUsage);
-    return 2;
+    return zw::kExitUsage;
   } catch (const std::exception& e) {
+    zw::EndProgressLine();
     std::fprintf(stderr, "zipwriter: %s\n", e.what());
-    return 1;
+    return zw::kExitError;
   }
 }

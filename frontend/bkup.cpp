@@ -128,7 +128,19 @@ void TBackupForm::SetLabel2(const std::string& text) {
 
 void TBackupForm::FormActivate() {
   SetLabel2(kSpecifyLocation);
-  StartRun();
+  try {
+    StartRun();
+  } catch (...) {
+    errorEscaped_ = true;  // the provider shows the error box; the exit status tells it too
+    throw;
+  }
+}
+
+BkupExitStatus TBackupForm::ExitStatus() const {
+  if (errorEscaped_) return kBkupError;
+  if (state_.AbortRun) return kBkupBadParameters;
+  if (state_.RunMode < 5 && !backupComplete_) return kBkupIncomplete;
+  return kBkupDone;
 }
 
 void TBackupForm::StartRun() {
@@ -232,10 +244,12 @@ void TBackupForm::RunBackup() {
     if ((s.PictureOption == 1 || s.PictureOption == 2) && !backupAborted_) AddPictureSets();
     if (backupAborted_) s.ResultCode = 190;
   }
-  if (s.ResultCode == 0 || s.ResultCode == 40)
+  if (s.ResultCode == 0 || s.ResultCode == 40) {
     ui_.ShowNotice("Backup Complete");
-  else
+    backupComplete_ = true;
+  } else {
     ReportResult();
+  }
   if (s.ResultCode == 310)
     ui_.ShowNotice("After correcting the problem press the Backup button again");
 }

@@ -42,6 +42,14 @@ struct RunState {
 // "'%s' is not a valid integer value".
 int32_t StrToInt(const std::string& text);
 
+// Exit status of the program, for the application that starts it.
+enum BkupExitStatus : int {
+  kBkupDone = 0,           // "Backup Complete", or a restore mode whose checks passed
+  kBkupError = 1,          // an error escaped the run (the error box)
+  kBkupBadParameters = 2,  // a parameter check failed or the location was not chosen
+  kBkupIncomplete = 3,     // a backup ended with "Error occurred - ..."
+};
+
 class TBackupForm : public TComponent, public ApplicationWindow {
  public:
   // `args` are the command-line parameters after the program name.
@@ -65,6 +73,8 @@ class TBackupForm : public TComponent, public ApplicationWindow {
                                     TZWAction& Action);
 
   const RunState& State() const { return state_; }
+  // How the run ended; meaningful once the user interface's Run has returned.
+  BkupExitStatus ExitStatus() const;
   TZipWriter& ZipWriter1() { return *zipWriter1_; }
 
  private:
@@ -91,6 +101,8 @@ class TBackupForm : public TComponent, public ApplicationWindow {
   RunState state_;
   TZipWriter* zipWriter1_ = nullptr;  // owned by the form
   bool backupAborted_ = false;        // the user answered Yes to stop the backup
+  bool backupComplete_ = false;       // "Backup Complete" was shown
+  bool errorEscaped_ = false;         // the run ended with an error box
 };
 
 // The layout built into the program (frontend/BackupForm.layout).

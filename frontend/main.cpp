@@ -4,12 +4,14 @@
 #include <iostream>
 
 #include "FileSystem.h"
+#include "Process.h"
 #include "bkup.h"
 #ifdef ZW_HAVE_QT
 #include "QtUserInterface.h"
 #endif
 
 int main(int argc, char** argv) {
+  zw::IgnoreFileSizeLimitSignal();
 #ifdef ZW_HAVE_QT
   zw::InstallQtUserInterface();
 #endif
@@ -17,16 +19,17 @@ int main(int argc, char** argv) {
   auto ui = zw::CreateUserInterface(spec ? spec : "");
   if (!ui) {
     std::cerr << "bkup: unknown ZW_UI value \"" << spec << "\" (console, gui or script:FILE)\n";
-    return 2;
+    return zw::kBkupBadParameters;
   }
   ui->SetApplicationTitle("bkup");
   try {
     zw::StoredLayout layout = zw::ParseStoredLayout(zw::BuiltInBackupFormLayout());
     zw::TBackupForm form(layout, std::vector<std::string>(argv + 1, argv + argc), *ui,
                          zw::ActiveFileSystem());
-    return ui->Run(form);
+    ui->Run(form);
+    return form.ExitStatus();
   } catch (const std::exception& e) {
     std::cerr << "bkup: " << e.what() << "\n";
-    return 1;
+    return zw::kBkupError;
   }
 }

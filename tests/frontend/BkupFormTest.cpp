@@ -6,6 +6,7 @@
 
 #include "BkupHarness.h"
 #include "ShareHolderClient.h"
+#include "bkup.h"
 
 namespace zw::test {
 namespace {
@@ -45,6 +46,7 @@ TEST_F(BkupFailureTest, OrdinaryFileIsReportedAndNoGoesOnWithoutIt) {
   ASSERT_NE(notice, t.end()) << run.errors;
   EXPECT_EQ(*(notice + 1), Question("No"));
   EXPECT_EQ(t[t.size() - 2], Notice("Backup Complete"));
+  EXPECT_EQ(run.status, kBkupDone);
   std::vector<std::string> entries = h.Entries(h.C("church/data/vess.zip"));
   EXPECT_FALSE(Has(entries, "fi0020.dat"));
   EXPECT_TRUE(Has(entries, "fi0001.dat"));
@@ -84,6 +86,7 @@ TEST_F(BkupFailureTest, YesStopsTheBackupAndSaysItIsIncomplete) {
             Notice("Error occurred - Backup was aborted - zip file is incomplete"));
   EXPECT_EQ(t.back(), "end");
   EXPECT_FALSE(Has(t, Notice("Backup Complete")));
+  EXPECT_EQ(run.status, kBkupIncomplete);
   // The fi sets were complete batches; the pe batch rolled back; later sets never ran.
   std::vector<std::string> entries = h.Entries(h.C("church/data/vess.zip"));
   EXPECT_TRUE(Has(entries, "fi0001.dat"));

@@ -71,8 +71,9 @@ BkupRun BkupHarness::Run(const std::vector<std::string>& args,
     for (const auto& a : answers) out << a << "\n";
   }
   std::string errFile = dir_ / "stderr.txt";
-  std::string command = "cd " + Quote(dir_.path()) + " && env ZW_UI=script:" + Quote(answerFile) +
-                        " " + drives_ + " " + extraEnv + " " + ZW_BKUP;
+  std::string command = "cd " + Quote(dir_.path()) + " && " + limit_ +
+                        "env ZW_UI=script:" + Quote(answerFile) + " " + drives_ + " " + extraEnv +
+                        " " + ZW_BKUP;
   for (const auto& a : args) command += " " + Quote(a);
   command = "(" + command + " 2>" + Quote(errFile) + ")";
   BkupRun run;

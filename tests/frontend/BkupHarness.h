@@ -28,6 +28,8 @@ class BkupHarness {
   void PutSampleData(bool withDictionary) const;
   // Maps drive `letter` to a fresh sub-folder (created) and returns its host path.
   std::string MapDrive(char letter, const std::string& folder);
+  // Later runs get this file size limit (ulimit -f, in the shell's blocks).
+  void LimitFileSize(int blocks) { limit_ = "ulimit -f " + std::to_string(blocks) + " && "; }
 
   BkupRun Run(const std::vector<std::string>& args, const std::vector<std::string>& answers = {},
               const std::string& extraEnv = "") const;
@@ -41,6 +43,7 @@ class BkupHarness {
  private:
   TempDir dir_;
   std::string drives_;
+  std::string limit_;
 };
 
 // Tab-separated transcript line.

@@ -7,6 +7,7 @@
 #include <sstream>
 
 #include "BkupHarness.h"
+#include "bkup.h"
 
 namespace zw::test {
 namespace {
@@ -38,6 +39,7 @@ TEST(BkupJobTest, VessSetWithDictionaryAddsElevenSetsInOrder) {
   h.PutSampleData(true);
   BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
   EXPECT_EQ(run.transcript, Completed()) << run.errors;
+  EXPECT_EQ(run.status, kBkupDone);
   std::string archive = h.C("church/data/vess.zip");
   std::vector<std::string> expected = kVessFiles;
   expected.push_back("vess_rpt.dic");
@@ -137,6 +139,22 @@ TEST(BkupJobTest, TargetThatCannotBeCreatedAsksToPressBackupAgain) {
         Notice("After correcting the problem press the Backup button again"), std::string("end")})
     expected.push_back(l);
   EXPECT_EQ(run.transcript, expected);
+  EXPECT_EQ(run.status, kBkupIncomplete);
+}
+
+// A file size limit turns the write past it into an ordinary write error (the error
+// box) instead of a signal that ends the utility without a word.
+TEST(BkupJobTest, FileSizeLimitGivesAWriteErrorNotASignal) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  h.Put("church/data/fi0009.dat", RandomBytes(400000, 9));
+  h.LimitFileSize(128);  // 64 or 128 KiB, whatever the shell's block
+  BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(run.status, kBkupError) << run.errors;
+  ASSERT_GE(run.transcript.size(), 2u);
+  EXPECT_EQ(run.transcript[run.transcript.size() - 2],
+            Line({"error", "bkup", "Stream write error.", "OK"}));
+  EXPECT_EQ(run.transcript.back(), "close");
 }
 
 TEST(BkupJobTest, CorruptExistingArchiveIsReportedAndLeftAlone) {

@@ -1,5 +1,6 @@
 // Start-up and run parameters, end to end: the checks, their messages and order, the
-// location dialogs, and the error box of a parameter that is not a number.
+// location dialogs, the error box of a parameter that is not a number, and the exit
+// status each of these gives the application that started the utility.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -26,7 +27,7 @@ std::string Notice(const std::string& text) { return Line({"notice", "bkup", tex
 TEST(BkupRunTest, NoParametersShowTheConversionErrorAndLeaveTheWindowOpen) {
   BkupHarness h;
   BkupRun run = h.Run({});
-  EXPECT_EQ(run.status, 0);
+  EXPECT_EQ(run.status, kBkupError);
   EXPECT_EQ(run.transcript,
             Expect({Line({"error", "bkup", "'' is not a valid integer value.", "OK"})}, {"close"}));
 }
@@ -46,6 +47,7 @@ TEST(BkupRunTest, ModeNineIsRejectedWithTheMessageNamingNine) {
   EXPECT_EQ(run.transcript,
             Expect({Notice("Parameter 1 must be between 1 and 9 - Process is aborting")},
                    {kProcessing, kEnd}));
+  EXPECT_EQ(run.status, kBkupBadParameters);
   EXPECT_FALSE(std::filesystem::exists(h.C("church/data/vess.zip")));
 }
 
@@ -74,6 +76,7 @@ TEST(BkupRunTest, RestoreModesOnlyShowTheTwoStatusTexts) {
   h.PutSampleData(false);
   BkupRun run = h.Run({"7", "0", "C:\\church\\data\\", "vess", "vess"});
   EXPECT_EQ(run.transcript, Expect({}, {kProcessing, kEnd}));
+  EXPECT_EQ(run.status, kBkupDone);
   EXPECT_FALSE(std::filesystem::exists(h.C("church/data/vess.zip")));
 }
 
@@ -86,6 +89,7 @@ TEST(BkupRunTest, SaveDialogCancelledAbortsAfterTheDialogThenChecksTheRest) {
                     Notice("aborting backup since cancel was clicked"),
                     Notice("Parameter 2 must be between 0 and 2 - Process is aborting")},
                    {kProcessing, kEnd}));
+  EXPECT_EQ(run.status, kBkupBadParameters);
 }
 
 TEST(BkupRunTest, OpenDialogOfModeEightProposesVessAndDoesNoWork) {
