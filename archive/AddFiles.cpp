@@ -7,6 +7,7 @@
 #include "DirManager.h"
 #include "DosTime.h"
 #include "FileSystem.h"
+#include "Journal.h"
 #include "Paths.h"
 #include "ZWExcept.h"
 #include "ZWMasks.h"
@@ -265,7 +266,9 @@ void TZWBaseArchiver::AddFilesByMask(const std::string& fileMask, int32_t search
   CheckArchiveOpen();
   CheckMultiVolumeChange();
   State& s = *d_;
-  std::vector<std::string> exclusions{exclusionMask, ExpandInDirectory(Files(), "", s.fileName)};
+  // Neither the archive nor its rollback journal is ever taken into it.
+  std::vector<std::string> exclusions{exclusionMask, ExpandInDirectory(Files(), "", s.fileName),
+                                      ExpandInDirectory(Files(), "", TZWJournal::PathFor(s.fileName))};
   if (!s.currentVolumeFileName.empty() && s.currentVolumeFileName != s.fileName)
     exclusions.push_back(ExpandInDirectory(Files(), "", s.currentVolumeFileName));
   BeginUpdate();

@@ -13,6 +13,7 @@
 namespace zw {
 
 class TZWCompressor;
+class TZWJournal;
 
 struct TZWBaseArchiver::State {
   // Published values.
@@ -42,6 +43,12 @@ struct TZWBaseArchiver::State {
   // A new archive whose directory has not been written yet (written at the latest
   // when it is closed, so even a stub-only archive ends as a valid one).
   bool directoryPending = false;
+  // The rollback journal in effect: a new archive's until its first directory is
+  // written (it restores the empty archive), or an update run's. `journalHeld`: a
+  // rollback failed and left it for the next opening; nothing more is committed.
+  std::unique_ptr<TZWJournal> journal;
+  bool journalForNewArchive = false;
+  bool journalHeld = false;
   // What the last opening found (see TZWBaseArchiver::LastOpenRestored).
   bool lastOpenRestored = false;
   int32_t lastOpenDropped = 0;

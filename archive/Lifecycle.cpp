@@ -4,7 +4,9 @@
 #include "ArchiverState.h"
 #include "DirManager.h"
 #include "FileSystem.h"
+#include "Journal.h"
 #include "Paths.h"
+#include "ZipRecords.h"
 #include "UpdateEngine.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
@@ -20,6 +22,72 @@ void ReleaseArchive(TZWBaseArchiver::State& s) {
   s.dirManager.reset();
   s.archiveStream.reset();
   s.isOpen = false;
+  // A journal still held here guards a change that was not completed: it stays on
+  // disk for the next opening.
+  s.journal.reset();
+  s.journalForNewArchive = false;
+  s.journalHeld = false;
+}
+
+// Undoes an interrupted update of the archive before it is opened (see Journal.h).
+void RecoverInterruptedUpdate(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  s.lastOpenRestored = false;
+  s.lastOpenDropped = 0;
+  if (s.inMemory) return;
+  s.lastOpenRestored = TZWJournal::Recover(a.Files(), s.fileName, true) ==
+                       TZWJournal::Outcome::kRestored;
+}
+
+// A new single-file archive holds nothing the user could lose until its first
+// directory is written; should it be interrupted before then, it becomes the empty
+// archive (`keep` bytes of stub and an end record) rather than a file nobody can open.
+void StartNewArchiveJournal(TZWBaseArchiver& a, uint64_t keep) {
+  auto& s = ArchiverAccess::S(a);
+  TEndOfCentralDir end;
+  end.CentralDirOffset = static_cast<uint32_t>(keep);
+  std::vector<uint8_t> bytes(TEndOfCentralDir::kSize);
+  end.Encode(bytes.data());
+  auto journal = std::make_unique<TZWJournal>(a.Files(), s.fileName, s.options.FlushBuffers);
+  journal->AddRestore(s.fileName, keep, bytes);
+  journal->Seal();
+  s.journal = std::move(journal);
+  s.journalForNewArchive = true;
+}
+
+void CreateArchiveFile(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  bool journaled = s.spanningMode == smNone;
+  if (journaled && s.sfxStub.empty()) StartNewArchiveJournal(a, 0);
+  TZWVolumeNumberInfo first;
+  first.SetFirst(true);
+  try {
+    OpenVolume(a, first);
+  } catch (...) {
+    // Nothing was created: the journal has nothing to guard.
+    if (s.journal && s.journal->Remove()) s.journal.reset();
+    throw;
+  }
+  s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
+  if (journaled && !s.sfxStub.empty()) {
+    auto* file = dynamic_cast<TFileStream*>(s.archiveStream.get());
+    if (file && s.options.FlushBuffers && !file->Flush())
+      throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+    StartNewArchiveJournal(a, s.dirManager->StartOffset);
+  }
+}
+
+// Writes the directory of a new archive that received no entries, so it ends as a
+// valid empty archive; then its journal has nothing left to guard.
+void FinishNewArchive(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  s.archiveStream->Seek(0, SeekOrigin::kEnd);
+  s.dirManager->WriteDirectory();
+  s.directoryPending = false;
+  auto* file = dynamic_cast<TFileStream*>(s.archiveStream.get());
+  if (file && s.options.FlushBuffers && !file->Flush())
+    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  if (s.journal && s.journalForNewArchive && s.journal->Remove()) s.journal.reset();
 }
 
 void OpenOrCreateArchive(TZWBaseArchiver& a) {
@@ -27,12 +95,10 @@ void OpenOrCreateArchive(TZWBaseArchiver& a) {
   if (s.fileMode == -1 || s.inMemory) {
     if (s.inMemory) {
       s.archiveStream = std::make_unique<TMemoryStream>();
+      s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
     } else {
-      TZWVolumeNumberInfo first;
-      first.SetFirst(true);
-      OpenVolume(a, first);
+      CreateArchiveFile(a);
     }
-    s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
     s.directoryPending = true;
   } else {
     s.spanningMode = smNone;
@@ -77,6 +143,7 @@ void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
   CloseArchiveFile();
   s.fileMode = fileMode;
   try {
+    RecoverInterruptedUpdate(*this);
     OpenOrCreateArchive(*this);
   } catch (...) {
     ReleaseArchive(s);  // a failed opening holds nothing
@@ -89,11 +156,9 @@ void TZWBaseArchiver::CloseArchiveFile() noexcept {
   if (s.isOpen) {
     try {
       ApplyUpdate(*this);
-      if (s.archiveStream && (s.archiveStream->GetSize() == 0 || s.directoryPending)) {
-        s.archiveStream->Seek(0, SeekOrigin::kEnd);
-        s.dirManager->WriteDirectory();
-        s.directoryPending = false;
-      }
+      if (s.archiveStream && !s.journalHeld &&
+          (s.archiveStream->GetSize() == 0 || s.directoryPending))
+        FinishNewArchive(*this);
     } catch (...) {
       // Closing never fails; the update engine has already restored what it could.
     }

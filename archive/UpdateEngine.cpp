@@ -11,6 +11,7 @@
 #include "DirManager.h"
 #include "FileSystem.h"
 #include "Format.h"
+#include "Journal.h"
 #include "Paths.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
@@ -32,6 +33,19 @@ constexpr int64_t kStagingLimit = 1 << 20;
 bool MayOutgrow32Bits(int64_t sourceSize) {
   uint64_t size = static_cast<uint64_t>(sourceSize);
   return size + size / 1024 + 4096 >= kAllOnes32;
+}
+
+// "FC" files of processes that died during an update. A live process holds its file
+// open with exclusive sharing, so a file that can be opened that way is an orphan.
+void RemoveOrphanedTempFiles(FileSystem& fs, const std::string& dir) {
+  std::string folder = IncludeTrailingPathDelimiter(dir);
+  std::vector<TSearchRec> found;
+  if (!fs.FindFiles(folder + "FC*.tmp", 0, found)) return;
+  for (const TSearchRec& f : found) {
+    std::string path = folder + f.Name;
+    if (!fs.Open(path, FileMode::fmOpenReadWrite | FileMode::fmShareExclusive)) continue;
+    fs.DeleteFile(path);
+  }
 }
 
 uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
@@ -63,8 +77,8 @@ class UpdateRun {
   int32_t KeepOrderedPrefix(int32_t first) const;
   uint64_t LowestOffsetFrom(int32_t first) const;
   std::string MakeTempFileName();
-  void SaveArchiveTail(uint64_t from);
-  void SaveOldDirectory();
+  void SaveRollbackData();
+  void Commit();
   void MainLoop(int32_t first);
   bool ProcessEntry(int32_t i);
   bool WriteEntry(int32_t i, TDirItem& item, TStream* source, const std::string& name);
@@ -72,8 +86,7 @@ class UpdateRun {
   int64_t DescriptorLength(int64_t dataEnd, const TDirItem& saved);
   void RollBack();
   void RestoreTail();
-  void DiscardTail();
-  void DiscardDirectoryCopy();
+  void DiscardJournal();
   std::string EncodedName(const TDirItem& item) const;
   // Where the next byte goes on the volumes: volume, its size, bytes still collected.
   std::tuple<int32_t, int64_t, int64_t> VolumeMark() const {
@@ -87,11 +100,21 @@ class UpdateRun {
   TZip64Mode zip64_;
   TZWAction action_ = fxaIgnore;
   uint64_t truncationPoint_ = 0;
-  std::unique_ptr<TFileStream> tail_;
-  std::string tailName_;
-  std::vector<uint8_t> oldDirectory_;  // the old directory's bytes when no tail is saved
-  std::string directoryCopyName_;      // the same bytes in an "FC" file, when it could be made
-  bool archiveTouched_ = false;        // the archive has been cut (or written) in this run
+  // The old archive from the cut on: the journal's saved bytes, or a copy in memory for
+  // an in-memory archive (and for a new archive, whose journal restores it empty).
+  TStream* tail_ = nullptr;
+  TMemoryStream memoryTail_;
+  // Where the directory was before the run: writing the new one moves it.
+  struct DirectoryPlace {
+    TZip64Locator locator;
+    TZip64EndRecord zip64End;
+    TEndOfCentralDir end;
+    bool hasZip64;
+    int64_t start;
+  } oldPlace_{};
+  bool ownJournal_ = false;
+  bool tempFolderCleaned_ = false;     // the journal was started by this run
+  bool archiveTouched_ = false;  // the archive has been cut (or written) in this run
   bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
   // Single-file archives only: where the next byte goes in the archive, kept here so
@@ -142,6 +165,8 @@ uint64_t UpdateRun::LowestOffsetFrom(int32_t first) const {
 
 std::string UpdateRun::MakeTempFileName() {
   std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
+  if (!tempFolderCleaned_) RemoveOrphanedTempFiles(a_.Files(), dir);
+  tempFolderCleaned_ = true;
   std::string name;
   if (!a_.Files().CreateTempFile(dir, "FC", name))
     throw EFCreateError(
@@ -151,49 +176,72 @@ std::string UpdateRun::MakeTempFileName() {
   return name;
 }
 
-void UpdateRun::SaveArchiveTail(uint64_t from) {
-  tailName_ = MakeTempFileName();
+// Keeps what lies behind the cut so that the run can be undone. For an archive file it
+// goes into the journal, which is durable before the archive is touched; a new
+// archive's journal already restores it (empty), and an in-memory archive keeps it in
+// memory.
+void UpdateRun::SaveRollbackData() {
+  TStream& archive = *s_.archiveStream;
+  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
+  if (!dynamic_cast<TFileStream*>(&archive) || s_.journal) {
+    memoryTail_.CopyFrom(archive, -1);
+    tail_ = &memoryTail_;
+    return;
+  }
+  s_.journal = std::make_unique<TZWJournal>(a_.Files(), s_.fileName, s_.options.FlushBuffers);
+  ownJournal_ = true;
   try {
-    tail_ = std::make_unique<TFileStream>(a_.Files(), tailName_, FileMode::fmCreate);
-    s_.archiveStream->SetPosition(static_cast<int64_t>(from));
-    tail_->CopyFrom(*s_.archiveStream, -1);
+    s_.journal->AddRestore(s_.fileName, "", truncationPoint_, archive, -1);
+    s_.journal->Seal();
   } catch (...) {
-    DiscardTail();  // the archive is untouched; a partial copy is of no use
+    DiscardJournal();  // the archive is untouched; a partial journal is of no use
     throw;
   }
+  tail_ = s_.journal->SavedBytes();
 }
 
-// Without a saved tail only the old directory lies behind the cut. It is kept in
-// memory for the rollback and in an "FC" file as well: should the rollback itself
-// fail, that file is the only copy of the directory left. When the copy cannot be
-// made, the update fails here, before the archive is touched.
-void UpdateRun::SaveOldDirectory() {
-  int64_t size = s_.archiveStream->GetSize();
-  if (static_cast<int64_t>(truncationPoint_) >= size) return;
-  oldDirectory_.resize(static_cast<size_t>(size - static_cast<int64_t>(truncationPoint_)));
-  s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
-  s_.archiveStream->ReadBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
-  directoryCopyName_ = MakeTempFileName();
+// The run's journal is no longer needed: the archive is as it was before the run. A
+// journal that cannot be deleted does no harm: replaying it gives the same bytes.
+void UpdateRun::DiscardJournal() {
+  if (!ownJournal_) return;
+  ownJournal_ = false;
+  tail_ = nullptr;
   try {
-    TFileStream copy(a_.Files(), directoryCopyName_, FileMode::fmCreate);
-    // Not flushed to the device: the copy is for a rollback that fails while this
-    // process runs, and the system keeps it readable for that.
-    copy.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
-  } catch (...) {
-    DiscardDirectoryCopy();
-    throw;
+    s_.journal->Remove();
+  } catch (const Exception&) {
   }
+  s_.journal.reset();
 }
 
-void UpdateRun::DiscardDirectoryCopy() {
-  if (!directoryCopyName_.empty()) a_.Files().DeleteFile(directoryCopyName_);
-  directoryCopyName_.clear();
-}
-
-void UpdateRun::DiscardTail() {
-  tail_.reset();
-  if (!tailName_.empty()) a_.Files().DeleteFile(tailName_);
-  tailName_.clear();
+// The new directory is in the archive: make it durable, then remove the journal. That
+// removal is the commit point; until it, an interruption gives back the old archive.
+void UpdateRun::Commit() {
+  auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get());
+  if (file && s_.options.FlushBuffers && !file->Flush())
+    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  if (s_.journal) {
+    tail_ = nullptr;
+    committed_ = true;
+    bool removed = false;
+    try {
+      removed = s_.journal->Remove();
+    } catch (...) {
+      // Deleted, but the deletion may not be durable: the new archive stands.
+      s_.journal.reset();
+      s_.journalForNewArchive = false;
+      throw;
+    }
+    if (!removed) {
+      committed_ = false;
+      tail_ = ownJournal_ ? s_.journal->SavedBytes() : &memoryTail_;
+      throw EStreamError("Cannot delete \"" + TZWJournal::PathFor(s_.fileName) + "\"");
+    }
+    s_.journal.reset();
+    s_.journalForNewArchive = false;
+    ownJournal_ = false;
+  }
+  committed_ = true;
+  s_.directoryPending = false;
 }
 
 std::string UpdateRun::EncodedName(const TDirItem& item) const {
@@ -214,6 +262,8 @@ void UpdateRun::Run() {
     overall = working.ItemPtr(i).Operation;
   }
   int32_t first = KeepOrderedPrefix(FirstChangedIndex());
+  oldPlace_ = {dm_.Zip64Locator, dm_.Zip64EndRecord, dm_.EndRecord, dm_.HasZip64,
+               dm_.DirectoryStart};
   ArchiverAccess::OverallProgress(a_, 0.0, overall, ppStart, s_.cancelled);
   if (s_.cancelled) {
     working.Assign(dm_.SavedDirectory);  // nothing was written; the batch is dropped
@@ -225,18 +275,16 @@ void UpdateRun::Run() {
     // on failure; a run that would rewrite stored entries is refused beforehand.
     volumes_ = std::make_unique<TZWVolumeUpdate>(a_);
     truncationPoint_ = volumes_->Begin(first >= saved.Count());
-  } else if (first < saved.Count()) {
-    truncationPoint_ = LowestOffsetFrom(first);
-    if (truncationPoint_ > static_cast<uint64_t>(s_.archiveStream->GetSize()))
-      throw EZWException(48, &a_);  // the directory points past the end of the file
-    SaveArchiveTail(truncationPoint_);
-  } else if (saved.Count() == 0) {
-    truncationPoint_ = dm_.StartOffset;
   } else {
-    truncationPoint_ = dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
-                                               : static_cast<uint64_t>(s_.archiveStream->GetSize());
+    uint64_t size = static_cast<uint64_t>(s_.archiveStream->GetSize());
+    truncationPoint_ = first < saved.Count()    ? LowestOffsetFrom(first)
+                       : saved.Count() == 0     ? dm_.StartOffset
+                       : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
+                                                 : size;
+    if (truncationPoint_ > size)
+      throw EZWException(48, &a_);  // the directory points past the end of the file
+    SaveRollbackData();
   }
-  if (!tail_ && !volumes_) SaveOldDirectory();
   try {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
     archiveTouched_ = true;
@@ -258,20 +306,14 @@ void UpdateRun::Run() {
     s_.collectingBuffer = nullptr;
     if (!stopped) {
       dm_.WriteDirectory(s_.archiveStream.get());
-      committed_ = true;
-      s_.directoryPending = false;
-      DiscardTail();
-      DiscardDirectoryCopy();
+      Commit();
     }
   } catch (...) {
     s_.collectingBuffer = nullptr;
-    RollBack();
+    if (!committed_) RollBack();
     throw;
   }
   if (!committed_) return RollBack();
-  if (s_.options.FlushBuffers) {
-    if (auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get())) file->Flush();
-  }
   // The update is complete: a Cancel set now has nothing left to stop.
   bool ignored = false;
   ArchiverAccess::OverallProgress(a_, 100.0, overall, ppEnd, ignored);
@@ -515,37 +557,42 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
                         s_.currentVolume);
 }
 
+// Puts the saved bytes back behind the cut. When that fails, the journal stays (held
+// until the archive is closed) and the next opening restores the archive.
 void UpdateRun::RestoreTail() {
   TStream& archive = *s_.archiveStream;
-  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
-  archive.SetSize(static_cast<int64_t>(truncationPoint_));
-  tail_->SetPosition(0);
-  archive.CopyFrom(*tail_, -1);
-  if (auto* file = dynamic_cast<TFileStream*>(&archive)) file->Flush();
-  DiscardTail();
+  auto* file = dynamic_cast<TFileStream*>(&archive);
+  try {
+    archive.SetPosition(static_cast<int64_t>(truncationPoint_));
+    archive.SetSize(static_cast<int64_t>(truncationPoint_));
+    tail_->SetPosition(0);
+    archive.CopyFrom(*tail_, -1);
+    if (file && s_.options.FlushBuffers && !file->Flush())
+      throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  } catch (const Exception& e) {
+    if (!s_.journal) throw;
+    ownJournal_ = false;
+    s_.journalHeld = true;
+    throw EZWException(60, {ExpandFileName(a_.Files(), s_.fileName), e.Message()}, &a_);
+  }
 }
 
-// Puts the archive back as it was before the run. When this fails too, the saved
-// tail file is left in place: it then holds the only copy of the archive's tail.
+// Puts the archive back as it was before the run.
 void UpdateRun::RollBack() {
   dm_.WorkingDirectory.Assign(dm_.SavedDirectory);
+  dm_.Zip64Locator = oldPlace_.locator;
+  dm_.Zip64EndRecord = oldPlace_.zip64End;
+  dm_.EndRecord = oldPlace_.end;
+  dm_.HasZip64 = oldPlace_.hasZip64;
+  dm_.DirectoryStart = oldPlace_.start;
   if (volumes_) return volumes_->RollBack();
   if (!s_.archiveStream) return;
-  if (!archiveTouched_) {  // failed before the cut: the file is as it was
-    DiscardTail();
-    DiscardDirectoryCopy();
-    return;
+  if (archiveTouched_ && !tail_) {
+    s_.journalHeld = true;  // the journal could not be read back: the next opening restores
+    throw EZWException(60, {ExpandFileName(a_.Files(), s_.fileName), "journal not readable"}, &a_);
   }
-  if (tail_) return RestoreTail();
-  TStream& archive = *s_.archiveStream;
-  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
-  archive.SetSize(static_cast<int64_t>(truncationPoint_));
-  if (!oldDirectory_.empty())
-    archive.WriteBuffer(oldDirectory_.data(), static_cast<int64_t>(oldDirectory_.size()));
-  else
-    dm_.WriteDirectory();
-  if (auto* file = dynamic_cast<TFileStream*>(&archive)) file->Flush();
-  DiscardDirectoryCopy();
+  if (archiveTouched_) RestoreTail();
+  DiscardJournal();
 }
 
 }  // namespace
@@ -554,6 +601,12 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
   State& s = ArchiverAccess::S(archiver);
   if (s.updateLevel <= 0) return;
   s.batchPending = false;
+  if (s.journalHeld) {
+    // An earlier rollback could not complete: the archive must be reopened first.
+    s.updateLevel = 0;
+    if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
+    throw EZWException(60, {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"}, &archiver);
+  }
   UpdateRun run(archiver);
   try {
     run.Run();

@@ -40,6 +40,9 @@ constexpr const char* kErrorMessages[kErrorMessageCount] = {
     "to add files several times",
     "Deflate64 compression method is not supported",
     "MakeSFX error",
+    // Texts of this implementation's own codes.
+    "Archive \"%s\" could not be restored after an interrupted update (%s). It will be "
+    "restored when it is next opened",
 };
 
 // ErrorCodeMap: internal code n (0-60, in order) -> text index.
@@ -50,7 +53,7 @@ constexpr int kErrorCodeMap[kErrorCodeMapCount] = {
     6,  6,  16, 12, 17, 18, 19, 20, 6,  21,  // 30-39
     22, 23, 6,  23, 24, 24, 25, 26, 27, 28,  // 40-49
     29, 30, 31, 6,  6,  32, 33, -1, -1, -1,  // 50-59
-    -1,                                      // 60
+    34,                                      // 60
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include "CodePage.h"
 #include "Compress.h"
 #include "DirManager.h"
+#include "Journal.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "UserInterface.h"

@@ -2,6 +2,8 @@
 // ignore, abort), cancel, rollback, and the headers it writes.
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "CodePage.h"
 #include "ComponentSupport.h"
 #include "DirManager.h"
@@ -117,17 +119,19 @@ TEST_F(UpdateEngine, AppendWritesOnlyTheNewEntryAndTheDirectory) {
   EXPECT_TRUE(TempFiles().empty());
 }
 
-TEST_F(UpdateEngine, ReplacingFirstEntrySavesTailInFcFile) {
+TEST_F(UpdateEngine, ReplacingFirstEntrySavesTailInJournal) {
   MakeOld();
-  std::vector<std::string> tempsDuringRun;
+  std::optional<std::string> journalDuringRun;
   zip->OnFileProgress = [&](TZWBaseArchiver*, const std::string&, double, TZWProcessOperation,
                             TZWProgressPhase phase, bool&) {
-    if (phase == ppStart) tempsDuringRun = TempFiles();
+    if (phase == ppStart) journalDuringRun = mem.ReadWholeFile("C:\\a.zip-journal");
   };
   PutFile(mem, "C:\\new\\f1.txt", "short replacement");
   Add("C:\\new\\f1.txt");
-  ASSERT_EQ(tempsDuringRun.size(), 1u);
-  EXPECT_EQ(tempsDuringRun[0].substr(0, 2), "FC");
+  // The whole old archive from entry 0 on is in the journal beside it, nothing in TempDir.
+  ASSERT_TRUE(journalDuringRun);
+  EXPECT_NE(journalDuringRun->find(old), std::string::npos);
+  EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
   EXPECT_TRUE(TempFiles().empty());
   std::string bytes = Bytes();
   auto before = ReadArchive(old), after = ReadArchive(bytes);
@@ -377,11 +381,12 @@ TEST_F(UpdateEngine, HandlerExceptionRollsBack) {
 TEST_F(UpdateEngine, TailThatCannotBeSavedLeavesArchiveUnchanged) {
   MakeOld();
   PutFile(mem, "C:\\new\\f1.txt", "r");
-  zip->SetTempDir("C:\\no such folder");
+  mem.SetCapacity("C:\\", 1);  // a full disk: the journal cannot be written
   EXPECT_THROW(Add("C:\\new\\f1.txt"), std::exception);
   EXPECT_EQ(Bytes(), old);
+  EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
   EXPECT_EQ(zip->UpdateLevel(), 0);
-  zip->SetTempDir("C:\\tmp");
+  mem.SetCapacity("C:\\", int64_t{1} << 30);
   Add("C:\\new\\f1.txt");
   EXPECT_EQ(Contents()["f1.txt"], "r");
   EXPECT_EQ(Names().size(), 3u);

@@ -58,7 +58,7 @@ TEST(EZWExceptionTest, SeveralCodesShareOneText) {
 TEST(EZWExceptionTest, EveryTextIsReachable) {
   EXPECT_STREQ(ErrorMessageText(20),
                "Archive is open. You should close it beore performing this operation.");
-  EXPECT_STREQ(ErrorMessageText(34), "");
+  EXPECT_STREQ(ErrorMessageText(35), "");
   EXPECT_STREQ(ErrorMessageText(-1), "");
 }
 
