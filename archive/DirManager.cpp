@@ -1,5 +1,7 @@
 #include "DirManager.h"
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -9,6 +11,7 @@
 #include "Streams.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
+#include "ZWZlib.h"
 
 namespace zw {
 
@@ -389,10 +392,13 @@ void TZWDirManager::ReadDirectory() {
   StartOffset = 0;
   HasZip64 = false;
   DirectoryStart = -1;
+  DroppedEntries = 0;
+  s.lastOpenDropped = 0;
   int64_t position = -1;
   if (!FindEndRecord(kEndRecordSignature, position)) {
     if (s.spanningMode != smNone) throw EZWException(44);
     ScanLocalHeaders();
+    s.lastOpenDropped = DroppedEntries;
     return;
   }
   ReadZip64Records(position);
@@ -517,6 +523,20 @@ bool LocalZip64Sizes(const std::string& extra, uint64_t& uncompressed, uint64_t&
   return false;
 }
 
+constexpr int64_t kVerifyChunk = 65536;
+
+// A raw inflate stream, ended however the check ends.
+struct InflateStream {
+  z_stream zs{};
+  bool open = false;
+  InflateStream() = default;
+  InflateStream(const InflateStream&) = delete;
+  InflateStream& operator=(const InflateStream&) = delete;
+  ~InflateStream() {
+    if (open) inflateEnd(&zs);
+  }
+};
+
 }  // namespace
 
 // Takes CRC and sizes of a streamed entry (flag bit 3) from the data descriptor that
@@ -556,8 +576,80 @@ bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool 
   return true;
 }
 
+// The data of the entries taken lies apart, and that of an entry that fails its check
+// usually does too; headers nested inside the data of one another would have the same
+// bytes read again for each of them. Reads are bounded by a multiple of the file
+// size, beyond which the file is refused.
+void TZWDirManager::ReadForCheck(int64_t at, uint8_t* out, size_t n) {
+  if (n > checkBudget_) throw EZWException(35);
+  checkBudget_ -= n;
+  Stream->SetPosition(at);
+  Stream->ReadBuffer(out, static_cast<int64_t>(n));
+}
+
+bool TZWDirManager::DataVerifies(int64_t dataStart, const TDirItem& item) {
+  if ((item.Flags & 0x0001) || (item.CompressionMethod != 0 && item.CompressionMethod != 8))
+    return true;
+  uint64_t compressed = item.RealCompressedSize();
+  uint64_t expected = item.RealUncompressedSize();
+  // Empty data of any method (some writers mark empty entries deflated).
+  if (compressed == 0 && expected == 0) return item.Crc32 == 0;
+  if (item.CompressionMethod == 8) return InflatedDataVerifies(dataStart, item);
+  if (compressed != expected) return false;
+  verifyIn_.resize(kVerifyChunk);
+  uLong crc = crc32(0, nullptr, 0);
+  int64_t at = dataStart;
+  for (uint64_t left = compressed; left > 0;) {
+    auto n = static_cast<uInt>(std::min<uint64_t>(left, kVerifyChunk));
+    ReadForCheck(at, verifyIn_.data(), n);
+    crc = crc32(crc, verifyIn_.data(), n);
+    at += n;
+    left -= n;
+  }
+  return static_cast<uint32_t>(crc) == item.Crc32;
+}
+
+bool TZWDirManager::InflatedDataVerifies(int64_t dataStart, const TDirItem& item) {
+  uint64_t expected = item.RealUncompressedSize();
+  verifyIn_.resize(kVerifyChunk);
+  verifyOut_.resize(kVerifyChunk);
+  InflateStream inflater;
+  z_stream& zs = inflater.zs;
+  CheckZlibResult(inflateInit2(&zs, -MAX_WBITS));
+  inflater.open = true;
+  uLong crc = crc32(0, nullptr, 0);
+  uint64_t produced = 0;
+  uint64_t left = item.RealCompressedSize();
+  int64_t at = dataStart;
+  for (int result = Z_OK; result != Z_STREAM_END;) {
+    if (zs.avail_in == 0) {
+      if (left == 0) return false;  // the deflate stream never ends
+      auto n = static_cast<uInt>(std::min<uint64_t>(left, kVerifyChunk));
+      ReadForCheck(at, verifyIn_.data(), n);
+      at += n;
+      left -= n;
+      zs.next_in = verifyIn_.data();
+      zs.avail_in = n;
+    }
+    zs.next_out = verifyOut_.data();
+    zs.avail_out = static_cast<uInt>(kVerifyChunk);
+    result = inflate(&zs, Z_NO_FLUSH);
+    if (result == Z_DATA_ERROR || result == Z_NEED_DICT) return false;
+    // With input and a free output buffer, no progress means a broken stream.
+    if (result == Z_BUF_ERROR && zs.avail_in > 0) return false;
+    if (result != Z_BUF_ERROR) CheckZlibResult(result);  // memory: the opening fails
+    uInt out = static_cast<uInt>(kVerifyChunk) - zs.avail_out;
+    produced += out;
+    // Stopping here keeps the cost bounded by the size the header states.
+    if (produced > expected) return false;
+    crc = crc32(crc, verifyOut_.data(), out);
+  }
+  return produced == expected && static_cast<uint32_t>(crc) == item.Crc32;
+}
+
 // Takes the local header at `at` as an entry when it, its name, its extra field and
-// its data lie inside the file.
+// its data lie inside the file and the data was completed (see the header). Counts
+// the headers left out for their data in DroppedEntries.
 int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   uint8_t raw[TLocalFileHeader::kSize];
   Stream->SetPosition(at);
@@ -566,7 +658,12 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   int64_t nameStart = at + static_cast<int64_t>(TLocalFileHeader::kSize);
   int64_t dataStart = nameStart + h.FileNameLength + h.ExtraFieldLength;
   bool streamed = h.Flags & 0x0008;
-  if (h.ExtraFieldLength > 260 || dataStart > size) return -1;
+  if (h.ExtraFieldLength > 260) return -1;
+  auto drop = [this] {
+    ++DroppedEntries;
+    return int64_t{-1};
+  };
+  if (dataStart > size) return drop();
   std::string rawName(h.FileNameLength, '\0'), extra(h.ExtraFieldLength, '\0');
   if (h.FileNameLength) Stream->ReadBuffer(rawName.data(), h.FileNameLength);
   if (h.ExtraFieldLength) Stream->ReadBuffer(extra.data(), h.ExtraFieldLength);
@@ -588,14 +685,30 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
     item.Zip64UncompressedSize = wideUncompressed;
   if (zip64Local && item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = wideCompressed;
   item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
-  if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart)) return -1;
+  if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart))
+    return drop();
+  // Our writer puts the header down with CRC all ones and compressed size 0 and fills
+  // both in once the data is written: such a header followed by bytes that are not
+  // the next record is an update that ended inside this entry. Checked apart from the
+  // data, as it holds for encrypted entries too.
+  if (!streamed && h.Crc32 == kAllOnes32 && h.CompressedSize == 0 && dataStart < size) {
+    uint8_t next[4] = {};
+    bool record = size - dataStart >= 4;
+    if (record) {
+      Stream->SetPosition(dataStart);
+      Stream->ReadBuffer(next, sizeof next);
+      record = RecordSignature(next);
+    }
+    if (!record) return drop();
+  }
   item.ExternalAttributes = (h.UncompressedSize != 0 || streamed) ? 0x20 : 0x10;
   item.SetLocalHeaderOffset(static_cast<uint64_t>(at), false);
   // The whole name is kept, as for names read from a central directory.
   item.FileName = DecodeName(rawName, h.Flags);
   if (EncodeName(item) != rawName) item.StoredNameBytes = rawName;
   item.FileNameLength = static_cast<uint16_t>(rawName.size());
-  if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return -1;
+  if (streamed && !ApplyDataDescriptor(dataStart, item, zip64Local)) return drop();
+  if (!DataVerifies(dataStart, item)) return drop();
   int64_t dataEnd = dataStart + static_cast<int64_t>(item.RealCompressedSize());
   TDirItem& stored = WorkingDirectory.ItemPtr(WorkingDirectory.Add());
   stored = std::move(item);
@@ -606,12 +719,15 @@ void TZWDirManager::ScanLocalHeaders() {
   int64_t size = Stream->GetSize();
   int64_t at = FindSignature(0, kLocalHeaderSignature, 65535);
   if (at < 0 || at + static_cast<int64_t>(TLocalFileHeader::kSize) > size) throw EZWException(35);
+  checkBudget_ = 4 * static_cast<uint64_t>(size) + (uint64_t{1} << 20);
   while (at >= 0 && at + static_cast<int64_t>(TLocalFileHeader::kSize) <= size) {
     // The search goes on behind an entry's data: a header-like signature inside
     // it (a stored archive, or a crafted overlap) is not an entry of this one.
     int64_t dataEnd = ScanOneLocalHeader(at, size);
     at = FindSignature(std::max(at + 4, dataEnd), kLocalHeaderSignature, 65535);
   }
+  std::vector<uint8_t>().swap(verifyIn_);
+  std::vector<uint8_t>().swap(verifyOut_);
   // Signatures without one plausible entry: not an archive. Taking it for an empty
   // one would let the next update cut the file down to nothing.
   if (WorkingDirectory.Count() == 0) throw EZWException(35);

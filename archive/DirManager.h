@@ -8,7 +8,12 @@
 // such as a self-extractor stub is found by looking for entry 0's local header from
 // its stored position on; when the stored positions leave the leading data out,
 // every entry is moved by its size (`StartOffset`). Without an end record, local
-// headers are scanned; an entry is taken only when its data lies inside the file.
+// headers are scanned; an entry is taken only when its data lies inside the file and
+// was completed: a header still holding the values written before its data (CRC all
+// ones, compressed size 0, data behind it) is left out, and so is stored or deflated
+// data whose CRC-32 or size disagrees with the header (encrypted data and other
+// methods cannot be checked here and are taken). The scan then goes on at the next
+// local header signature; `DroppedEntries` counts the entries left out.
 // Everything read is checked against the bytes really present: a record, name,
 // extra block or comment that would run past its bounds gives a clean error
 // (EZWException or "Stream read error"), and no allocation is sized by a count the
@@ -58,6 +63,10 @@ class TZWDirManager {
   // Where the central directory read or last written begins; -1 when unknown (the
   // entries were found by scanning local headers).
   int64_t DirectoryStart = -1;
+  // Entries the last local-header scan left out (cut off by the end of the file, never
+  // completed, or failing their check); also given to the archiver as what its
+  // opening dropped.
+  int32_t DroppedEntries = 0;
 
  private:
   bool FindEndRecord(uint32_t signature, int64_t& position);
@@ -78,6 +87,11 @@ class TZWDirManager {
   // The end of the entry's data when the header at `at` is taken as an entry, else -1.
   int64_t ScanOneLocalHeader(int64_t at, int64_t size);
   bool ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool zip64Local);
+  // Whether the entry's data at `dataStart` gives its CRC-32 and size (read in
+  // bounded chunks); true for what cannot be checked without a password or a codec.
+  bool DataVerifies(int64_t dataStart, const TDirItem& item);
+  bool InflatedDataVerifies(int64_t dataStart, const TDirItem& item);
+  void ReadForCheck(int64_t at, uint8_t* out, size_t n);
   void CopySFXStub();
   void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
   void FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize);
@@ -98,6 +112,10 @@ class TZWDirManager {
   // The last data descriptor search: from where, and what it found (-1: none).
   int64_t descriptorFrom_ = -1;
   int64_t descriptorFound_ = -1;
+  // Buffers of the data check, kept across the entries of one scan.
+  std::vector<uint8_t> verifyIn_, verifyOut_;
+  // Bytes the data checks of one scan may still read.
+  uint64_t checkBudget_ = 0;
 };
 
 }  // namespace zw

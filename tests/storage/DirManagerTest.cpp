@@ -1,6 +1,7 @@
 // Reading and writing the central directory: end-record search, Zip64 records,
 // leading data, the local-header scan, hostile inputs, and the directory as written.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <cstring>
 #include <functional>
@@ -36,7 +37,22 @@ struct Entry {
   std::string comment;
   uint32_t attributes = 0x20;
   uint16_t flags = 0;
+  uint16_t method = 0;  // 8: `data` goes in deflated
 };
+
+std::string Deflated(const std::string& data) {
+  z_stream zs{};
+  EXPECT_EQ(deflateInit2(&zs, 6, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY), Z_OK);
+  std::string out(deflateBound(&zs, static_cast<uLong>(data.size())), '\0');
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  zs.avail_in = static_cast<uInt>(data.size());
+  zs.next_out = reinterpret_cast<Bytef*>(out.data());
+  zs.avail_out = static_cast<uInt>(out.size());
+  EXPECT_EQ(deflate(&zs, Z_FINISH), Z_STREAM_END);
+  out.resize(zs.total_out);
+  deflateEnd(&zs);
+  return out;
+}
 
 struct Layout {
   std::string prefix;  // leading data
@@ -62,27 +78,28 @@ Built Build(const std::vector<Entry>& entries, const Layout& layout = {}) {
     offsets.push_back(static_cast<uint32_t>(
         b.bytes.size() - (layout.offsetsIncludePrefix ? 0 : layout.prefix.size())));
     uint32_t crc = ReferenceCrc32(e.data);
+    std::string body = e.method == 8 ? Deflated(e.data) : e.data;
     uint16_t flags = static_cast<uint16_t>(e.flags | (e.descriptor ? 8 : 0));
     Put32(b.bytes, kLocalHeaderSignature);
     Put16(b.bytes, 20);
     Put16(b.bytes, flags);
-    Put16(b.bytes, 0);
+    Put16(b.bytes, e.method);
     Put16(b.bytes, 0x1234);
     Put16(b.bytes, 0x5678);
     Put32(b.bytes, e.descriptor ? 0 : crc);
-    Put32(b.bytes, e.descriptor ? 0 : static_cast<uint32_t>(e.data.size()));
+    Put32(b.bytes, e.descriptor ? 0 : static_cast<uint32_t>(body.size()));
     Put32(b.bytes, e.descriptor ? 0 : static_cast<uint32_t>(e.data.size()));
     Put16(b.bytes, static_cast<uint16_t>(e.name.size()));
     Put16(b.bytes, 0);
-    b.bytes += e.name + e.data;
+    b.bytes += e.name + body;
     if (e.descriptor) {
       Put32(b.bytes, kDataDescriptorSignature);
       Put32(b.bytes, crc);
       if (e.wideDescriptor) {
-        Put64(b.bytes, e.data.size());
+        Put64(b.bytes, body.size());
         Put64(b.bytes, e.data.size());
       } else {
-        Put32(b.bytes, static_cast<uint32_t>(e.data.size()));
+        Put32(b.bytes, static_cast<uint32_t>(body.size()));
         Put32(b.bytes, static_cast<uint32_t>(e.data.size()));
       }
     }
@@ -97,11 +114,11 @@ Built Build(const std::vector<Entry>& entries, const Layout& layout = {}) {
     Put16(b.bytes, 20);
     Put16(b.bytes, 20);
     Put16(b.bytes, static_cast<uint16_t>(e.flags | (e.descriptor ? 8 : 0)));
-    Put16(b.bytes, 0);
+    Put16(b.bytes, e.method);
     Put16(b.bytes, 0x1234);
     Put16(b.bytes, 0x5678);
     Put32(b.bytes, ReferenceCrc32(e.data));
-    Put32(b.bytes, static_cast<uint32_t>(e.data.size()));
+    Put32(b.bytes, static_cast<uint32_t>(e.method == 8 ? Deflated(e.data).size() : e.data.size()));
     Put32(b.bytes, static_cast<uint32_t>(e.data.size()));
     Put16(b.bytes, static_cast<uint16_t>(e.name.size()));
     Put16(b.bytes, static_cast<uint16_t>(e.centralExtra.size()));
@@ -159,6 +176,63 @@ void SetU16(std::string& s, size_t at, uint16_t v) {
 }
 void SetU32(std::string& s, size_t at, uint32_t v) {
   for (int i = 0; i < 4; ++i) s[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// The local records of `entries` without any directory after them.
+std::string Records(const std::vector<Entry>& entries) {
+  Built b = Build(entries);
+  return b.bytes.substr(0, b.directoryStart);
+}
+
+// A local header as our writer leaves it until the entry's data is complete (CRC all
+// ones, compressed size 0; a Zip64 block still zero), then what was written of the data.
+std::string TornRecord(const std::string& name, const std::string& written, uint32_t size,
+                       uint16_t flags = 0, uint16_t method = 8, bool wide = false) {
+  std::string r;
+  Put32(r, kLocalHeaderSignature);
+  Put16(r, wide ? 45 : 20);
+  Put16(r, flags);
+  Put16(r, method);
+  Put16(r, 0x1234);
+  Put16(r, 0x5678);
+  Put32(r, kAllOnes32);
+  Put32(r, 0);
+  Put32(r, wide ? kAllOnes32 : size);
+  Put16(r, static_cast<uint16_t>(name.size()));
+  Put16(r, wide ? 20 : 0);
+  return r + name + std::string(wide ? 20 : 0, '\0') + written;
+}
+
+// What a local-header scan of `bytes` took, and how many entries it left out as the
+// manager and its archiver report it.
+struct ScanOutcome {
+  std::vector<std::string> names;
+  int32_t dropped = -1;
+  int32_t reported = -1;  // LastOpenDroppedEntries
+  int native = 0;
+};
+
+ScanOutcome Scan(const std::string& bytes) {
+  ScanOutcome out;
+  TZipWriter zip;
+  ArchiverAccess::S(zip).lastOpenDropped = -1;  // must be set by the reading
+  TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
+  TZWDirManager manager(&stream, zip, false);
+  try {
+    manager.ReadDirectory();
+  } catch (const EZWException& e) {
+    out.native = e.NativeError();
+  }
+  for (int32_t i = 0; i < manager.WorkingDirectory.Count(); ++i)
+    out.names.push_back(manager.WorkingDirectory.ItemPtr(i).FileName);
+  out.dropped = manager.DroppedEntries;
+  out.reported = zip.LastOpenDroppedEntries();
+  return out;
+}
+
+std::string Flipped(std::string bytes, size_t at) {
+  bytes[at] = static_cast<char>(bytes[at] ^ 0x55);
+  return bytes;
 }
 
 TEST(ReadDirectory, PlainArchive) {
@@ -461,9 +535,109 @@ TEST(ReadDirectory, ScanningLocalHeaders) {
   ASSERT_TRUE(r.ok);
   ASSERT_EQ(r.items.size(), 1u);
   EXPECT_EQ(r.items[0].FileName, "p.txt");
+  EXPECT_EQ(Scan(cut).dropped, 1);
   // Nothing plausible at all: refused, so no update can take the file for empty.
   std::string bogus = std::string("PK\x03\x04", 4) + std::string(26, '\xff');
   EXPECT_EQ(ReadDirectoryOf(bogus).native, 35);
+}
+
+// Without a directory, entries whose data was never completed, or does not give the
+// CRC-32 and size of its header, are left out and counted; the scan finds the next
+// local header behind them. Encrypted data cannot be checked without the password.
+TEST(ReadDirectory, ScanLeavesOutUnfinishedAndDamagedEntries) {
+  Entry a{"a.txt", "alpha"};
+  Entry c{"c.txt", TextBytes(2000, 7)};
+  c.method = 8;
+  Entry stored{"s.txt", TextBytes(300, 3)};
+  Entry deflated{"d.txt", TextBytes(4000, 4)};
+  deflated.method = 8;
+  Entry streamed{"st.txt", TextBytes(3000, 5), true};
+  streamed.method = 8;
+  Entry encrypted{"e.bin", "twelve bytes" + TextBytes(200, 6)};
+  encrypted.flags = 1;
+  Entry folder{"dir/", ""};
+  Entry empty{"empty", ""};
+  empty.method = 8;  // some writers mark empty entries deflated
+  std::string before = Records({a});
+  std::string after = Records({c});
+  std::string partial = Deflated(TextBytes(5000, 1)).substr(0, 700);
+  size_t dataAt = before.size() + 30;  // the data of the entry behind `a`
+  std::string bytes = before + Records({deflated}) + after;
+  std::string wrongSize = bytes;
+  SetU32(wrongSize, before.size() + 22, 3999);  // one byte short of what inflates
+  struct Case {
+    const char* what;
+    std::string bytes;
+    std::vector<std::string> names;
+    int32_t dropped;
+  } cases[] = {
+      {"completed entries of every kind",
+       Records({a, stored, deflated, streamed, encrypted, folder, empty, c}),
+       {"a.txt", "s.txt", "d.txt", "st.txt", "e.bin", "dir/", "empty", "c.txt"},
+       0},
+      {"unfinished deflated entry between two complete ones",
+       before + TornRecord("t.bin", partial, 5000) + after,
+       {"a.txt", "c.txt"},
+       1},
+      {"unfinished stored entry with a Zip64 placeholder",
+       TornRecord("big.iso", TextBytes(3000, 2), 0, 0, 0, true) + after,
+       {"c.txt"},
+       1},
+      {"unfinished encrypted entry",
+       before + TornRecord("x", partial, 5000, 1) + after,
+       {"a.txt", "c.txt"},
+       1},
+      {"unfinished entry at the end of the file",
+       before + TornRecord("t.bin", partial, 5000),
+       {"a.txt"},
+       1},
+      {"header written, no data yet", before + TornRecord("t.bin", "", 5000), {"a.txt"}, 1},
+      {"two unfinished entries in a row",
+       before + TornRecord("t1", partial, 5000) + TornRecord("t2", partial, 5000) + after,
+       {"a.txt", "c.txt"},
+       2},
+      {"stored data damaged",
+       Flipped(before + Records({stored}) + after, dataAt + 5 + 100),
+       {"a.txt", "c.txt"},
+       1},
+      {"deflated data damaged", Flipped(bytes, dataAt + 5 + 200), {"a.txt", "c.txt"}, 1},
+      {"deflated data giving more than its stated size", wrongSize, {"a.txt", "c.txt"}, 1},
+      {"streamed deflated data damaged",
+       Flipped(before + Records({streamed}) + after, dataAt + 6 + 100),
+       {"a.txt", "c.txt"},
+       1},
+      {"encrypted data unlike its CRC is kept",
+       Flipped(before + Records({encrypted}) + after, dataAt + 5 + 20),
+       {"a.txt", "e.bin", "c.txt"},
+       0},
+  };
+  for (const Case& k : cases) {
+    ScanOutcome r = Scan(k.bytes);
+    EXPECT_EQ(r.native, 0) << k.what;
+    EXPECT_EQ(r.names, k.names) << k.what;
+    EXPECT_EQ(r.dropped, k.dropped) << k.what;
+    EXPECT_EQ(r.reported, k.dropped) << k.what;
+  }
+  // Nothing but an unfinished entry: not an archive, as before.
+  EXPECT_EQ(Scan(TornRecord("t.bin", partial, 5000)).native, 35);
+  // Headers nested in one another's data, each failing its check: refused once the
+  // checks have read the file several times over, rather than read once per header.
+  std::string nested;
+  const size_t headers = 200, tail = 100000, total = 30 * headers + tail;
+  for (size_t i = 1; i <= headers; ++i) {
+    std::string h = TornRecord("", "", static_cast<uint32_t>(total - 30 * i), 0, 0);
+    SetU32(h, 14, 0);                                      // CRC
+    SetU32(h, 18, static_cast<uint32_t>(total - 30 * i));  // compressed size
+    nested += h;
+  }
+  nested += std::string(tail, 'x') + after;
+  EXPECT_EQ(Scan(nested).native, 35);
+  // Checked one by one, a few of them are fine.
+  EXPECT_EQ(Scan(nested.substr(30 * (headers - 3))).names, std::vector<std::string>{"c.txt"});
+  // A directory read from an end record drops nothing.
+  ScanOutcome r = Scan(Build({a, c}).bytes);
+  EXPECT_EQ(r.names.size(), 2u);
+  EXPECT_EQ(r.reported, 0);
 }
 
 TEST(ReadDirectory, NamesByCodePageAndUtf8Flag) {
