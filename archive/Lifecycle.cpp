@@ -39,6 +39,18 @@ void RecoverInterruptedUpdate(TZWBaseArchiver& a) {
                        TZWJournal::Outcome::kRestored;
 }
 
+// An interrupted update may have left the archive's last volume under another name:
+// the archive is put back before anything asks whether it exists. Reopening the
+// archive we hold commits and releases it first, so neither our journal nor our
+// handle is in the way (and the mode probe keeps write access).
+void RecoverBeforeOpening(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  if (s.isOpen && ExpandFileName(a.Files(), s.currentVolumeFileName) ==
+                      ExpandFileName(a.Files(), s.fileName))
+    a.CloseArchiveFile();
+  RecoverInterruptedUpdate(a);
+}
+
 // A new single-file archive holds nothing the user could lose until its first
 // directory is written; should it be interrupted before then, it becomes the empty
 // archive (`keep` bytes of stub and an end record) rather than a file nobody can open.
@@ -120,22 +132,19 @@ void TZWBaseArchiver::OpenArchiveFile() {
   State& s = *d_;
   if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(9, this);
   int mode = -1;
-  if (!s.inMemory && Files().FileExists(s.fileName)) {
-    // Reopening the archive we hold: commit and release it first, so the probe
-    // below does not meet our own handle and write access is kept.
-    if (s.isOpen && s.fileMode != 64 &&
-        ExpandFileName(Files(), s.currentVolumeFileName) == ExpandFileName(Files(), s.fileName))
-      CloseArchiveFile();
-    mode = Files().Open(s.fileName, 34) ? 34 : 64;
-  }
+  if (!s.inMemory) RecoverBeforeOpening(*this);
+  bool restored = s.lastOpenRestored;
+  if (!s.inMemory && Files().FileExists(s.fileName)) mode = Files().Open(s.fileName, 34) ? 34 : 64;
   s.fileMode = mode;
   OpenArchiveFileWithMode(static_cast<uint16_t>(mode));
+  s.lastOpenRestored = s.lastOpenRestored || restored;
 }
 
 void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
   State& s = *d_;
   int32_t fileMode = mode == 0xFFFF ? -1 : mode;
   if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(10, this);
+  if (!s.inMemory) RecoverBeforeOpening(*this);
   if (fileMode != -1 && !Files().FileExists(s.fileName) && s.spanningMode != smSpanning &&
       !IsRemovableDrive(*this, s.fileName))
     throw EZWException(12, {s.fileName}, this);
@@ -143,7 +152,6 @@ void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
   CloseArchiveFile();
   s.fileMode = fileMode;
   try {
-    RecoverInterruptedUpdate(*this);
     OpenOrCreateArchive(*this);
   } catch (...) {
     ReleaseArchive(s);  // a failed opening holds nothing

@@ -219,6 +219,9 @@ void UpdateRun::Commit() {
   auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get());
   if (file && s_.options.FlushBuffers && !file->Flush())
     throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  // Renamed and created volumes are names in the archive's folder: durable first.
+  if (s_.journal && volumes_ && s_.options.FlushBuffers && !a_.Files().SyncFolderOf(s_.fileName))
+    throw EStreamError("Cannot sync the folder of \"" + s_.fileName + "\"");
   if (s_.journal) {
     tail_ = nullptr;
     committed_ = true;

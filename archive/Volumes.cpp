@@ -6,6 +6,7 @@
 #include "ArchiverState.h"
 #include "CodePage.h"
 #include "DirManager.h"
+#include "Journal.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "Paths.h"
@@ -117,6 +118,21 @@ std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32
   return name;
 }
 
+TZWVolumeNaming SplitVolumeNaming(TZWBaseArchiver& a, const std::string& name) {
+  S& s = ArchiverAccess::S(a);
+  NameParts p = Split(name);
+  TZWVolumeNaming naming;
+  if (s.spanningOptions.AdvancedNaming) {
+    naming.prefix = p.base + "_";
+    naming.width = 3;
+    naming.suffix = p.ext;
+  } else {
+    naming.prefix = p.base + "." + (SelfExtracting(a, name) ? 'Z' : ClassicLetter(p.ext));
+    naming.width = 2;
+  }
+  return naming;
+}
+
 bool IsExeFileName(const std::string& name) {
   return AsciiLowerCase(ExtractFileExt(name)).find(".exe") != std::string::npos;
 }
@@ -217,8 +233,12 @@ void FinishVolume(TZWBaseArchiver& a, TMemoryStream* buffer) {
     v.CopyFrom(*buffer, -1);
     buffer->Clear();
   }
-  if (s.spanningMode == smSpanning)
-    if (auto* file = dynamic_cast<TFileStream*>(&v)) file->Flush();
+  // A finished volume must reach the device before the update's journal is removed
+  // (and a spanned disk before the next one is asked for).
+  auto* file = dynamic_cast<TFileStream*>(&v);
+  bool flush = s.spanningMode == smSpanning || s.options.FlushBuffers;
+  if (file && flush && !file->Flush())
+    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
 }
 
 void NextVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
@@ -487,15 +507,18 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
   startTail_ = ReadVolumeBytes(a_, nameOf(startVolume_), startOffset_);
   for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
     laterVolumes_.emplace_back(nameOf(n), ReadVolumeBytes(a_, nameOf(n), 0));
+  // While the run goes on, the start volume carries its number's name; the last
+  // volume takes the archive's name when the new directory is complete. A stray file
+  // of that name is no part of the archive: it goes before the journal is written, so
+  // a recovery never takes it for the start volume.
+  std::string startName = VolumeName(startVolume_);
+  if (startVolume_ == lastVolume_) DeleteIfPresent(a_, startName);
+  WriteJournal(startName, lastName);
   begun_ = true;
   try {
     s.archiveStream.reset();
     dm.Stream = nullptr;
-    // While the run goes on, the start volume carries its number's name; the last
-    // volume takes the archive's name when the new directory is complete.
-    std::string startName = VolumeName(startVolume_);
     if (startVolume_ == lastVolume_) {
-      DeleteIfPresent(a_, startName);
       if (!a_.Files().RenameFile(lastName, startName)) throw EZWException(36, {startName}, &a_);
     }
     for (const auto& later : laterVolumes_) DeleteIfPresent(a_, later.first);
@@ -510,6 +533,25 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     throw;
   }
   return startOffset_;
+}
+
+// What puts the set back: the volumes the run may add go, the start volume is cut
+// back to its old length with its old directory bytes, and the volumes after it come
+// back whole.
+void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::string& lastName) {
+  S& s = ArchiverAccess::S(a_);
+  auto journal = std::make_unique<TZWJournal>(a_.Files(), s.fileName, s.options.FlushBuffers);
+  journal->AddRemoveVolumes(SplitVolumeNaming(a_, s.fileName), startVolume_ + 1);
+  if (startVolume_ == lastVolume_) {
+    TReadOnlyMemoryStream tail(startTail_.data(), static_cast<int64_t>(startTail_.size()));
+    journal->AddRestore(lastName, startName, startOffset_, tail, -1);
+  } else {
+    journal->AddRestore(startName, startOffset_, startTail_);
+    for (const auto& later : laterVolumes_) journal->AddRestore(later.first, 0, later.second);
+  }
+  journal->Seal();
+  s.journal = std::move(journal);
+  s.journalForNewArchive = false;
 }
 
 void TZWVolumeUpdate::Reopen(const std::string& name, int32_t number, int32_t last) {
@@ -558,6 +600,18 @@ void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached, 
 }
 
 void TZWVolumeUpdate::RestoreAppended(const std::string& current, int32_t reached) {
+  S& s = ArchiverAccess::S(a_);
+  if (s.journal) {
+    // The journal knows how to put the set back, from whatever point the run reached.
+    try {
+      s.journal->Replay();
+    } catch (...) {
+      s.journalHeld = true;
+      throw;
+    }
+    s.journal.reset();
+    return Reopen(VolumeName(-1), lastVolume_, lastVolume_);
+  }
   std::string lastName = VolumeName(-1);
   std::string startName = VolumeName(startVolume_);
   for (int32_t n = startVolume_ + 1; n <= std::max(reached, lastVolume_); ++n)

@@ -18,6 +18,8 @@
 #include <utility>
 #include <vector>
 
+#include "Journal.h"
+
 #include "ZWTypes.h"
 
 namespace zw {
@@ -59,6 +61,9 @@ void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t
 // EZWException 36 when the file cannot be renamed.
 void RenameLastVolume(TZWBaseArchiver& a);
 
+// How the numbered volumes of a split archive named `name` are named (leaf names).
+TZWVolumeNaming SplitVolumeNaming(TZWBaseArchiver& a, const std::string& name);
+
 void DetectSpanningMode(TZWBaseArchiver& a);
 void DetectVolumes(TZWBaseArchiver& a);
 void DetectExeVolumes(TZWBaseArchiver& a);
@@ -93,6 +98,7 @@ class TZWVolumeUpdate {
   void RestoreFresh(const std::string& current, int32_t reached, bool abandon);
   void RestoreAppended(const std::string& current, int32_t reached);
   void Reopen(const std::string& name, int32_t number, int32_t last);
+  void WriteJournal(const std::string& startName, const std::string& lastName);
 
   TZWBaseArchiver& a_;
   bool begun_ = false;
