@@ -267,8 +267,9 @@ void TZWBaseArchiver::AddFilesByMask(const std::string& fileMask, int32_t search
   CheckMultiVolumeChange();
   State& s = *d_;
   // Neither the archive nor its rollback journal is ever taken into it.
-  std::vector<std::string> exclusions{exclusionMask, ExpandInDirectory(Files(), "", s.fileName),
-                                      ExpandInDirectory(Files(), "", TZWJournal::PathFor(s.fileName))};
+  std::vector<std::string> exclusions{
+      exclusionMask, ExpandInDirectory(Files(), "", s.fileName),
+      ExpandInDirectory(Files(), "", TZWJournal::PathFor(s.fileName))};
   if (!s.currentVolumeFileName.empty() && s.currentVolumeFileName != s.fileName)
     exclusions.push_back(ExpandInDirectory(Files(), "", s.currentVolumeFileName));
   BeginUpdate();

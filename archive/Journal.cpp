@@ -176,9 +176,9 @@ void ApplyRestore(FileSystem& fs, const std::string& folder, const Record& r, TS
     if (sync) CheckedSyncFolder(fs, name);
   }
   bool existed = fs.FileExists(name);
-  TFileStream file(fs, name,
-                   existed ? FileMode::fmOpenReadWrite | FileMode::fmShareExclusive
-                           : FileMode::fmCreate);
+  TFileStream file(
+      fs, name,
+      existed ? FileMode::fmOpenReadWrite | FileMode::fmShareExclusive : FileMode::fmCreate);
   file.SetSize(static_cast<int64_t>(r.keep));
   file.SetPosition(static_cast<int64_t>(r.keep));
   journal.SetPosition(r.bytesAt);
@@ -187,8 +187,8 @@ void ApplyRestore(FileSystem& fs, const std::string& folder, const Record& r, TS
   if (sync && !existed) CheckedSyncFolder(fs, name);
 }
 
-void ReplayRecords(FileSystem& fs, const std::string& archiveName, const std::vector<Record>& records,
-            TStream& journal, bool sync) {
+void ReplayRecords(FileSystem& fs, const std::string& archiveName,
+                   const std::vector<Record>& records, TStream& journal, bool sync) {
   std::string folder = FolderOf(archiveName);
   for (const Record& r : records) {
     if (r.kind == kRemoveVolumesKind)
@@ -241,12 +241,9 @@ class TZWJournal::Window : public TStream {
   int64_t at_, size_, position_ = 0;
 };
 
-std::string TZWJournal::PathFor(const std::string& archiveName) {
-  return archiveName + "-journal";
-}
+std::string TZWJournal::PathFor(const std::string& archiveName) { return archiveName + "-journal"; }
 
-TZWJournal::Outcome TZWJournal::Recover(FileSystem& fs, const std::string& archiveName,
-                                        bool sync) {
+TZWJournal::Outcome TZWJournal::Recover(FileSystem& fs, const std::string& archiveName, bool sync) {
   std::string path = PathFor(archiveName);
   if (!fs.FileExists(path)) return Outcome::kNone;
   std::vector<Record> records;
@@ -391,8 +388,8 @@ bool TZWJournal::Remove() {
   if (!fs_.DeleteFile(path_)) {
     // Still there: keep holding it, so that a rollback can read it back.
     try {
-      file_ = std::make_unique<TFileStream>(
-          fs_, path_, FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+      file_ = std::make_unique<TFileStream>(fs_, path_,
+                                            FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
     } catch (const Exception&) {
     }
     return false;

@@ -6,10 +6,10 @@
 #include "FileSystem.h"
 #include "Journal.h"
 #include "Paths.h"
-#include "ZipRecords.h"
 #include "UpdateEngine.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
+#include "ZipRecords.h"
 
 namespace zw {
 
@@ -35,8 +35,8 @@ void RecoverInterruptedUpdate(TZWBaseArchiver& a) {
   s.lastOpenRestored = false;
   s.lastOpenDropped = 0;
   if (s.inMemory) return;
-  s.lastOpenRestored = TZWJournal::Recover(a.Files(), s.fileName, true) ==
-                       TZWJournal::Outcome::kRestored;
+  s.lastOpenRestored =
+      TZWJournal::Recover(a.Files(), s.fileName, true) == TZWJournal::Outcome::kRestored;
 }
 
 // An interrupted update may have left the archive's last volume under another name:
@@ -45,8 +45,8 @@ void RecoverInterruptedUpdate(TZWBaseArchiver& a) {
 // handle is in the way (and the mode probe keeps write access).
 void RecoverBeforeOpening(TZWBaseArchiver& a) {
   auto& s = ArchiverAccess::S(a);
-  if (s.isOpen && ExpandFileName(a.Files(), s.currentVolumeFileName) ==
-                      ExpandFileName(a.Files(), s.fileName))
+  if (s.isOpen &&
+      ExpandFileName(a.Files(), s.currentVolumeFileName) == ExpandFileName(a.Files(), s.fileName))
     a.CloseArchiveFile();
   RecoverInterruptedUpdate(a);
 }

@@ -113,8 +113,8 @@ class UpdateRun {
     int64_t start;
   } oldPlace_{};
   bool ownJournal_ = false;
-  bool tempFolderCleaned_ = false;     // the journal was started by this run
-  bool archiveTouched_ = false;  // the archive has been cut (or written) in this run
+  bool tempFolderCleaned_ = false;  // the journal was started by this run
+  bool archiveTouched_ = false;     // the archive has been cut (or written) in this run
   bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
   // Single-file archives only: where the next byte goes in the archive, kept here so
@@ -280,8 +280,8 @@ void UpdateRun::Run() {
     truncationPoint_ = volumes_->Begin(first >= saved.Count());
   } else {
     uint64_t size = static_cast<uint64_t>(s_.archiveStream->GetSize());
-    truncationPoint_ = first < saved.Count()    ? LowestOffsetFrom(first)
-                       : saved.Count() == 0     ? dm_.StartOffset
+    truncationPoint_ = first < saved.Count()     ? LowestOffsetFrom(first)
+                       : saved.Count() == 0      ? dm_.StartOffset
                        : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
                                                  : size;
     if (truncationPoint_ > size)
@@ -608,7 +608,9 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
     // An earlier rollback could not complete: the archive must be reopened first.
     s.updateLevel = 0;
     if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
-    throw EZWException(60, {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"}, &archiver);
+    throw EZWException(
+        60, {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"},
+        &archiver);
   }
   UpdateRun run(archiver);
   try {

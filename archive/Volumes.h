@@ -19,7 +19,6 @@
 #include <vector>
 
 #include "Journal.h"
-
 #include "ZWTypes.h"
 
 namespace zw {

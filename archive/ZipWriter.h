@@ -13,8 +13,11 @@
 //     rename it) until CloseArchiveFile, the next opening, or destruction.
 //   - Changes are collected between BeginUpdate and the outermost EndUpdate, which
 //     rewrites the archive once: entries in front of the first change stay where
-//     they are untouched, the rest is saved to a temporary file and written again.
-//     Any failure, cancel or abort restores the archive's previous entries.
+//     they are untouched, the rest is saved to a rollback journal beside the archive
+//     ("<FileName>-journal", made durable first) and written again; deleting the
+//     journal commits. Any failure, cancel or abort restores the archive's previous
+//     bytes; an interrupted process or a power cut leaves the journal, and the next
+//     opening of the archive restores it (LastOpenRestored).
 //   - Failures the component detects raise EZWException (ZWExcept.h) with an
 //     internal code; per-file failures during an update go to OnProcessFileFailure
 //     instead (default: the user is asked). Errors of the file system pass as the

@@ -175,10 +175,9 @@ class SweepRun {
   std::string oldBytes_;
 };
 
-const FaultOp kKinds[] = {FaultOp::kOpen,   FaultOp::kRead,     FaultOp::kWrite,
-                          FaultOp::kSeek,   FaultOp::kTruncate, FaultOp::kFlush,
-                          FaultOp::kRename, FaultOp::kDelete,   FaultOp::kTempFile,
-                          FaultOp::kSyncFolder};
+const FaultOp kKinds[] = {
+    FaultOp::kOpen,  FaultOp::kRead,   FaultOp::kWrite,  FaultOp::kSeek,     FaultOp::kTruncate,
+    FaultOp::kFlush, FaultOp::kRename, FaultOp::kDelete, FaultOp::kTempFile, FaultOp::kSyncFolder};
 
 // Sticky: the fault and every later operation of its kind fail, so the rollback
 // meets it too.

@@ -201,6 +201,24 @@ TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "d.txt"}));
 }
 
+// A new archive whose first batch is aborted ends as the empty archive: one end record,
+// 22 bytes, not the two that a rollback and the closing once wrote.
+TEST_F(UpdateEngine, AbortedFirstBatchOfNewArchiveLeavesTheEmptyArchive) {
+  Open();
+  EXPECT_TRUE(mem.FileExists("C:\\a.zip-journal"));  // until the first directory is written
+  auto lock = mem.Open("C:\\data\\f2.bin", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  answers = {fxaAbort};
+  Add("C:\\data\\f*.*");
+  lock.reset();
+  zip->CloseArchiveFile();
+  EXPECT_EQ(Bytes(), std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+  EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
+  Open();  // and it opens as an archive again
+  Add("C:\\data\\f1.txt");
+  zip->CloseArchiveFile();
+  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt"}));
+}
+
 TEST_F(UpdateEngine, RetryAfterTheFileWasReleased) {
   MakeOld();
   PutFile(mem, "C:\\new\\n1.txt", TextBytes(700000, 5));
