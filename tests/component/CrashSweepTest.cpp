@@ -1,0 +1,418 @@
+// Nothing is lost when an update is cut short: the process dies at the 1st, 2nd, ...
+// mutating file operation of an update (opening, batches and closing), and in a second
+// variant the power goes too, dropping whatever was not flushed or synced. The next
+// opening must find the archive as it was before the update or complete as the update
+// left it, with no journal left behind, and a further batch must work on it.
+//
+// Which of the two is decided by the journal alone: before its deletion (durable only
+// once the folder is synced) the archive is the old one, after it the new one. A new
+// archive exists only once its journal is sealed (durable: flushed and its folder
+// synced).
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include "ComponentSupport.h"
+#include "FaultFileSystem.h"
+
+namespace zw::test {
+namespace {
+
+enum class Scenario { kAppend, kReplaceFirst, kReplaceLast, kNewArchive, kAbort, kTwoBatches };
+enum class Variant { kKill, kPowerCut };
+
+const char* ScenarioName(Scenario s) {
+  switch (s) {
+    case Scenario::kAppend:
+      return "Append";
+    case Scenario::kReplaceFirst:
+      return "ReplaceFirst";
+    case Scenario::kReplaceLast:
+      return "ReplaceLast";
+    case Scenario::kNewArchive:
+      return "NewArchive";
+    case Scenario::kAbort:
+      return "AbortOnLockedFile";
+    case Scenario::kTwoBatches:
+      return "TwoBatches";
+  }
+  return "?";
+}
+
+using Contents = std::map<std::string, std::string>;
+
+std::string Path(const std::string& name) { return "C:\\w\\" + name; }
+const std::string kArchive = Path("a.zip");
+const std::string kJournal = kArchive + "-journal";
+// What a new archive is until its first batch: the end record alone.
+const std::string kEmptyArchive = std::string("PK\5\6", 4) + std::string(18, '\0');
+
+// Kept small: every crash point rebuilds the whole folder.
+Contents OldFiles() {
+  return {{"a1.txt", TextBytes(3000, 1)},
+          {"a2.bin", RandomBytes(2000, 2)},
+          {"a3.txt", TextBytes(1500, 3)},
+          {"a4.txt", ""}};
+}
+
+Contents NewFiles() {
+  return {{"a1.txt", TextBytes(2500, 11)},
+          {"a4.txt", TextBytes(1800, 14)},
+          {"n1.txt", TextBytes(4000, 12)},
+          {"n2.txt", TextBytes(100, 13)},
+          {"n3.bin", RandomBytes(1500, 15)}};
+}
+
+const std::string kExtra = "added after the recovery";
+
+// The masks (in the folder "new") of the update's batches, one batch each.
+std::vector<std::string> Batches(Scenario s) {
+  switch (s) {
+    case Scenario::kAppend:
+      return {"n1.txt"};
+    case Scenario::kReplaceFirst:
+      return {"a1.txt"};
+    case Scenario::kReplaceLast:
+      return {"a4.txt"};
+    case Scenario::kNewArchive:
+    case Scenario::kAbort:
+      return {"*.*"};
+    case Scenario::kTwoBatches:
+      return {"n1.txt", "a1.txt"};
+  }
+  return {};
+}
+
+// The archive's contents before the update and after each batch that commits.
+std::vector<Contents> Stages(Scenario s) {
+  if (s == Scenario::kNewArchive) return {{}, NewFiles()};
+  std::vector<Contents> stages{OldFiles()};
+  if (s == Scenario::kAbort) return stages;  // the batch is rolled back
+  for (const std::string& mask : Batches(s)) {
+    Contents next = stages.back();
+    next[mask] = NewFiles().at(mask);
+    stages.push_back(next);
+  }
+  return stages;
+}
+
+// Names every mutating operation, in the order FaultFileSystem counts them, so that a
+// crash point can be told by what it interrupts.
+class OpLog : public ForwardingFileSystem {
+ public:
+  struct Op {
+    FaultOp kind;
+    std::string path;
+    std::string Text() const { return std::string(FaultOpName(kind)) + " " + path; }
+  };
+  using ForwardingFileSystem::ForwardingFileSystem;
+  const std::vector<Op>& ops() const { return ops_; }
+
+  std::unique_ptr<FileHandle> Open(const std::string& path, uint16_t mode) override {
+    if (mode == FileMode::fmCreate) Note(FaultOp::kOpen, path);
+    std::unique_ptr<FileHandle> inner = target().Open(path, mode);
+    if (!inner) return nullptr;
+    return std::make_unique<Handle>(*this, std::move(inner), path);
+  }
+  bool DeleteFile(const std::string& path) override {
+    Note(FaultOp::kDelete, path);
+    return target().DeleteFile(path);
+  }
+  bool RenameFile(const std::string& from, const std::string& to) override {
+    Note(FaultOp::kRename, from + " -> " + to);
+    return target().RenameFile(from, to);
+  }
+  bool SyncFolderOf(const std::string& path) override {
+    Note(FaultOp::kSyncFolder, path);
+    return target().SyncFolderOf(path);
+  }
+  bool CreateTempFile(const std::string& dir, const std::string& prefix,
+                      std::string& path) override {
+    Note(FaultOp::kTempFile, dir);
+    return target().CreateTempFile(dir, prefix, path);
+  }
+  bool CreateDirectory(const std::string& path) override {
+    Note(FaultOp::kCount, "mkdir " + path);
+    return target().CreateDirectory(path);
+  }
+  bool RemoveDirectory(const std::string& path) override {
+    Note(FaultOp::kCount, "rmdir " + path);
+    return target().RemoveDirectory(path);
+  }
+  bool SetVolumeLabel(const std::string& root, const std::string& label) override {
+    Note(FaultOp::kCount, "label " + root);
+    return target().SetVolumeLabel(root, label);
+  }
+
+ private:
+  class Handle : public FileHandle {
+   public:
+    Handle(OpLog& log, std::unique_ptr<FileHandle> inner, std::string path)
+        : log_(log), inner_(std::move(inner)), path_(std::move(path)) {}
+    int64_t Read(void* buffer, int64_t count) override { return inner_->Read(buffer, count); }
+    int64_t Write(const void* buffer, int64_t count) override {
+      log_.Note(FaultOp::kWrite, path_);
+      return inner_->Write(buffer, count);
+    }
+    int64_t Seek(int64_t offset, SeekOrigin origin) override {
+      return inner_->Seek(offset, origin);
+    }
+    bool Truncate(int64_t size) override {
+      log_.Note(FaultOp::kTruncate, path_);
+      return inner_->Truncate(size);
+    }
+    bool Flush() override {
+      log_.Note(FaultOp::kFlush, path_);
+      return inner_->Flush();
+    }
+    int64_t Size() override { return inner_->Size(); }
+    OsError LastError() const override { return inner_->LastError(); }
+
+   private:
+    OpLog& log_;
+    std::unique_ptr<FileHandle> inner_;
+    std::string path_;
+  };
+  void Note(FaultOp kind, const std::string& path) { ops_.push_back({kind, path}); }
+  std::vector<Op> ops_;
+};
+
+// One disk: the sources, and the old archive already durable. The update goes through
+// the fault wrapper, the checks look at the disk itself.
+struct Disk {
+  Disk(Scenario scenario, const std::string& oldArchive) {
+    MakeDirs(mem, Path("tmp"));
+    for (const auto& [name, data] : NewFiles()) PutFile(mem, Path("new\\" + name), data);
+    PutFile(mem, Path("extra.txt"), kExtra);
+    if (scenario != Scenario::kNewArchive) PutFile(mem, kArchive, oldArchive);
+    mem.MarkAllDurable();
+  }
+  MemFileSystem mem;
+  OpLog log{mem};
+  FaultFileSystem faults{log};
+};
+
+void Configure(TZipWriter& zip, FileSystem& fs) {
+  zip.SetFileSystem(&fs);
+  zip.Options().Recurse = false;
+  zip.Options().StorePath = spNoPath;
+  zip.SetTempDir(Path("tmp"));
+  zip.OnProcessFileFailure = [](TZWBaseArchiver*, const std::string&, TZWProcessOperation, int32_t,
+                                int32_t, const std::string&,
+                                TZWAction& action) { action = fxaAbort; };
+}
+
+// The old archive, built once on a disk of its own; its entries in this order.
+const std::string& OldArchive() {
+  static const std::string bytes = [] {
+    MemFileSystem mem;
+    for (const auto& [name, data] : OldFiles()) PutFile(mem, Path("old\\" + name), data);
+    TZipWriter zip;
+    Configure(zip, mem);
+    zip.SetFileName(kArchive);
+    zip.OpenArchiveFile();
+    zip.AddFilesByMask(Path("old\\*.*"), 0x2F, "");
+    zip.CloseArchiveFile();
+    return GetFile(mem, kArchive);
+  }();
+  return bytes;
+}
+
+// The whole update: opening, the batches, closing. The error that ended it, if any.
+std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
+  std::unique_ptr<FileHandle> lock;
+  if (scenario == Scenario::kAbort)
+    lock =
+        disk.mem.Open(Path("new\\n2.txt"), FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  std::optional<std::string> error;
+  TZipWriter zip;
+  Configure(zip, disk.faults);
+  try {
+    zip.SetFileName(kArchive);
+    zip.OpenArchiveFile();
+    for (const std::string& mask : Batches(scenario))
+      zip.AddFilesByMask(Path("new\\" + mask), 0x2F, "");
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  return error;  // the archiver closes here; once crashed, that fails quietly
+}
+
+// What the disk holds, for messages; without parsing, as a cut-short file is expected.
+std::string Describe(MemFileSystem& mem) {
+  std::string text;
+  if (!mem.FileExists(kArchive)) {
+    text = "no archive file";
+  } else {
+    std::string bytes = GetFile(mem, kArchive);
+    text = bytes == OldArchive()    ? "the old archive"
+           : bytes == kEmptyArchive ? "the empty archive"
+                                    : "an archive of " + std::to_string(bytes.size()) + " bytes";
+  }
+  if (mem.FileExists(kJournal))
+    text += " and a journal of " + std::to_string(GetFile(mem, kJournal).size()) + " bytes";
+  return text;
+}
+
+Contents Read(const std::string& bytes) {
+  std::string error;
+  Contents out;
+  for (const ReadEntry& e : ReadArchive(bytes, &error)) out[e.name] = e.data;
+  EXPECT_EQ(error, "");
+  return out;
+}
+
+// What the probe run taught: the steps, and where the outcome changes.
+struct Plan {
+  std::vector<OpLog::Op> ops;
+  std::vector<std::string> filesAfter;  // the disk after a complete update
+  // Crash points (1-based) from which on the journal is sealed, and from which on each
+  // commit stands, as the disk is seen by a killed process and after a power cut.
+  int64_t sealedFrom[2] = {0, 0};
+  std::vector<int64_t> committedFrom[2];
+};
+
+bool IsJournal(const OpLog::Op& op) { return op.path == kJournal; }
+
+Plan Probe(Scenario scenario) {
+  Plan plan;
+  Disk disk(scenario, OldArchive());
+  disk.faults.Reset();
+  std::optional<std::string> error = RunUpdate(disk, scenario);
+  EXPECT_FALSE(error) << *error;
+  EXPECT_FALSE(disk.mem.FileExists(kJournal));
+  EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), Stages(scenario).back());
+  plan.ops = disk.log.ops();
+  EXPECT_EQ(static_cast<int64_t>(plan.ops.size()), disk.faults.MutatingOps());
+  plan.filesAfter = disk.mem.AllFiles();
+  const auto& ops = plan.ops;
+  const int64_t count = static_cast<int64_t>(ops.size());
+  const int kill = static_cast<int>(Variant::kKill), cut = static_cast<int>(Variant::kPowerCut);
+  // Sealed: the trailer is written (the last journal write before its flush); durable
+  // once the folder is synced after that flush.
+  for (int64_t i = 0; i < count && !plan.sealedFrom[kill]; ++i) {
+    if (!IsJournal(ops[i]) || ops[i].kind != FaultOp::kFlush) continue;
+    EXPECT_TRUE(i > 0 && IsJournal(ops[i - 1]) && ops[i - 1].kind == FaultOp::kWrite);
+    EXPECT_TRUE(i + 1 < count && ops[i + 1].kind == FaultOp::kSyncFolder);
+    plan.sealedFrom[kill] = i + 1;  // the trailer is step i (1-based), the flush i + 1
+    plan.sealedFrom[cut] = i + 3;   // the sync is step i + 2
+  }
+  EXPECT_GT(plan.sealedFrom[kill], 0) << "no journal was sealed";
+  // Committed: the journal is deleted; durable once the folder is synced after that.
+  for (int64_t i = 0; i < count; ++i) {
+    if (!IsJournal(ops[i]) || ops[i].kind != FaultOp::kDelete) continue;
+    EXPECT_TRUE(i + 1 < count && ops[i + 1].kind == FaultOp::kSyncFolder);
+    plan.committedFrom[kill].push_back(i + 2);
+    plan.committedFrom[cut].push_back(i + 3);
+  }
+  // The aborted batch deletes its journal too, after the rollback. (Deletion at step
+  // i + 1, its sync at i + 2.)
+  size_t deletions = scenario == Scenario::kAbort ? 1 : Stages(scenario).size() - 1;
+  EXPECT_EQ(plan.committedFrom[kill].size(), deletions);
+  return plan;
+}
+
+class CrashSweep : public ::testing::TestWithParam<std::tuple<Scenario, Variant>> {};
+
+TEST_P(CrashSweep, OldOrNewAfterRecovery) {
+  auto [scenario, variant] = GetParam();
+  const bool powerCut = variant == Variant::kPowerCut;
+  const std::vector<Contents> stages = Stages(scenario);
+  const bool newArchive = scenario == Scenario::kNewArchive;
+  Plan plan = Probe(scenario);
+  ASSERT_FALSE(HasFailure());
+  const int64_t steps = static_cast<int64_t>(plan.ops.size());
+  // Journal (create, saved bytes, trailer, flush, sync), cut, entries, directory,
+  // flush, deletion, sync: a sweep with fewer steps would not test much.
+  EXPECT_GE(steps, 10);
+  if (!newArchive) {
+    // "First" and "last" entry refer to this order.
+    std::vector<std::string> names;
+    for (const ReadEntry& e : ReadArchive(OldArchive())) names.push_back(e.name);
+    ASSERT_EQ(names, (std::vector<std::string>{"a1.txt", "a2.bin", "a3.txt", "a4.txt"}));
+  }
+
+  // One step past the last: the update completes, then the process ends (or the power
+  // goes), which must leave the new archive.
+  for (int64_t n = 1; n <= steps + 1; ++n) {
+    const bool crash = n <= steps;
+    SCOPED_TRACE((crash ? "crash at step " + std::to_string(n) + " of " + std::to_string(steps) +
+                              ": " + plan.ops[static_cast<size_t>(n - 1)].Text()
+                        : std::string("no crash")) +
+                 (powerCut ? ", power cut" : ""));
+    Disk disk(scenario, OldArchive());
+    disk.faults.Reset();
+    disk.faults.CrashAt(n);
+    RunUpdate(disk, scenario);
+    ASSERT_EQ(disk.faults.Crashed(), crash);
+    if (powerCut) disk.mem.SimulatePowerCut();
+    disk.faults.Reset();
+
+    size_t stage = 0;
+    for (int64_t from : plan.committedFrom[static_cast<int>(variant)])
+      if (n >= from) ++stage;
+    stage = std::min(stage, stages.size() - 1);  // an abort's deletion ends a rollback
+    if (!crash) {
+      EXPECT_EQ(stage, stages.size() - 1);
+    }
+    const bool sealed = n >= plan.sealedFrom[static_cast<int>(variant)];
+    const bool existed = disk.mem.FileExists(kArchive);
+    const std::string before = GetFile(disk.mem, kArchive);
+    const std::string found = Describe(disk.mem);
+
+    TZipWriter next;
+    Configure(next, disk.faults);
+    next.SetFileName(kArchive);
+    try {
+      next.OpenArchiveFile();
+    } catch (const std::exception& e) {
+      FAIL() << "opening after the crash: " << e.what() << "; the disk held " << found;
+    }
+    const bool restored = next.LastOpenRestored();
+    const std::string bytes = GetFile(disk.mem, kArchive);
+    if (newArchive && !sealed) {
+      // Nothing of the new archive is on the disk, so this opening creates it anew (its
+      // journal stays until its first directory).
+      EXPECT_FALSE(existed) << "an archive exists before its journal was sealed";
+      EXPECT_FALSE(restored) << "the disk held " << found;
+    } else {
+      EXPECT_FALSE(disk.mem.FileExists(kJournal)) << "journal left after the opening";
+      if (stage == 0) {
+        const std::string& old = newArchive ? kEmptyArchive : OldArchive();
+        EXPECT_TRUE(bytes == old) << "expected the old archive; before the opening the disk held "
+                                  << found << ", after it " << Describe(disk.mem);
+      } else {
+        EXPECT_EQ(Read(bytes), stages[stage]) << "before the opening the disk held " << found;
+      }
+      EXPECT_TRUE(restored || (existed && bytes == before))
+          << "the opening changed the archive and did not say so";
+    }
+
+    // The archiver's directory matches the file: a further batch gives a sound archive.
+    try {
+      next.AddFilesByMask(Path("extra.txt"), 0x2F, "");
+    } catch (const std::exception& e) {
+      ADD_FAILURE() << "batch after the recovery: " << e.what();
+    }
+    next.CloseArchiveFile();
+    Contents expected = stages[stage];
+    expected["extra.txt"] = kExtra;
+    EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), expected);
+    EXPECT_EQ(disk.mem.AllFiles(), plan.filesAfter) << "files left behind or missing";
+    if (HasFailure()) return;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Updates, CrashSweep,
+    ::testing::Combine(::testing::Values(Scenario::kAppend, Scenario::kReplaceFirst,
+                                         Scenario::kReplaceLast, Scenario::kNewArchive,
+                                         Scenario::kAbort, Scenario::kTwoBatches),
+                       ::testing::Values(Variant::kKill, Variant::kPowerCut)),
+    [](const auto& info) {
+      return std::string(ScenarioName(std::get<0>(info.param))) +
+             (std::get<1>(info.param) == Variant::kKill ? "Kill" : "PowerCut");
+    });
+
+}  // namespace
+}  // namespace zw::test
