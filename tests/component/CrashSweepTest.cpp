@@ -8,17 +8,33 @@
 // once the folder is synced) the archive is the old one, after it the new one. A new
 // archive exists only once its journal is sealed (durable: flushed and its folder
 // synced).
+//
+// Split sets are appended to the same way: the run renames the last volume to its
+// number, cuts the old directory, adds volumes and names the last one after the
+// archive again. There "old" is every volume file as it was and no other, "new" the
+// volume files of an uncrashed run, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <optional>
 
 #include "ComponentSupport.h"
+#include "DirManager.h"
 #include "FaultFileSystem.h"
 
 namespace zw::test {
 namespace {
 
-enum class Scenario { kAppend, kReplaceFirst, kReplaceLast, kNewArchive, kAbort, kTwoBatches };
+enum class Scenario {
+  kAppend,
+  kReplaceFirst,
+  kReplaceLast,
+  kNewArchive,
+  kAbort,
+  kTwoBatches,
+  kSplitAppend,
+  kSplitDirectorySpans
+};
 enum class Variant { kKill, kPowerCut };
 
 const char* ScenarioName(Scenario s) {
@@ -35,9 +51,19 @@ const char* ScenarioName(Scenario s) {
       return "AbortOnLockedFile";
     case Scenario::kTwoBatches:
       return "TwoBatches";
+    case Scenario::kSplitAppend:
+      return "SplitAppend";
+    case Scenario::kSplitDirectorySpans:
+      return "SplitDirectorySpans";
   }
   return "?";
 }
+
+bool IsSplit(Scenario s) {
+  return s == Scenario::kSplitAppend || s == Scenario::kSplitDirectorySpans;
+}
+// The smallest volume size the component takes.
+constexpr int64_t kVolumeSize = 65536;
 
 using Contents = std::map<std::string, std::string>;
 
@@ -63,6 +89,30 @@ Contents NewFiles() {
           {"n3.bin", RandomBytes(1500, 15)}};
 }
 
+// Tuned so that the directory of SplitOldFiles(kSplitDirectorySpans) begins 100 bytes
+// before the end of the first volume: one central header fits there, the rest and the
+// end record go to the last volume (the sweep checks the end record).
+constexpr size_t kSplitFill = 64781;
+
+// The old entries of a split set. Random data does not shrink, so its size places the
+// directory: after the first volume (which the appended data fills, moving on to new
+// volumes), or so close to its end that the directory begins there and ends on the last
+// volume.
+Contents SplitOldFiles(Scenario s) {
+  if (s == Scenario::kSplitAppend)
+    return {{"s1.bin", RandomBytes(100000, 21)}, {"s2.txt", TextBytes(3000, 22)}, {"s3.txt", ""}};
+  return {{"s1.bin", RandomBytes(kSplitFill, 24)},
+          {"s2.txt", TextBytes(1200, 25)},
+          {"s3.txt", TextBytes(700, 26)},
+          {"s4.txt", ""}};
+}
+
+// What a split run adds (beside NewFiles in the folder "new"): more than the last
+// volume can take.
+Contents SplitNewFiles() {
+  return {{"b1.bin", RandomBytes(70000, 27)}, {"b2.txt", TextBytes(2000, 28)}};
+}
+
 const std::string kExtra = "added after the recovery";
 
 // The masks (in the folder "new") of the update's batches, one batch each.
@@ -79,6 +129,9 @@ std::vector<std::string> Batches(Scenario s) {
       return {"*.*"};
     case Scenario::kTwoBatches:
       return {"n1.txt", "a1.txt"};
+    case Scenario::kSplitAppend:
+    case Scenario::kSplitDirectorySpans:
+      return {"b1.bin", "b2.txt"};  // one run
   }
   return {};
 }
@@ -86,6 +139,11 @@ std::vector<std::string> Batches(Scenario s) {
 // The archive's contents before the update and after each batch that commits.
 std::vector<Contents> Stages(Scenario s) {
   if (s == Scenario::kNewArchive) return {{}, NewFiles()};
+  if (IsSplit(s)) {
+    Contents next = SplitOldFiles(s);
+    for (const auto& [name, data] : SplitNewFiles()) next[name] = data;
+    return {SplitOldFiles(s), next};
+  }
   std::vector<Contents> stages{OldFiles()};
   if (s == Scenario::kAbort) return stages;  // the batch is rolled back
   for (const std::string& mask : Batches(s)) {
@@ -180,11 +238,13 @@ class OpLog : public ForwardingFileSystem {
 // One disk: the sources, and the old archive already durable. The update goes through
 // the fault wrapper, the checks look at the disk itself.
 struct Disk {
-  Disk(Scenario scenario, const std::string& oldArchive) {
+  Disk(Scenario scenario, const Contents& oldVolumes) {
     MakeDirs(mem, Path("tmp"));
     for (const auto& [name, data] : NewFiles()) PutFile(mem, Path("new\\" + name), data);
+    if (IsSplit(scenario))
+      for (const auto& [name, data] : SplitNewFiles()) PutFile(mem, Path("new\\" + name), data);
     PutFile(mem, Path("extra.txt"), kExtra);
-    if (scenario != Scenario::kNewArchive) PutFile(mem, kArchive, oldArchive);
+    for (const auto& [name, data] : oldVolumes) PutFile(mem, Path(name), data);
     mem.MarkAllDurable();
   }
   MemFileSystem mem;
@@ -192,8 +252,13 @@ struct Disk {
   FaultFileSystem faults{log};
 };
 
-void Configure(TZipWriter& zip, FileSystem& fs) {
+// A split set is found by the opening; the size applies to the volumes a run adds.
+void Configure(TZipWriter& zip, FileSystem& fs, bool split = false) {
   zip.SetFileSystem(&fs);
+  if (split) {
+    zip.SpanningOptions().VolumeSize = vsCustom;
+    zip.SpanningOptions().SetCustomVolumeSize(kVolumeSize);
+  }
   zip.Options().Recurse = false;
   zip.Options().StorePath = spNoPath;
   zip.SetTempDir(Path("tmp"));
@@ -218,6 +283,58 @@ const std::string& OldArchive() {
   return bytes;
 }
 
+// The archive's files (leaf name -> bytes): the archive file, or a split set's volumes.
+Contents ArchiveFiles(MemFileSystem& mem) {
+  const std::string folder = "/C/w/", journal = "a.zip-journal";
+  Contents out;
+  for (const std::string& path : mem.AllFiles()) {
+    if (path.rfind(folder, 0) != 0) continue;
+    std::string leaf = path.substr(folder.size());
+    if (leaf.rfind("a.", 0) != 0 || leaf == journal || leaf.find('/') != std::string::npos)
+      continue;
+    out[leaf] = GetFile(mem, Path(leaf));
+  }
+  return out;
+}
+
+// A split set of the scenario's old entries, built once on a disk of its own.
+const Contents& OldSplitSet(Scenario scenario) {
+  static std::map<Scenario, Contents> sets;
+  auto found = sets.find(scenario);
+  if (found != sets.end()) return found->second;
+  MemFileSystem mem;
+  MakeDirs(mem, Path("tmp"));
+  for (const auto& [name, data] : SplitOldFiles(scenario)) PutFile(mem, Path("old\\" + name), data);
+  TZipWriter zip;
+  Configure(zip, mem, true);
+  zip.SetSpanningMode(smSplitting);
+  zip.SpanningOptions().AdvancedNaming = false;
+  zip.SetFileName(kArchive);
+  zip.OpenArchiveFile();
+  zip.AddFilesByMask(Path("old\\*.*"), 0x2F, "");
+  zip.CloseArchiveFile();
+  return sets[scenario] = ArchiveFiles(mem);
+}
+
+// The archive's files before the update.
+Contents OldVolumes(Scenario scenario) {
+  if (IsSplit(scenario)) return OldSplitSet(scenario);
+  if (scenario == Scenario::kNewArchive) return {};
+  return {{"a.zip", OldArchive()}};
+}
+
+// Adds the files matching `paths` as the scenario does: each path a run of its own,
+// except on a split set, which takes changes only between BeginUpdate and EndUpdate.
+void AddAll(TZipWriter& zip, Scenario scenario, const std::vector<std::string>& paths) {
+  if (!IsSplit(scenario)) {
+    for (const std::string& path : paths) zip.AddFilesByMask(path, 0x2F, "");
+    return;
+  }
+  zip.BeginUpdate();
+  for (const std::string& path : paths) zip.AddFilesByMask(path, 0x2F, "");
+  zip.EndUpdate();
+}
+
 // The whole update: opening, the batches, closing. The error that ended it, if any.
 std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
   std::unique_ptr<FileHandle> lock;
@@ -226,12 +343,13 @@ std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
         disk.mem.Open(Path("new\\n2.txt"), FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
   std::optional<std::string> error;
   TZipWriter zip;
-  Configure(zip, disk.faults);
+  Configure(zip, disk.faults, IsSplit(scenario));
   try {
     zip.SetFileName(kArchive);
     zip.OpenArchiveFile();
-    for (const std::string& mask : Batches(scenario))
-      zip.AddFilesByMask(Path("new\\" + mask), 0x2F, "");
+    std::vector<std::string> paths;
+    for (const std::string& mask : Batches(scenario)) paths.push_back(Path("new\\" + mask));
+    AddAll(zip, scenario, paths);
   } catch (const std::exception& e) {
     error = e.what();
   }
@@ -239,9 +357,21 @@ std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
 }
 
 // What the disk holds, for messages; without parsing, as a cut-short file is expected.
-std::string Describe(MemFileSystem& mem) {
+std::string Describe(MemFileSystem& mem, Scenario scenario, const Contents& newVolumes) {
   std::string text;
-  if (!mem.FileExists(kArchive)) {
+  if (IsSplit(scenario)) {
+    const Contents old = OldVolumes(scenario);
+    for (const auto& [leaf, bytes] : ArchiveFiles(mem)) {
+      text += (text.empty() ? "" : ", ") + leaf + " of " + std::to_string(bytes.size()) + " bytes";
+      auto o = old.find(leaf);
+      auto n = newVolumes.find(leaf);
+      if (o != old.end() && o->second == bytes)
+        text += " (as before)";
+      else if (n != newVolumes.end() && n->second == bytes)
+        text += " (as after the update)";
+    }
+    if (text.empty()) text = "no volume file";
+  } else if (!mem.FileExists(kArchive)) {
     text = "no archive file";
   } else {
     std::string bytes = GetFile(mem, kArchive);
@@ -265,7 +395,12 @@ Contents Read(const std::string& bytes) {
 // What the probe run taught: the steps, and where the outcome changes.
 struct Plan {
   std::vector<OpLog::Op> ops;
-  std::vector<std::string> filesAfter;  // the disk after a complete update
+  Contents newVolumes;  // the archive's files after a complete update
+  // The disk after that and a further batch, and after a further batch on the old
+  // archive (other volumes on a split set).
+  std::vector<std::string> filesAfter, filesAfterOld;
+  // A split set's files after a further batch on the old set and on the new one.
+  Contents extendedOld, extendedNew;
   // Crash points (1-based) from which on the journal is sealed, and from which on each
   // commit stands, as the disk is seen by a killed process and after a power cut.
   int64_t sealedFrom[2] = {0, 0};
@@ -274,17 +409,72 @@ struct Plan {
 
 bool IsJournal(const OpLog::Op& op) { return op.path == kJournal; }
 
+// The batch that follows a recovery, through a new opening.
+void AddExtra(TZipWriter& next, Scenario scenario) {
+  try {
+    AddAll(next, scenario, {Path("extra.txt")});
+  } catch (const std::exception& e) {
+    ADD_FAILURE() << "batch after the recovery: " << e.what();
+  }
+  next.CloseArchiveFile();
+}
+
+// The entry names a new opening of the archive finds.
+std::vector<std::string> EntryNames(FileSystem& fs, Scenario scenario) {
+  TZipWriter zip;
+  Configure(zip, fs, IsSplit(scenario));
+  zip.SetFileName(kArchive);
+  zip.OpenArchiveFile();
+  std::vector<std::string> names;
+  const TZWDirArray& dir = zip.DirManager()->WorkingDirectory;
+  for (int32_t i = 0; i < dir.Count(); ++i) names.push_back(dir.ItemPtr(i).FileName);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::vector<std::string> Names(const Contents& contents) {
+  std::vector<std::string> names;
+  for (const auto& entry : contents) names.push_back(entry.first);
+  return names;
+}
+
+Contents Extended(Scenario scenario, Disk& disk) {
+  TZipWriter next;
+  Configure(next, disk.mem, true);
+  next.SetFileName(kArchive);
+  next.OpenArchiveFile();
+  AddExtra(next, scenario);
+  return ArchiveFiles(disk.mem);
+}
+
 Plan Probe(Scenario scenario) {
   Plan plan;
-  Disk disk(scenario, OldArchive());
+  Disk disk(scenario, OldVolumes(scenario));
   disk.faults.Reset();
   std::optional<std::string> error = RunUpdate(disk, scenario);
   EXPECT_FALSE(error) << *error;
   EXPECT_FALSE(disk.mem.FileExists(kJournal));
-  EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), Stages(scenario).back());
+  if (IsSplit(scenario))
+    EXPECT_EQ(EntryNames(disk.mem, scenario), Names(Stages(scenario).back()));
+  else
+    EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), Stages(scenario).back());
   plan.ops = disk.log.ops();
   EXPECT_EQ(static_cast<int64_t>(plan.ops.size()), disk.faults.MutatingOps());
+  plan.newVolumes = ArchiveFiles(disk.mem);
+  if (IsSplit(scenario)) {
+    plan.extendedNew = Extended(scenario, disk);
+    Disk untouched(scenario, OldVolumes(scenario));
+    plan.extendedOld = Extended(scenario, untouched);
+    plan.filesAfterOld = untouched.mem.AllFiles();
+  } else {
+    TZipWriter next;
+    Configure(next, disk.mem);
+    next.SetFileName(kArchive);
+    next.OpenArchiveFile();
+    AddExtra(next, scenario);
+  }
   plan.filesAfter = disk.mem.AllFiles();
+  if (!IsSplit(scenario)) plan.filesAfterOld = plan.filesAfter;
   const auto& ops = plan.ops;
   const int64_t count = static_cast<int64_t>(ops.size());
   const int kill = static_cast<int>(Variant::kKill), cut = static_cast<int>(Variant::kPowerCut);
@@ -325,7 +515,32 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
   // Journal (create, saved bytes, trailer, flush, sync), cut, entries, directory,
   // flush, deletion, sync: a sweep with fewer steps would not test much.
   EXPECT_GE(steps, 10);
-  if (!newArchive) {
+  if (IsSplit(scenario)) {
+    // The old set's end record (no comment): this disk, the directory's first disk.
+    const Contents old = OldVolumes(scenario);
+    ASSERT_TRUE(old.count("a.zip"));
+    const std::string& last = old.at("a.zip");
+    ASSERT_GE(last.size(), 22u);
+    auto u16 = [&](size_t at) {
+      return static_cast<uint8_t>(last[at]) + 256 * static_cast<uint8_t>(last[at + 1]);
+    };
+    const size_t end = last.size() - 22;
+    ASSERT_EQ(last.substr(end, 4), std::string("PK\5\6"));
+    const int disk = u16(end + 4), directoryDisk = u16(end + 6);
+    EXPECT_EQ(static_cast<size_t>(disk) + 1, old.size());
+    EXPECT_GE(disk, 1);
+    if (scenario == Scenario::kSplitAppend)
+      EXPECT_EQ(directoryDisk, disk) << "the directory should lie on the last volume";
+    else
+      EXPECT_EQ(directoryDisk, disk - 1) << "the directory should span two volumes";
+    EXPECT_GT(plan.newVolumes.size(), old.size()) << "the run should add a volume";
+    bool renamedAway = false;
+    for (const OpLog::Op& op : plan.ops)
+      renamedAway = renamedAway || (op.kind == FaultOp::kRename && op.path.rfind(kArchive, 0) == 0);
+    if (scenario == Scenario::kSplitAppend) {
+      EXPECT_TRUE(renamedAway) << "the last volume should take its number during the run";
+    }
+  } else if (!newArchive) {
     // "First" and "last" entry refer to this order.
     std::vector<std::string> names;
     for (const ReadEntry& e : ReadArchive(OldArchive())) names.push_back(e.name);
@@ -340,7 +555,7 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
                               ": " + plan.ops[static_cast<size_t>(n - 1)].Text()
                         : std::string("no crash")) +
                  (powerCut ? ", power cut" : ""));
-    Disk disk(scenario, OldArchive());
+    Disk disk(scenario, OldVolumes(scenario));
     disk.faults.Reset();
     disk.faults.CrashAt(n);
     RunUpdate(disk, scenario);
@@ -357,11 +572,11 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
     }
     const bool sealed = n >= plan.sealedFrom[static_cast<int>(variant)];
     const bool existed = disk.mem.FileExists(kArchive);
-    const std::string before = GetFile(disk.mem, kArchive);
-    const std::string found = Describe(disk.mem);
+    const Contents before = ArchiveFiles(disk.mem);
+    const std::string found = Describe(disk.mem, scenario, plan.newVolumes);
 
     TZipWriter next;
-    Configure(next, disk.faults);
+    Configure(next, disk.faults, IsSplit(scenario));
     next.SetFileName(kArchive);
     try {
       next.OpenArchiveFile();
@@ -369,7 +584,7 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
       FAIL() << "opening after the crash: " << e.what() << "; the disk held " << found;
     }
     const bool restored = next.LastOpenRestored();
-    const std::string bytes = GetFile(disk.mem, kArchive);
+    const Contents files = ArchiveFiles(disk.mem);
     if (newArchive && !sealed) {
       // Nothing of the new archive is on the disk, so this opening creates it anew (its
       // journal stays until its first directory).
@@ -378,27 +593,34 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
     } else {
       EXPECT_FALSE(disk.mem.FileExists(kJournal)) << "journal left after the opening";
       if (stage == 0) {
-        const std::string& old = newArchive ? kEmptyArchive : OldArchive();
-        EXPECT_TRUE(bytes == old) << "expected the old archive; before the opening the disk held "
-                                  << found << ", after it " << Describe(disk.mem);
+        const Contents old = newArchive ? Contents{{"a.zip", kEmptyArchive}} : OldVolumes(scenario);
+        EXPECT_TRUE(files == old) << "expected the old archive; before the opening the disk held "
+                                  << found << ", after it "
+                                  << Describe(disk.mem, scenario, plan.newVolumes);
+      } else if (IsSplit(scenario)) {
+        EXPECT_TRUE(files == plan.newVolumes)
+            << "expected the new set; before the opening the disk held " << found << ", after it "
+            << Describe(disk.mem, scenario, plan.newVolumes);
       } else {
-        EXPECT_EQ(Read(bytes), stages[stage]) << "before the opening the disk held " << found;
+        EXPECT_EQ(Read(files.count("a.zip") ? files.at("a.zip") : ""), stages[stage])
+            << "before the opening the disk held " << found;
       }
-      EXPECT_TRUE(restored || (existed && bytes == before))
+      EXPECT_TRUE(restored || (existed && files == before))
           << "the opening changed the archive and did not say so";
     }
 
     // The archiver's directory matches the file: a further batch gives a sound archive.
-    try {
-      next.AddFilesByMask(Path("extra.txt"), 0x2F, "");
-    } catch (const std::exception& e) {
-      ADD_FAILURE() << "batch after the recovery: " << e.what();
+    AddExtra(next, scenario);
+    if (IsSplit(scenario)) {
+      EXPECT_TRUE(ArchiveFiles(disk.mem) == (stage == 0 ? plan.extendedOld : plan.extendedNew))
+          << "the further batch gave another set: " << Describe(disk.mem, scenario, {});
+    } else {
+      Contents expected = stages[stage];
+      expected["extra.txt"] = kExtra;
+      EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), expected);
     }
-    next.CloseArchiveFile();
-    Contents expected = stages[stage];
-    expected["extra.txt"] = kExtra;
-    EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), expected);
-    EXPECT_EQ(disk.mem.AllFiles(), plan.filesAfter) << "files left behind or missing";
+    EXPECT_EQ(disk.mem.AllFiles(), stage == 0 ? plan.filesAfterOld : plan.filesAfter)
+        << "files left behind or missing";
     if (HasFailure()) return;
   }
 }
@@ -407,7 +629,8 @@ INSTANTIATE_TEST_SUITE_P(
     Updates, CrashSweep,
     ::testing::Combine(::testing::Values(Scenario::kAppend, Scenario::kReplaceFirst,
                                          Scenario::kReplaceLast, Scenario::kNewArchive,
-                                         Scenario::kAbort, Scenario::kTwoBatches),
+                                         Scenario::kAbort, Scenario::kTwoBatches,
+                                         Scenario::kSplitAppend, Scenario::kSplitDirectorySpans),
                        ::testing::Values(Variant::kKill, Variant::kPowerCut)),
     [](const auto& info) {
       return std::string(ScenarioName(std::get<0>(info.param))) +
