@@ -8,6 +8,8 @@ jobs=${ZW_JOBS:-$(nproc)}
 
 ./scripts/build.sh
 (cd build && ctest --output-on-failure -j "$jobs")
+# Real updates killed at random moments; a short run (see README, "Interrupted updates").
+python3 scripts/crash_trials.py --trials 2 --scale small
 
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DZW_SANITIZE=ON -DZW_WITH_QT=OFF > /dev/null
 ninja -C build-asan -j "$jobs"
