@@ -237,13 +237,22 @@ class OpLog : public ForwardingFileSystem {
 
 // One disk: the sources, and the old archive already durable. The update goes through
 // the fault wrapper, the checks look at the disk itself.
+// The sources' date (1 January 2025), so that a split set's bytes, compared whole, do not
+// depend on the clock.
+constexpr int32_t kSourceDate = 0x5A210000;
+
+void PutSource(MemFileSystem& mem, const std::string& path, const std::string& data) {
+  PutFile(mem, path, data);
+  mem.SetFileDate(path, kSourceDate);
+}
+
 struct Disk {
   Disk(Scenario scenario, const Contents& oldVolumes) {
     MakeDirs(mem, Path("tmp"));
-    for (const auto& [name, data] : NewFiles()) PutFile(mem, Path("new\\" + name), data);
+    for (const auto& [name, data] : NewFiles()) PutSource(mem, Path("new\\" + name), data);
     if (IsSplit(scenario))
-      for (const auto& [name, data] : SplitNewFiles()) PutFile(mem, Path("new\\" + name), data);
-    PutFile(mem, Path("extra.txt"), kExtra);
+      for (const auto& [name, data] : SplitNewFiles()) PutSource(mem, Path("new\\" + name), data);
+    PutSource(mem, Path("extra.txt"), kExtra);
     for (const auto& [name, data] : oldVolumes) PutFile(mem, Path(name), data);
     mem.MarkAllDurable();
   }
@@ -304,7 +313,8 @@ const Contents& OldSplitSet(Scenario scenario) {
   if (found != sets.end()) return found->second;
   MemFileSystem mem;
   MakeDirs(mem, Path("tmp"));
-  for (const auto& [name, data] : SplitOldFiles(scenario)) PutFile(mem, Path("old\\" + name), data);
+  for (const auto& [name, data] : SplitOldFiles(scenario))
+    PutSource(mem, Path("old\\" + name), data);
   TZipWriter zip;
   Configure(zip, mem, true);
   zip.SetSpanningMode(smSplitting);
