@@ -51,6 +51,8 @@ class UpdateEngine : public MemArchiveTest {
       if (onFailure) onFailure();
     };
   }
+  // The archiver goes first: its archive file was opened through `faults`.
+  ~UpdateEngine() override { zip.reset(); }
   void MakeOld() {
     Open();
     Add("C:\\data\\f*.*");
