@@ -149,10 +149,6 @@ void CheckedSyncFolder(FileSystem& fs, const std::string& path) {
   if (!fs.SyncFolderOf(path)) throw EStreamError("Cannot sync folder: " + fs.LastError().message);
 }
 
-void CheckedFlush(TFileStream& file) {
-  if (!file.Flush()) throw EStreamError("Cannot flush \"" + file.FileName() + "\"");
-}
-
 void RemoveVolumes(FileSystem& fs, const std::string& folder, const Record& r, bool sync) {
   // Volumes are made one after another, and removed here from the highest down, so
   // the ones present always form one run of numbers, even after an interruption.
@@ -183,7 +179,7 @@ void ApplyRestore(FileSystem& fs, const std::string& folder, const Record& r, TS
   file.SetPosition(static_cast<int64_t>(r.keep));
   journal.SetPosition(r.bytesAt);
   if (r.count > 0) file.CopyFrom(journal, r.count);
-  if (sync) CheckedFlush(file);
+  FlushToDevice(file, sync);
   if (sync && !existed) CheckedSyncFolder(fs, name);
 }
 
@@ -205,6 +201,12 @@ void DeleteJournal(FileSystem& fs, const std::string& path, bool sync) {
 }
 
 }  // namespace
+
+void FlushToDevice(TStream& stream, bool wanted) {
+  auto* file = dynamic_cast<TFileStream*>(&stream);
+  if (file && wanted && !file->Flush())
+    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+}
 
 std::string TZWVolumeNaming::NameOf(int32_t n) const {
   std::string number = std::to_string(n + 1);
@@ -354,7 +356,7 @@ void TZWJournal::Seal() {
   PutU64(trailer + 8, static_cast<uint64_t>(body));
   file_->WriteBuffer(trailer, kTrailerSize);
   if (!sync_) return;
-  CheckedFlush(*file_);
+  FlushToDevice(*file_, true);
   CheckedSyncFolder(fs_, path_);
 }
 

@@ -34,6 +34,10 @@ struct TZWVolumeNaming {
   std::string NameOf(int32_t n) const;
 };
 
+// Flushes `stream` to the device when it is a file and `wanted`; raises EStreamError
+// when the system refuses (a failed flush must never pass for a durable write).
+void FlushToDevice(TStream& stream, bool wanted);
+
 class TZWJournal {
  public:
   // Path of the journal of the archive file `archiveName`.

@@ -82,9 +82,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
   }
   s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
   if (journaled && !s.sfxStub.empty()) {
-    auto* file = dynamic_cast<TFileStream*>(s.archiveStream.get());
-    if (file && s.options.FlushBuffers && !file->Flush())
-      throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+    FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
     StartNewArchiveJournal(a, s.dirManager->StartOffset);
   }
 }
@@ -96,9 +94,7 @@ void FinishNewArchive(TZWBaseArchiver& a) {
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
   s.dirManager->WriteDirectory();
   s.directoryPending = false;
-  auto* file = dynamic_cast<TFileStream*>(s.archiveStream.get());
-  if (file && s.options.FlushBuffers && !file->Flush())
-    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
   if (s.journal && s.journalForNewArchive && s.journal->Remove()) s.journal.reset();
 }
 

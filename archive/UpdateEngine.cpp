@@ -112,8 +112,8 @@ class UpdateRun {
     bool hasZip64;
     int64_t start;
   } oldPlace_{};
-  bool ownJournal_ = false;
-  bool tempFolderCleaned_ = false;  // the journal was started by this run
+  bool ownJournal_ = false;         // the journal was started by this run
+  bool tempFolderCleaned_ = false;  // orphaned "FC" files were looked for
   bool archiveTouched_ = false;     // the archive has been cut (or written) in this run
   bool committed_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
@@ -216,9 +216,7 @@ void UpdateRun::DiscardJournal() {
 // The new directory is in the archive: make it durable, then remove the journal. That
 // removal is the commit point; until it, an interruption gives back the old archive.
 void UpdateRun::Commit() {
-  auto* file = dynamic_cast<TFileStream*>(s_.archiveStream.get());
-  if (file && s_.options.FlushBuffers && !file->Flush())
-    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  FlushToDevice(*s_.archiveStream, s_.options.FlushBuffers);
   // Renamed and created volumes are names in the archive's folder: durable first.
   if (s_.journal && volumes_ && s_.options.FlushBuffers && !a_.Files().SyncFolderOf(s_.fileName))
     throw EStreamError("Cannot sync the folder of \"" + s_.fileName + "\"");
@@ -564,14 +562,12 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
 // until the archive is closed) and the next opening restores the archive.
 void UpdateRun::RestoreTail() {
   TStream& archive = *s_.archiveStream;
-  auto* file = dynamic_cast<TFileStream*>(&archive);
   try {
     archive.SetPosition(static_cast<int64_t>(truncationPoint_));
     archive.SetSize(static_cast<int64_t>(truncationPoint_));
     tail_->SetPosition(0);
     archive.CopyFrom(*tail_, -1);
-    if (file && s_.options.FlushBuffers && !file->Flush())
-      throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+    FlushToDevice(archive, s_.options.FlushBuffers);
   } catch (const Exception& e) {
     if (!s_.journal) throw;
     ownJournal_ = false;

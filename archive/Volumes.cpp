@@ -235,10 +235,7 @@ void FinishVolume(TZWBaseArchiver& a, TMemoryStream* buffer) {
   }
   // A finished volume must reach the device before the update's journal is removed
   // (and a spanned disk before the next one is asked for).
-  auto* file = dynamic_cast<TFileStream*>(&v);
-  bool flush = s.spanningMode == smSpanning || s.options.FlushBuffers;
-  if (file && flush && !file->Flush())
-    throw EStreamError("Cannot flush \"" + file->FileName() + "\"");
+  FlushToDevice(v, s.spanningMode == smSpanning || s.options.FlushBuffers);
 }
 
 void NextVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
@@ -450,25 +447,13 @@ DirectoryPlace WrittenDirectory(const TZWDirManager& dm) {
   return {e.DiskWithCentralDir, e.NumberOfThisDisk, e.CentralDirOffset};
 }
 
-std::vector<uint8_t> ReadVolumeBytes(TZWBaseArchiver& a, const std::string& name, uint64_t from) {
-  TFileStream file(a.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
-  int64_t size = file.GetSize();
-  if (from > static_cast<uint64_t>(size)) throw EZWException(48, &a);
-  std::vector<uint8_t> bytes(static_cast<size_t>(size - static_cast<int64_t>(from)));
-  file.SetPosition(static_cast<int64_t>(from));
-  if (!bytes.empty()) file.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  return bytes;
-}
-
-void WriteVolumeBytes(TZWBaseArchiver& a, const std::string& name, uint64_t at,
-                      const std::vector<uint8_t>& bytes) {
+// Cuts a volume back to `at` bytes (creating it when `at` is 0).
+void CutVolume(TZWBaseArchiver& a, const std::string& name, uint64_t at) {
   uint16_t mode =
       at == 0 ? FileMode::fmCreate : FileMode::fmOpenReadWrite | FileMode::fmShareExclusive;
   TFileStream file(a.Files(), name, mode);
   file.SetSize(static_cast<int64_t>(at));
-  file.SetPosition(static_cast<int64_t>(at));
-  if (!bytes.empty()) file.WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  file.Flush();
+  FlushToDevice(file, ArchiverAccess::S(a).options.FlushBuffers);
 }
 
 void DeleteIfPresent(TZWBaseArchiver& a, const std::string& name) {
@@ -501,16 +486,12 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
   lastVolume_ = static_cast<int32_t>(place.last);
   startOffset_ = place.offset;
   std::string lastName = VolumeName(-1);
-  auto nameOf = [&](int32_t n) { return n == lastVolume_ ? lastName : VolumeName(n); };
-  // Everything that is going to change is read first: a volume that cannot be read
-  // leaves the archive as it is.
-  startTail_ = ReadVolumeBytes(a_, nameOf(startVolume_), startOffset_);
-  for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
-    laterVolumes_.emplace_back(nameOf(n), ReadVolumeBytes(a_, nameOf(n), 0));
   // While the run goes on, the start volume carries its number's name; the last
   // volume takes the archive's name when the new directory is complete. A stray file
   // of that name is no part of the archive: it goes before the journal is written, so
-  // a recovery never takes it for the start volume.
+  // a recovery never takes it for the start volume. Everything that is going to change
+  // is saved in the journal first: a volume that cannot be read leaves the archive as
+  // it is.
   std::string startName = VolumeName(startVolume_);
   if (startVolume_ == lastVolume_) DeleteIfPresent(a_, startName);
   WriteJournal(startName, lastName);
@@ -521,7 +502,8 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     if (startVolume_ == lastVolume_) {
       if (!a_.Files().RenameFile(lastName, startName)) throw EZWException(36, {startName}, &a_);
     }
-    for (const auto& later : laterVolumes_) DeleteIfPresent(a_, later.first);
+    for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
+      DeleteIfPresent(a_, n == lastVolume_ ? lastName : VolumeName(n));
     OpenVolumeFileWithMode(a_, startName, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
     s.archiveStream->SetSize(static_cast<int64_t>(startOffset_));
     s.archiveStream->SetPosition(static_cast<int64_t>(startOffset_));
@@ -541,14 +523,18 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
 void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::string& lastName) {
   S& s = ArchiverAccess::S(a_);
   auto journal = std::make_unique<TZWJournal>(a_.Files(), s.fileName, s.options.FlushBuffers);
+  // Copied from the volume files as they are (streamed, whatever the volume size).
+  auto save = [&](const std::string& name, const std::string& alternate, uint64_t from) {
+    TFileStream volume(a_.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+    if (from > static_cast<uint64_t>(volume.GetSize())) throw EZWException(48, &a_);
+    volume.SetPosition(static_cast<int64_t>(from));
+    journal->AddRestore(name, alternate, from, volume, -1);
+  };
   journal->AddRemoveVolumes(SplitVolumeNaming(a_, s.fileName), startVolume_ + 1);
-  if (startVolume_ == lastVolume_) {
-    TReadOnlyMemoryStream tail(startTail_.data(), static_cast<int64_t>(startTail_.size()));
-    journal->AddRestore(lastName, startName, startOffset_, tail, -1);
-  } else {
-    journal->AddRestore(startName, startOffset_, startTail_);
-    for (const auto& later : laterVolumes_) journal->AddRestore(later.first, 0, later.second);
-  }
+  bool single = startVolume_ == lastVolume_;
+  save(single ? lastName : startName, single ? startName : "", startOffset_);
+  for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
+    save(n == lastVolume_ ? lastName : VolumeName(n), "", 0);
   journal->Seal();
   s.journal = std::move(journal);
   s.journalForNewArchive = false;
@@ -594,39 +580,22 @@ void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached, 
     else
       a_.Files().RenameFile(lastName, first);
   }
-  WriteVolumeBytes(a_, first, startOffset_, {});
+  CutVolume(a_, first, startOffset_);
   Reopen(first, 0, -1);
   s.directoryPending = true;
 }
 
-void TZWVolumeUpdate::RestoreAppended(const std::string& current, int32_t reached) {
+// The journal knows how to put the set back, from whatever point the run reached.
+void TZWVolumeUpdate::RestoreAppended() {
   S& s = ArchiverAccess::S(a_);
-  if (s.journal) {
-    // The journal knows how to put the set back, from whatever point the run reached.
-    try {
-      s.journal->Replay();
-    } catch (...) {
-      s.journalHeld = true;
-      throw;
-    }
-    s.journal.reset();
-    return Reopen(VolumeName(-1), lastVolume_, lastVolume_);
+  try {
+    s.journal->Replay();
+  } catch (...) {
+    s.journalHeld = true;
+    throw;
   }
-  std::string lastName = VolumeName(-1);
-  std::string startName = VolumeName(startVolume_);
-  for (int32_t n = startVolume_ + 1; n <= std::max(reached, lastVolume_); ++n)
-    DeleteIfPresent(a_, VolumeName(n));
-  if (current == lastName) {
-    if (reached == startVolume_)
-      a_.Files().RenameFile(lastName, startName);
-    else
-      DeleteIfPresent(a_, lastName);
-  }
-  WriteVolumeBytes(a_, startName, startOffset_, startTail_);
-  for (const auto& later : laterVolumes_) WriteVolumeBytes(a_, later.first, 0, later.second);
-  if (startVolume_ == lastVolume_ && !a_.Files().RenameFile(startName, lastName))
-    throw EZWException(36, {lastName}, &a_);
-  Reopen(lastName, lastVolume_, lastVolume_);
+  s.journal.reset();
+  Reopen(VolumeName(-1), lastVolume_, lastVolume_);
 }
 
 void TZWVolumeUpdate::RollBack() {
@@ -641,7 +610,7 @@ void TZWVolumeUpdate::RollBack() {
   if (fresh_)
     RestoreFresh(current, reached, streamGone);
   else
-    RestoreAppended(current, reached);
+    RestoreAppended();
   if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
 }
 

@@ -95,7 +95,7 @@ class TZWVolumeUpdate {
  private:
   std::string VolumeName(int32_t n) const;
   void RestoreFresh(const std::string& current, int32_t reached, bool abandon);
-  void RestoreAppended(const std::string& current, int32_t reached);
+  void RestoreAppended();
   void Reopen(const std::string& name, int32_t number, int32_t last);
   void WriteJournal(const std::string& startName, const std::string& lastName);
 
@@ -105,8 +105,6 @@ class TZWVolumeUpdate {
   int32_t startVolume_ = 0;
   int32_t lastVolume_ = 0;
   uint64_t startOffset_ = 0;
-  std::vector<uint8_t> startTail_;  // the start volume's bytes from startOffset_
-  std::vector<std::pair<std::string, std::vector<uint8_t>>> laterVolumes_;
 };
 
 }  // namespace zw
