@@ -158,12 +158,6 @@ std::string TextBytes(size_t count, uint32_t seed) {
   return out;
 }
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string PythonBin() {
   static const std::string bin =
       access("/usr/bin/python3", X_OK) == 0 ? "/usr/bin/python3" : "python3";
@@ -180,24 +174,25 @@ std::string Run(const std::string& command) {
 }  // namespace
 
 std::string UnzipTest(const std::string& path, const std::string& password) {
-  return Run("unzip -tq " + (password.empty() ? "" : "-P " + Quote(password) + " ") + Quote(path));
+  return Run("unzip -tq " + (password.empty() ? "" : "-P " + ShellQuote(password) + " ") +
+             ShellQuote(path));
 }
 
 std::string PythonTest(const std::string& path, const std::string& password) {
-  return Run(PythonBin() + " " + Quote(OracleScript()) + " test " + Quote(path) + " " +
-             Quote(password));
+  return Run(PythonBin() + " " + ShellQuote(OracleScript()) + " test " + ShellQuote(path) + " " +
+             ShellQuote(password));
 }
 
 std::string SevenZipTest(const std::string& path, const std::string& password) {
-  return Run("7zz t -bd -bso0 -bsp0 -p" + Quote(password) + " " + Quote(path));
+  return Run("7zz t -bd -bso0 -bsp0 -p" + ShellQuote(password) + " " + ShellQuote(path));
 }
 
 std::map<std::string, std::string> PythonDigests(const std::string& path,
                                                  const std::string& password) {
   std::string output;
-  int rc = RunCommand(
-      PythonBin() + " " + Quote(OracleScript()) + " digest " + Quote(path) + " " + Quote(password),
-      &output);
+  int rc = RunCommand(PythonBin() + " " + ShellQuote(OracleScript()) + " digest " +
+                          ShellQuote(path) + " " + ShellQuote(password),
+                      &output);
   std::map<std::string, std::string> out;
   if (rc != 0) {
     ADD_FAILURE() << "python zipfile: " << output;

@@ -103,6 +103,5 @@ std::string OracleScript();
 std::string ZipWriterBin();
 std::string SharedDir();
 // Shell quoting for RunCommand.
-std::string Quote(const std::string& text);
 
 }  // namespace zw::test

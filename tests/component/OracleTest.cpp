@@ -15,7 +15,7 @@ namespace fs = std::filesystem;
 
 // Runs zipwriter; returns its exit status and fills `output` (stdout + stderr).
 int ZipWriter(const std::string& arguments, std::string* output = nullptr) {
-  return RunCommand("ZW_UI=script:/dev/null " + Quote(ZipWriterBin()) + " " + arguments, output);
+  return RunCommand("ZW_UI=script:/dev/null " + ShellQuote(ZipWriterBin()) + " " + arguments, output);
 }
 
 // A small realistic data set: text, random, empty and a sub-folder.
@@ -60,8 +60,8 @@ TEST(Oracles, ArchivesWrittenByZipWriter) {
     TempDir dir;
     MakeData(dir);
     std::string output;
-    ASSERT_EQ(ZipWriter("add " + Quote(dir / "out.zip") + " '*.*' --attr 0x3F --base-dir " +
-                            Quote(dir / "data") + " " + c.options,
+    ASSERT_EQ(ZipWriter("add " + ShellQuote(dir / "out.zip") + " '*.*' --attr 0x3F --base-dir " +
+                            ShellQuote(dir / "data") + " " + c.options,
                         &output),
               0)
         << output;
@@ -90,8 +90,8 @@ std::string Fill(std::string text, const std::string& archive) {
     for (size_t at; (at = text.find(key)) != std::string::npos;)
       text.replace(at, key.size(), value);
   };
-  replace("%A", Quote(archive));
-  replace("%P", Quote(OracleScript()));
+  replace("%A", ShellQuote(archive));
+  replace("%P", ShellQuote(OracleScript()));
   replace("%Y", PythonBin());
   return text;
 }
@@ -104,7 +104,7 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
   std::string archive = dir / "foreign.zip";
   std::string output;
   ASSERT_EQ(
-      RunCommand("cd " + Quote(dir / "data") + " && " + Fill(GetParam().command, archive), &output),
+      RunCommand("cd " + ShellQuote(dir / "data") + " && " + Fill(GetParam().command, archive), &output),
       0)
       << output;
   std::map<std::string, std::string> before = PythonDigests(archive);
@@ -113,7 +113,7 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
   // Append: everything in front of the old directory stays as it was.
   dir.Write("new/added.txt", TextBytes(20000, 7));
   ASSERT_EQ(
-      ZipWriter("add " + Quote(archive) + " " + Quote(dir / "new/added.txt") + " --store-path none",
+      ZipWriter("add " + ShellQuote(archive) + " " + ShellQuote(dir / "new/added.txt") + " --store-path none",
                 &output),
       0)
       << output;
@@ -124,7 +124,7 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
 
   // Replace the first entry: the others are copied back unchanged, descriptors and all.
   dir.Write("new/report.txt", "replaced");
-  ASSERT_EQ(ZipWriter("add " + Quote(archive) + " " + Quote(dir / "new/report.txt") +
+  ASSERT_EQ(ZipWriter("add " + ShellQuote(archive) + " " + ShellQuote(dir / "new/report.txt") +
                           " --store-path none",
                       &output),
             0)
@@ -140,7 +140,7 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
 
   // Entries written with data descriptors keep them (flag bit 3) when copied.
   if (std::string(GetParam().name) == "PythonStream") {
-    ASSERT_EQ(ZipWriter("list " + Quote(archive), &output), 0);
+    ASSERT_EQ(ZipWriter("list " + ShellQuote(archive), &output), 0);
     EXPECT_NE(output.find("picture.jpg\t40000\t"), std::string::npos) << output;
     size_t line = output.find("picture.jpg");
     std::string fields = output.substr(line, output.find('\n', line) - line);
@@ -171,9 +171,9 @@ TEST(Oracles, CorpusArchivesSurviveAnAddition) {
     std::string original = ReadHostFile(copy);
     std::string output;
     bool readable =
-        RunCommand(PythonBin() + " " + Quote(OracleScript()) + " digest " + Quote(copy)) == 0;
+        RunCommand(PythonBin() + " " + ShellQuote(OracleScript()) + " digest " + ShellQuote(copy)) == 0;
     std::map<std::string, std::string> before = readable ? PythonDigests(copy) : decltype(before){};
-    int rc = ZipWriter("add " + Quote(copy) + " " + Quote(dir / "added.txt") + " --store-path none",
+    int rc = ZipWriter("add " + ShellQuote(copy) + " " + ShellQuote(dir / "added.txt") + " --store-path none",
                        &output);
     if (rc != 0) {
       ++refused;
@@ -211,12 +211,12 @@ TEST(ZipWriterCli, ListFormat) {
   TempDir dir;
   dir.Write("data/a.txt", "hello hello hello");
   std::string output;
-  ASSERT_EQ(ZipWriter("add " + Quote(dir / "l.zip") + " " + Quote(dir / "data/a.txt") +
+  ASSERT_EQ(ZipWriter("add " + ShellQuote(dir / "l.zip") + " " + ShellQuote(dir / "data/a.txt") +
                           " --store-path none",
                       &output),
             0)
       << output;
-  ASSERT_EQ(ZipWriter("list " + Quote(dir / "l.zip"), &output), 0) << output;
+  ASSERT_EQ(ZipWriter("list " + ShellQuote(dir / "l.zip"), &output), 0) << output;
   std::istringstream lines(output);
   std::string line, entry;
   int comments = 0;
@@ -251,14 +251,14 @@ TEST(ZipWriterCli, ExitStatusAndMessages) {
     std::string message;
   };
   const Case cases[] = {
-      {"list " + Quote(dir / "absent.zip"), false, "not found"},
-      {"list " + Quote(dir / "data/a.txt"), false, "Invalid archive file"},
-      {"add " + Quote(dir / "x.zip") + " a --level 12", false, "--level"},
-      {"add " + Quote(dir / "x.zip") + " a --bogus", false, "unknown option"},
-      {"add " + Quote(dir / "x.zip"), false, "ARCHIVE and MASK"},
+      {"list " + ShellQuote(dir / "absent.zip"), false, "not found"},
+      {"list " + ShellQuote(dir / "data/a.txt"), false, "Invalid archive file"},
+      {"add " + ShellQuote(dir / "x.zip") + " a --level 12", false, "--level"},
+      {"add " + ShellQuote(dir / "x.zip") + " a --bogus", false, "unknown option"},
+      {"add " + ShellQuote(dir / "x.zip"), false, "ARCHIVE and MASK"},
       {"frobnicate", false, "unknown command"},
-      {"add " + Quote(dir / "x.zip") + " " + Quote(dir / "data/*.txt") + " --temp-dir " +
-           Quote(dir / "data"),
+      {"add " + ShellQuote(dir / "x.zip") + " " + ShellQuote(dir / "data/*.txt") + " --temp-dir " +
+           ShellQuote(dir / "data"),
        true, ""},
   };
   for (const Case& c : cases) {
@@ -275,10 +275,10 @@ TEST(ZipWriterCli, OneBatchAndOverwriteNever) {
   dir.Write("one/a.txt", "first");
   dir.Write("two/a.txt", "second");
   dir.Write("two/b.txt", "b");
-  std::string archive = Quote(dir / "o.zip");
+  std::string archive = ShellQuote(dir / "o.zip");
   std::string output;
   ASSERT_EQ(
-      ZipWriter("add " + archive + " " + Quote(dir / "one/*.txt") + " " + Quote(dir / "two/*.txt") +
+      ZipWriter("add " + archive + " " + ShellQuote(dir / "one/*.txt") + " " + ShellQuote(dir / "two/*.txt") +
                     " --store-path none --one-batch --overwrite never",
                 &output),
       0)
@@ -293,8 +293,8 @@ TEST(ZipWriterCli, SfxStubArchive) {
   dir.Write("stub.bin", std::string(1000, 'S'));
   dir.Write("data/a.txt", TextBytes(3000, 1));
   std::string output;
-  ASSERT_EQ(ZipWriter("add " + Quote(dir / "s.zip") + " " + Quote(dir / "data/a.txt") + " --sfx " +
-                          Quote(dir / "stub.bin") + " --store-path none",
+  ASSERT_EQ(ZipWriter("add " + ShellQuote(dir / "s.zip") + " " + ShellQuote(dir / "data/a.txt") + " --sfx " +
+                          ShellQuote(dir / "stub.bin") + " --store-path none",
                       &output),
             0)
       << output;
@@ -308,8 +308,8 @@ TEST(ZipWriterCli, DriveLettersMapToFolders) {
   TempDir dir;
   dir.Write("data/a.txt", "on drive C");
   std::string output;
-  ASSERT_EQ(RunCommand("ZW_DRIVE_C=" + Quote(dir.path()) + " ZW_UI=script:/dev/null " +
-                           Quote(ZipWriterBin()) +
+  ASSERT_EQ(RunCommand("ZW_DRIVE_C=" + ShellQuote(dir.path()) + " ZW_UI=script:/dev/null " +
+                           ShellQuote(ZipWriterBin()) +
                            " add 'C:\\out.zip' 'C:\\data\\*.txt' --store-path full",
                        &output),
             0)
@@ -324,11 +324,11 @@ TEST(ZipWriterCli, ProgressBarOnTerminal) {
   if (RunCommand("command -v script >/dev/null", &output) != 0) GTEST_SKIP() << "no script(1)";
   TempDir dir;
   for (int i = 0; i < 8; ++i) dir.Write("data/f" + std::to_string(i) + ".txt", TextBytes(2000, i));
-  std::string add = "ZW_UI=script:/dev/null " + Quote(ZipWriterBin()) + " add " +
-                    Quote(dir / "p.zip") + " " + Quote(dir / "data/*.txt") + " --store-path none";
+  std::string add = "ZW_UI=script:/dev/null " + ShellQuote(ZipWriterBin()) + " add " +
+                    ShellQuote(dir / "p.zip") + " " + ShellQuote(dir / "data/*.txt") + " --store-path none";
   ASSERT_EQ(RunCommand(add), 0);
   dir.Write("data/f0.txt", "replaced");
-  ASSERT_EQ(RunCommand("script -qec " + Quote(add) + " /dev/null", &output), 0) << output;
+  ASSERT_EQ(RunCommand("script -qec " + ShellQuote(add) + " /dev/null", &output), 0) << output;
   EXPECT_NE(output.find("] 100%"), std::string::npos) << output;
   for (size_t at = output.find('['); at != std::string::npos; at = output.find('[', at + 1)) {
     size_t close = output.find(']', at);

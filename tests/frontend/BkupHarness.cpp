@@ -8,12 +8,6 @@ namespace zw::test {
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::vector<std::string> SplitLines(const std::string& text) {
   std::vector<std::string> lines;
   std::istringstream in(text);
@@ -26,7 +20,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 
 BkupHarness::BkupHarness() {
   std::filesystem::create_directories(C());
-  drives_ = "ZW_DRIVE_C=" + Quote(C());
+  drives_ = "ZW_DRIVE_C=" + ShellQuote(C());
 }
 
 std::string BkupHarness::C(const std::string& relative) const {
@@ -58,7 +52,7 @@ void BkupHarness::PutSampleData(bool withDictionary) const {
 std::string BkupHarness::MapDrive(char letter, const std::string& folder) {
   std::string host = dir_ / folder;
   std::filesystem::create_directories(host);
-  drives_ += std::string(" ZW_DRIVE_") + letter + "=" + Quote(host);
+  drives_ += std::string(" ZW_DRIVE_") + letter + "=" + ShellQuote(host);
   return host;
 }
 
@@ -71,11 +65,11 @@ BkupRun BkupHarness::Run(const std::vector<std::string>& args,
     for (const auto& a : answers) out << a << "\n";
   }
   std::string errFile = dir_ / "stderr.txt";
-  std::string command = "cd " + Quote(dir_.path()) + " && " + limit_ +
-                        "env ZW_UI=script:" + Quote(answerFile) + " " + drives_ + " " + extraEnv +
-                        " " + ZW_BKUP;
-  for (const auto& a : args) command += " " + Quote(a);
-  command = "(" + command + " 2>" + Quote(errFile) + ")";
+  std::string command = "cd " + ShellQuote(dir_.path()) + " && " + limit_ +
+                        "env ZW_UI=script:" + ShellQuote(answerFile) + " " + drives_ + " " +
+                        extraEnv + " " + ZW_BKUP;
+  for (const auto& a : args) command += " " + ShellQuote(a);
+  command = "(" + command + " 2>" + ShellQuote(errFile) + ")";
   BkupRun run;
   std::string output;
   run.status = RunCommand(command, &output);
@@ -86,12 +80,12 @@ BkupRun BkupHarness::Run(const std::vector<std::string>& args,
 
 std::vector<std::string> BkupHarness::Entries(const std::string& hostArchive) const {
   std::string output;
-  if (RunCommand("unzip -Z1 " + Quote(hostArchive), &output) != 0) return {};
+  if (RunCommand("unzip -Z1 " + ShellQuote(hostArchive), &output) != 0) return {};
   return SplitLines(output);
 }
 
 bool BkupHarness::ArchiveTests(const std::string& hostArchive) const {
-  return RunCommand("unzip -tq " + Quote(hostArchive)) == 0;
+  return RunCommand("unzip -tq " + ShellQuote(hostArchive)) == 0;
 }
 
 std::string Line(const std::vector<std::string>& fields) {

@@ -6,11 +6,11 @@
 // Mounting needs root (CI runs as root); elsewhere the tests skip and say why.
 #include <errno.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <iostream>
 #include <memory>
 #include <string>
@@ -20,12 +20,6 @@
 
 namespace zw::test {
 namespace {
-
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
 
 uint64_t FreeBytes(const std::string& folder) {
   struct statvfs st {};
@@ -42,23 +36,23 @@ class SmallFileSystem {
   }
   ~SmallFileSystem() {
     if (!mounted_) return;
-    if (RunCommand("umount " + Quote(mountPoint_)) != 0)
-      RunCommand("umount -l " + Quote(mountPoint_));
+    if (RunCommand("umount " + ShellQuote(mountPoint_)) != 0)
+      RunCommand("umount -l " + ShellQuote(mountPoint_));
   }
   SmallFileSystem(const SmallFileSystem&) = delete;
   SmallFileSystem& operator=(const SmallFileSystem&) = delete;
 
   // Each returns "" when the file system is mounted, else why it is not.
   std::string MountTmpfs(const std::string& size) {
-    return Mount("mount -t tmpfs -o size=" + size + " zwfull " + Quote(mountPoint_));
+    return Mount("mount -t tmpfs -o size=" + size + " zwfull " + ShellQuote(mountPoint_));
   }
   std::string MountVfat(const std::string& image, const std::string& size) {
     std::string output;
     if (RunCommand("PATH=\"$PATH:/usr/sbin:/sbin\" && truncate -s " + size + " " +
-                       Quote(image) + " && mkfs.vfat " + Quote(image),
+                       ShellQuote(image) + " && mkfs.vfat " + ShellQuote(image),
                    &output) != 0)
       return "mkfs.vfat failed: " + output;
-    return Mount("mount -o loop " + Quote(image) + " " + Quote(mountPoint_));
+    return Mount("mount -o loop " + ShellQuote(image) + " " + ShellQuote(mountPoint_));
   }
 
  private:
@@ -88,9 +82,9 @@ bool FillLeaving(const std::string& folder, size_t room) {
     written += n;
   }
   bool full = errno == ENOSPC;
-  bool ok = full && ftruncate(fd, written > static_cast<off_t>(room)
-                                      ? written - static_cast<off_t>(room)
-                                      : 0) == 0;
+  bool ok =
+      full && ftruncate(fd, written > static_cast<off_t>(room) ? written - static_cast<off_t>(room)
+                                                               : 0) == 0;
   ok = fsync(fd) == 0 && ok;
   close(fd);
   return ok;
@@ -105,16 +99,14 @@ class ZipwriterFullDiskTest : public ::testing::TestWithParam<Kind> {
     dir.Write("data/b.bin", RandomBytes(400000, 2));
     dir.Write("data/big.bin", RandomBytes(1000000, 3));
     disk = std::make_unique<SmallFileSystem>(mnt);
-    std::string why = GetParam() == Kind::kTmpfs
-                          ? disk->MountTmpfs("2m")
-                          : disk->MountVfat(dir / "fat.img", "2M");
-    if (!why.empty())
-      GTEST_SKIP() << "no small file system to fill: " << why;
+    std::string why = GetParam() == Kind::kTmpfs ? disk->MountTmpfs("2m")
+                                                 : disk->MountVfat(dir / "fat.img", "2M");
+    if (!why.empty()) GTEST_SKIP() << "no small file system to fill: " << why;
   }
 
   // zipwriter in the test folder (relative masks from there); returns the exit status.
   int Run(const std::string& arguments, std::string* errors = nullptr) {
-    int status = RunCommand("(cd " + Quote(dir.path()) + " && ZW_UI=script:/dev/null " +
+    int status = RunCommand("(cd " + ShellQuote(dir.path()) + " && ZW_UI=script:/dev/null " +
                             ZW_ZIPWRITER + " " + arguments + " 2>errors.txt >/dev/null)");
     if (errors) *errors = dir.Read("errors.txt");
     return status;
@@ -134,12 +126,12 @@ class ZipwriterFullDiskTest : public ::testing::TestWithParam<Kind> {
   // with no journal beside it then.
   void ExpectOldArchiveAfterOpening(const std::string& before) {
     std::string errors;
-    EXPECT_EQ(Run("list " + Quote(archive), &errors), 0) << errors;
+    EXPECT_EQ(Run("list " + ShellQuote(archive), &errors), 0) << errors;
     EXPECT_EQ(ReadHostFile(archive), before);
     EXPECT_FALSE(std::filesystem::exists(archive + "-journal"));
     EXPECT_EQ(Others(), std::vector<std::string>{});
     std::string list;
-    EXPECT_EQ(RunCommand("unzip -tq " + Quote(archive), &list), 0) << list;
+    EXPECT_EQ(RunCommand("unzip -tq " + ShellQuote(archive), &list), 0) << list;
   }
 
   TempDir dir;
@@ -152,14 +144,14 @@ class ZipwriterFullDiskTest : public ::testing::TestWithParam<Kind> {
 // aborted (3) when the failure is met as a per-file failure and its question is answered
 // Abort (the script provider's answer when it has none).
 TEST_P(ZipwriterFullDiskTest, AppendThatRunsOutOfRoomLeavesTheOldArchive) {
-  ASSERT_EQ(Run("add " + Quote(archive) + " data/a.bin --level 0"), 0);
+  ASSERT_EQ(Run("add " + ShellQuote(archive) + " data/a.bin --level 0"), 0);
   const std::string before = ReadHostFile(archive);
   ASSERT_GT(before.size(), 300000u);
   ASSERT_TRUE(FillLeaving(mnt, 200000));
   ASSERT_LT(FreeBytes(mnt), 400000u);
 
   std::string errors;
-  int status = Run("add " + Quote(archive) + " data/big.bin --level 0", &errors);
+  int status = Run("add " + ShellQuote(archive) + " data/big.bin --level 0", &errors);
   EXPECT_TRUE(status == 1 || status == 3) << "status " << status << ": " << errors;
   EXPECT_NE(errors, "");
   std::cout << "zipwriter said: " << errors;
@@ -169,14 +161,14 @@ TEST_P(ZipwriterFullDiskTest, AppendThatRunsOutOfRoomLeavesTheOldArchive) {
 // Replacing the first entry saves everything behind it in the journal first; on the
 // full disk that journal cannot be written, and the archive is never touched.
 TEST_P(ZipwriterFullDiskTest, JournalThatDoesNotFitLeavesTheOldArchive) {
-  ASSERT_EQ(Run("add " + Quote(archive) + " data/a.bin data/b.bin --level 0"), 0);
+  ASSERT_EQ(Run("add " + ShellQuote(archive) + " data/a.bin data/b.bin --level 0"), 0);
   const std::string before = ReadHostFile(archive);
   ASSERT_TRUE(FillLeaving(mnt, 200000));
   ASSERT_LT(FreeBytes(mnt), 400000u);
   dir.Write("data/a.bin", RandomBytes(300000, 4));
 
   std::string errors;
-  int status = Run("add " + Quote(archive) + " data/a.bin --level 0", &errors);
+  int status = Run("add " + ShellQuote(archive) + " data/a.bin --level 0", &errors);
   EXPECT_TRUE(status == 1 || status == 3) << "status " << status << ": " << errors;
   EXPECT_NE(errors, "");
   std::cout << "zipwriter said: " << errors;

@@ -13,12 +13,6 @@ namespace {
 
 constexpr uint16_t kDenyRead = 0x30;  // read access, others may not read
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 // `count` bytes of numbered text lines.
 std::string Text(size_t count, int seed) {
   std::string out;
@@ -50,7 +44,7 @@ class ZipwriterRunTest : public ::testing::Test {
     }
     ToolRun run;
     run.status =
-        RunCommand("(cd " + Quote(dir.path()) + " && " + shell + "ZW_UI=script:answers.txt " +
+        RunCommand("(cd " + ShellQuote(dir.path()) + " && " + shell + "ZW_UI=script:answers.txt " +
                        ZW_ZIPWRITER + " " + arguments + " 2>errors.txt)",
                    &run.transcript);
     run.errors = ReadHostFile(dir / "errors.txt");
@@ -93,7 +87,7 @@ TEST_F(ZipwriterRunTest, SkippedFileIsFourAndEverythingElseGoesIn) {
   EXPECT_EQ(run.status, 4) << run.errors;
   EXPECT_NE(run.errors.find("zipwriter: skipped "), std::string::npos) << run.errors;
   std::string list;
-  ASSERT_EQ(RunCommand("unzip -Z1 " + Quote(dir / "a.zip"), &list), 0) << list;
+  ASSERT_EQ(RunCommand("unzip -Z1 " + ShellQuote(dir / "a.zip"), &list), 0) << list;
   EXPECT_EQ(list, "data/a.txt\nmore/c.txt\n");
 }
 
@@ -128,11 +122,12 @@ TEST_F(ZipwriterRunTest, OpeningSaysHowManyUnfinishedEntriesWereLeftOut) {
 // the next opening puts the archive back and says so, once.
 TEST_F(ZipwriterRunTest, OpeningSaysAnInterruptedUpdateWasUndone) {
   ASSERT_EQ(Run("add a.zip data/a.txt").status, 0);
-  ASSERT_EQ(RunCommand("cp " + Quote(dir / "a.zip") + " " + Quote(dir / "before.zip")), 0);
+  ASSERT_EQ(RunCommand("cp " + ShellQuote(dir / "a.zip") + " " + ShellQuote(dir / "before.zip")),
+            0);
   Hold("data/b.txt");
   // Answers come from a pipe that never delivers one; once the archive has changed
   // the update is under way, and the kill interrupts it.
-  std::string script = "cd " + Quote(dir.path()) +
+  std::string script = "cd " + ShellQuote(dir.path()) +
                        " && mkfifo never && exec 3<>never"
                        " && { ZW_UI=script:never " ZW_ZIPWRITER
                        " add a.zip 'data/*.txt' >/dev/null 2>&1 & pid=$!; }"

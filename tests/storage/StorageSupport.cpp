@@ -41,12 +41,6 @@ DirectoryRead ReadDirectoryOf(const std::string& bytes, bool oemNames) {
 
 namespace {
 
-std::string Quote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 std::string FromHex(const std::string& hex) {
   std::string out;
   for (size_t i = 0; i + 1 < hex.size(); i += 2)
@@ -64,7 +58,7 @@ std::string Check(const std::string& command) {
 
 std::vector<OracleEntry> PythonEntries(const std::string& path, std::string* error) {
   std::string output;
-  RunCommand("python3 " ZW_SOURCE_DIR "/tests/storage/zipentries.py " + Quote(path), &output);
+  RunCommand("python3 " ZW_SOURCE_DIR "/tests/storage/zipentries.py " + ShellQuote(path), &output);
   std::vector<OracleEntry> entries;
   std::istringstream lines(output);
   std::string line;
@@ -87,8 +81,8 @@ std::vector<OracleEntry> PythonEntries(const std::string& path, std::string* err
 }
 
 std::string UnzipTest(const std::string& path, const std::string& password) {
-  std::string pw = password.empty() ? "" : " -P " + Quote(password);
-  return Check("unzip -tq" + pw + " " + Quote(path));
+  std::string pw = password.empty() ? "" : " -P " + ShellQuote(password);
+  return Check("unzip -tq" + pw + " " + ShellQuote(path));
 }
 
 std::string PythonTestZip(const std::string& path, const std::string& password) {
@@ -98,14 +92,14 @@ std::string PythonTestZip(const std::string& path, const std::string& password) 
       "if len(sys.argv) > 2: z.setpassword(sys.argv[2].encode())\n"
       "bad = z.testzip()\n"
       "sys.exit('bad entry %s' % bad if bad else 0)\n";
-  std::string pw = password.empty() ? "" : " " + Quote(password);
-  return Check("python3 -c " + Quote(script) + " " + Quote(path) + pw);
+  std::string pw = password.empty() ? "" : " " + ShellQuote(password);
+  return Check("python3 -c " + ShellQuote(script) + " " + ShellQuote(path) + pw);
 }
 
 std::string SevenZipTest(const std::string& path, const std::string& password) {
   // Without a password 7-Zip must not stop to ask for one.
-  std::string pw = " -p" + Quote(password);
-  return Check("7zz t -bso0 -bsp0" + pw + " " + Quote(path));
+  std::string pw = " -p" + ShellQuote(password);
+  return Check("7zz t -bso0 -bsp0" + pw + " " + ShellQuote(path));
 }
 
 uint32_t ReferenceCrc32(const std::string& data) {

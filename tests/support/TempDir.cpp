@@ -75,4 +75,10 @@ std::string RandomBytes(size_t count, uint32_t seed) {
   return out;
 }
 
+std::string ShellQuote(const std::string& text) {
+  std::string out = "'";
+  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return out + "'";
+}
+
 }  // namespace zw::test

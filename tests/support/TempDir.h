@@ -30,6 +30,8 @@ std::string ReadHostFile(const std::string& path);
 void WriteHostFile(const std::string& path, const std::string& bytes);
 // Runs a shell command; returns its exit status and fills `output` with stdout+stderr.
 int RunCommand(const std::string& command, std::string* output = nullptr);
+// `text` as one shell word (single-quoted).
+std::string ShellQuote(const std::string& text);
 // Deterministic pseudo-random bytes.
 std::string RandomBytes(size_t count, uint32_t seed);
 

@@ -127,12 +127,6 @@ std::string RandomData(size_t count, uint32_t seed) {
   return out;
 }
 
-std::string ShellQuote(const std::string& text) {
-  std::string out = "'";
-  for (char c : text) out += c == '\'' ? std::string("'\\''") : std::string(1, c);
-  return out + "'";
-}
-
 int DiskSwappingUi::AskChoice(const std::string& text, TMsgDlgType kind, TMsgDlgButtons buttons) {
   int answer = ScriptUserInterface::AskChoice(text, kind, buttons);
   int disk = 0;

@@ -40,7 +40,6 @@ std::string InfoZipMergeTest(const VolumeSet& volumes);
 std::string SevenZipTest(const std::string& path);
 
 std::string RandomData(size_t count, uint32_t seed);
-std::string ShellQuote(const std::string& text);
 
 // A script provider whose user, before confirming a request for a blank disk,
 // inserts a new one (the callback, with the disk number shown, 1-based).
