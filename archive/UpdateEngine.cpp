@@ -484,7 +484,10 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   if (s_.cancelled) return false;
   dest.Seek(0, SeekOrigin::kEnd);
   if (staged) {
-    archive.WriteBuffer(staging_.Data().data(), staging_.GetSize());
+    // A short write (a full disk) is this entry's failure, as it is for an entry
+    // written straight to the archive: the user is asked, the batch goes on.
+    if (archive.Write(staging_.Data().data(), staging_.GetSize()) != staging_.GetSize())
+      throw EZWException(34, {static_cast<long long>(sourceSize), 0LL}, &a_);
     position_ += staging_.GetSize();
   } else if (!spanning) {
     position_ = archive.GetPosition();

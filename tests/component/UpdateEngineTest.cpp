@@ -221,6 +221,24 @@ TEST_F(UpdateEngine, AbortedFirstBatchOfNewArchiveLeavesTheEmptyArchive) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt"}));
 }
 
+// A full disk is a per-file failure whatever the size of the source: an entry built in
+// memory and one written straight to the archive both reach the failure event, and
+// the batch goes on with the files that fit.
+TEST_F(UpdateEngine, FullDiskIsAPerFileFailureForSmallAndLargeSources) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\big.bin", RandomBytes(3000000, 7));  // written straight through
+  PutFile(mem, "C:\\new\\mid.bin", RandomBytes(600000, 8));   // built in memory
+  PutFile(mem, "C:\\new\\tiny.txt", "fits");
+  int64_t used = 0;
+  for (const std::string& f : mem.AllFiles()) used += static_cast<int64_t>(GetFile(mem, f).size());
+  mem.SetCapacity("C:\\", used + static_cast<int64_t>(old.size()) + 200000);
+  answers = {fxaIgnore, fxaIgnore};
+  Add("C:\\new\\*.*");
+  EXPECT_EQ(failures.size(), 2u);
+  for (const std::string& f : failures) EXPECT_NE(f.find(":34"), std::string::npos) << f;
+  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "tiny.txt"}));
+}
+
 TEST_F(UpdateEngine, RetryAfterTheFileWasReleased) {
   MakeOld();
   PutFile(mem, "C:\\new\\n1.txt", TextBytes(700000, 5));
