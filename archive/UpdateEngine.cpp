@@ -527,6 +527,11 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   // Unchanged entries keep their index; search by name only for a moved one, so
   // archives holding one name twice keep both entries.
   int32_t k = i < saved.Count() && saved.ItemPtr(i).FileName == item.FileName ? i : -1;
+  // A replacement that failed takes back the entry it replaced, which stands at its
+  // place; its stored name may differ in letter case from the new one.
+  if (k < 0 && item.Operation == poUpdate && i < saved.Count() &&
+      AnsiSameText(saved.ItemPtr(i).FileName, item.FileName))
+    k = i;
   for (int32_t j = 0; j < saved.Count() && k < 0; ++j)
     if (saved.ItemPtr(j).FileName == item.FileName) k = j;
   if (k < 0) throw EZWException(7, &a_);

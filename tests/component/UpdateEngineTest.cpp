@@ -239,6 +239,20 @@ TEST_F(UpdateEngine, FullDiskIsAPerFileFailureForSmallAndLargeSources) {
   EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "tiny.txt"}));
 }
 
+// A replacement whose name differs from the stored one only in letter case, answered
+// Ignore, keeps the stored entry as it was; the rest of the batch goes in.
+TEST_F(UpdateEngine, IgnoredReplacementInOtherCaseKeepsTheStoredEntry) {
+  MakeOld();
+  PutFile(mem, "C:\\new\\F1.TXT", "replacement");
+  PutFile(mem, "C:\\new\\x.txt", "x");
+  auto lock = mem.Open("C:\\new\\F1.TXT", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  answers = {fxaIgnore};
+  Add("C:\\new\\*.*");
+  EXPECT_EQ(failures.size(), 1u);
+  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "x.txt"}));
+  EXPECT_EQ(Contents()["f1.txt"], TextBytes(20000, 1));
+}
+
 TEST_F(UpdateEngine, RetryAfterTheFileWasReleased) {
   MakeOld();
   PutFile(mem, "C:\\new\\n1.txt", TextBytes(700000, 5));
