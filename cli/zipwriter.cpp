@@ -13,6 +13,7 @@
 
 #include "DirManager.h"
 #include "Exceptions.h"
+#include "FileSystem.h"
 #include "Process.h"
 #include "Terminal.h"
 #include "UserInterface.h"
@@ -30,7 +31,12 @@ const char kUsage[] =
     "mask. A MASK is a path with wildcards (* and ?) in its last part, e.g. 'data/*.dat'.\n"
     "Options:\n"
     "  --level N            compression mode 0 (store) to 9 (default 1)\n"
-    "  --password TEXT      encrypt new entries (traditional ZIP encryption)\n"
+    "  --password TEXT      encrypt new entries (traditional ZIP encryption); other users\n"
+    "                       can see TEXT in the process list, so prefer one of:\n"
+    "  --password-prompt    ask for the password on the terminal, without echo\n"
+    "  --password-file FILE the password is FILE's first line (without its line end)\n"
+    "                       With none of these, a non-empty ZW_PASSWORD environment\n"
+    "                       variable gives the password.\n"
     "  --zip64 MODE         disabled | auto | always (default auto)\n"
     "  --store-path MODE    none | relative | full | drive (default relative)\n"
     "  --recurse            search sub-folders (default)\n"
@@ -51,9 +57,12 @@ const char kUsage[] =
     "  --first-volume-size BYTES   size limit of the first volume\n"
     "  --classic-naming     volume names Backup.Z01 ... instead of Backup_001.zip ...\n"
     "\n"
-    "list: first lines beginning with '#' (entry count, start offset, Zip64 found, comment),\n"
+    "list: first lines beginning with '#' (entry count, start offset, Zip64 found, comment,\n"
+    "where the directory came from: 'end record' or 'rebuilt by scanning local headers'),\n"
     "then one line per entry, tab-separated: name, uncompressed size, compressed size,\n"
     "method, CRC-32, local header offset, flags (hex), external attributes (hex).\n"
+    "In names and the comment a backslash is written \\\\, tab \\t, line feed \\n, carriage\n"
+    "return \\r, and any other byte below 0x20 or 0x7F as \\xHH (two hex digits).\n"
     "\n"
     "Questions (overwrite, failures, volumes) go through ZW_UI: console (default), gui\n"
     "(desktop dialogs, when the desktop provider is installed), or script:FILE.\n"
@@ -79,8 +88,13 @@ class UsageError : public Exception {
   using Exception::Exception;
 };
 
+// Where the password comes from; at most one option names it.
+enum class PasswordSource { kNone, kText, kFile, kPrompt };
+
 struct AddOptions {
   std::string archive;
+  PasswordSource passwordSource = PasswordSource::kNone;
+  std::string password;  // the text, or the file to read it from
   std::vector<std::string> masks;
   std::vector<std::string> noCompress;
   std::string exclude;
@@ -125,6 +139,11 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
     if (i + 1 >= args.size()) throw UsageError(opt + " needs a value");
     return args[i + 1];
   };
+  auto passwordFrom = [&](PasswordSource source) {
+    if (add.passwordSource != PasswordSource::kNone)
+      throw UsageError("only one of --password, --password-file, --password-prompt");
+    add.passwordSource = source;
+  };
   TZWOptions& o = zip.Options();
   if (opt == "--recurse") return o.Recurse = true, 1;
   if (opt == "--no-recurse") return o.Recurse = false, 1;
@@ -132,12 +151,14 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   if (opt == "--one-batch") return add.oneBatch = true, 1;
   if (opt == "--no-flush") return o.FlushBuffers = false, 1;
   if (opt == "--classic-naming") return zip.SpanningOptions().AdvancedNaming = false, 1;
+  if (opt == "--password-prompt") return passwordFrom(PasswordSource::kPrompt), 1;
   if (opt == "--level") {
     int64_t level = Number(opt, value());
     if (level < 0 || level > 9) throw UsageError("--level must be 0 to 9");
     zip.SetCompressionMode(static_cast<int>(level));
-  } else if (opt == "--password") {
-    zip.SetPassword(value());
+  } else if (opt == "--password" || opt == "--password-file") {
+    passwordFrom(opt == "--password" ? PasswordSource::kText : PasswordSource::kFile);
+    add.password = value();
   } else if (opt == "--zip64") {
     zip.SetZip64Mode(Pick<TZip64Mode>(
         opt, value(), {{"disabled", zmDisabled}, {"auto", zmAuto}, {"always", zmAlways}}));
@@ -193,6 +214,13 @@ void EndProgressLine() {
 // batch back without an exception. The default failure question is kept as it is.
 class ToolZipWriter : public TZipWriter {
  public:
+  // Asks for the archive's password through the password event; false when the
+  // question was cancelled or nothing was entered.
+  bool AskPassword(const std::string& archive, std::string& password) {
+    bool skip = false;
+    FirePassword(archive, password, skip);
+    return !skip && !password.empty();
+  }
   // Call before each batch; afterwards RolledBack() tells whether it was undone.
   void StartBatch() { started_ = ended_ = false; }
   bool RolledBack() const { return started_ && !ended_; }
@@ -214,6 +242,13 @@ class ToolZipWriter : public TZipWriter {
     ++skipped_;
     std::fprintf(stderr, "zipwriter: skipped %s\n", fileName.c_str());
   }
+  // The component's own question echoes what is typed; a password must not show.
+  void FirePassword(const std::string& fileName, std::string& newPassword,
+                    bool& skipFile) override {
+    if (OnPassword) return TZipWriter::FirePassword(fileName, newPassword, skipFile);
+    skipFile =
+        !UI().AskPassword("Password for \"" + fileName + "\"", "Enter password: ", newPassword);
+  }
 
  private:
   bool started_ = false;
@@ -231,6 +266,47 @@ void ReportOpening(const TZipWriter& zip, const std::string& archive) {
   if (int32_t dropped = zip.LastOpenDroppedEntries(); dropped > 0)
     std::fprintf(stderr, "zipwriter: %s: the archive had no directory; %d unfinished %s left out\n",
                  archive.c_str(), dropped, dropped == 1 ? "entry was" : "entries were");
+}
+
+// The first line of a file, without its line end.
+std::string ReadPasswordFile(const std::string& path) {
+  FileSystem& files = ActiveFileSystem();
+  auto file = files.Open(path, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+  if (!file) throw Exception("cannot read the password file " + path);
+  std::string text;
+  char buffer[4096];
+  // Up to the first line end only: a pipe need not be read to its end.
+  while (text.find('\n') == std::string::npos) {
+    int64_t got = file->Read(buffer, sizeof buffer);
+    if (got < 0) throw Exception("cannot read the password file " + path);
+    if (got == 0) break;
+    text.append(buffer, static_cast<size_t>(got));
+  }
+  text = text.substr(0, text.find('\n'));
+  if (!text.empty() && text.back() == '\r') text.pop_back();
+  return text;
+}
+
+// Sets the password from wherever the options (or ZW_PASSWORD) say it comes from.
+void ApplyPassword(ToolZipWriter& zip, const AddOptions& add) {
+  std::string password;
+  switch (add.passwordSource) {
+    case PasswordSource::kText:
+      password = add.password;
+      break;
+    case PasswordSource::kFile:
+      password = ReadPasswordFile(add.password);
+      if (password.empty()) throw Exception("the password file " + add.password + " is empty");
+      break;
+    case PasswordSource::kPrompt:
+      if (!zip.AskPassword(add.archive, password))
+        throw Exception("no password was entered; nothing was added");
+      break;
+    case PasswordSource::kNone:
+      if (const char* env = std::getenv("ZW_PASSWORD")) password = env;
+      break;
+  }
+  if (!password.empty()) zip.SetPassword(password);
 }
 
 // A progress bar on standard error, redrawn when the whole percentage changes.
@@ -267,6 +343,7 @@ int RunAdd(const std::vector<std::string>& args) {
   if (add.archive.empty() || add.masks.empty()) throw UsageError("add needs ARCHIVE and MASK");
   zip.SetNoCompressionMasks(add.noCompress);
   int32_t attributes = add.attributes >= 0 ? add.attributes : zip.Options().SearchAttr;
+  ApplyPassword(zip, add);
   InstallProgressBar(zip);
   zip.SetFileName(add.archive);
   zip.OpenArchiveFile();
@@ -300,6 +377,30 @@ int RunAdd(const std::vector<std::string>& args) {
   return zip.Skipped() > 0 ? kExitSkipped : kExitDone;
 }
 
+// `text` with backslash escapes for a backslash and every control byte, so that a
+// name never breaks the tab-separated line it is on; other bytes are kept.
+std::string Escaped(const std::string& text) {
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c < 0x20 || c == 0x7F) {
+      const char hex[] = "0123456789ABCDEF";
+      out += {'\\', 'x', hex[c >> 4], hex[c & 15]};
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
 int RunList(const std::vector<std::string>& args) {
   if (args.size() != 2) throw UsageError("list needs exactly one ARCHIVE");
   TZipWriter zip;
@@ -311,10 +412,14 @@ int RunList(const std::vector<std::string>& args) {
   std::printf("# entries: %d\n", dir.Count());
   std::printf("# start offset: %llu\n", static_cast<unsigned long long>(dm.StartOffset));
   std::printf("# zip64: %s\n", dm.HasZip64 ? "yes" : "no");
-  std::printf("# comment: %s\n", dm.ArchiveComment.c_str());
+  std::printf("# comment: %s\n", Escaped(dm.ArchiveComment).c_str());
+  // Without an end record the entries come from a scan of the local headers; a
+  // multi-volume set read from its end record keeps no single directory start.
+  bool scanned = dm.DirectoryStart == -1 && zip.SpanningMode() == smNone;
+  std::printf("# directory: %s\n", scanned ? "rebuilt by scanning local headers" : "end record");
   for (int32_t i = 0; i < dir.Count(); ++i) {
     const TDirItem& item = dir.ItemPtr(i);
-    std::printf("%s\t%llu\t%llu\t%u\t%08X\t%llu\t%04X\t%08X\n", item.FileName.c_str(),
+    std::printf("%s\t%llu\t%llu\t%u\t%08X\t%llu\t%04X\t%08X\n", Escaped(item.FileName).c_str(),
                 static_cast<unsigned long long>(item.RealUncompressedSize()),
                 static_cast<unsigned long long>(item.RealCompressedSize()), item.CompressionMethod,
                 item.Crc32, static_cast<unsigned long long>(item.RealLocalHeaderOffset()),

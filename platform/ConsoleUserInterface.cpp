@@ -1,20 +1,23 @@
 #include "ConsoleUserInterface.h"
 
-#include <unistd.h>
-
 #include <iostream>
+#include <optional>
 
 #include "CodePage.h"
 #include "FileSystem.h"
 #include "Paths.h"
+#include "Terminal.h"
 
 namespace zw {
 
 ConsoleUserInterface::ConsoleUserInterface()
-    : in_(std::cin), out_(std::cerr), interactive_(isatty(STDIN_FILENO) == 1) {}
+    : in_(std::cin),
+      out_(std::cerr),
+      interactive_(StandardInputIsTerminal()),
+      onStandardInput_(true) {}
 
 ConsoleUserInterface::ConsoleUserInterface(std::istream& in, std::ostream& out, bool interactive)
-    : in_(in), out_(out), interactive_(interactive) {}
+    : in_(in), out_(out), interactive_(interactive), onStandardInput_(false) {}
 
 bool ConsoleUserInterface::ReadLine(std::string& line) {
   if (!interactive_ || !std::getline(in_, line)) return false;
@@ -62,6 +65,26 @@ bool ConsoleUserInterface::AskText(const std::string& caption, const std::string
   out_ << "[" << caption << "] " << prompt << std::flush;
   std::string line;
   if (!ReadLine(line)) {
+    out_ << std::endl;
+    return false;
+  }
+  value = line;
+  return true;
+}
+
+bool ConsoleUserInterface::AskPassword(const std::string& caption, const std::string& prompt,
+                                       std::string& value) {
+  std::string line;
+  bool entered;
+  {
+    // Echo goes off before the prompt shows, so nothing typed after it is shown or
+    // discarded; the terminal still shows the newline that ends the entry.
+    std::optional<StandardInputEchoOff> quiet;
+    if (onStandardInput_) quiet.emplace();
+    out_ << "[" << caption << "] " << prompt << std::flush;
+    entered = ReadLine(line);
+  }
+  if (!entered) {
     out_ << std::endl;
     return false;
   }

@@ -23,6 +23,9 @@ class ConsoleUserInterface : public UserInterface {
   void ShowNotice(const std::string& text) override;
   int AskChoice(const std::string& text, TMsgDlgType kind, TMsgDlgButtons buttons) override;
   bool AskText(const std::string& caption, const std::string& prompt, std::string& value) override;
+  // Echo is off while the password is typed on the terminal.
+  bool AskPassword(const std::string& caption, const std::string& prompt,
+                   std::string& value) override;
   bool ChooseFileToSave(const FileDialogRequest& request, std::string& path) override;
   bool ChooseFileToOpen(const FileDialogRequest& request, std::string& path) override;
   void ShowErrorBox(const std::string& text) override;
@@ -37,6 +40,7 @@ class ConsoleUserInterface : public UserInterface {
   std::istream& in_;
   std::ostream& out_;
   bool interactive_;
+  bool onStandardInput_;  // in_ reads the process's standard input
   bool endRequested_ = false;
 };
 

@@ -115,6 +115,12 @@ class UserInterface {
   // Accepted: true and `value` holds the text entered; cancelled: false, value unchanged.
   virtual bool AskText(const std::string& caption, const std::string& prompt,
                        std::string& value) = 0;
+  // AskText for a password: what is typed is not shown. A provider that cannot hide it
+  // asks with AskText.
+  virtual bool AskPassword(const std::string& caption, const std::string& prompt,
+                           std::string& value) {
+    return AskText(caption, prompt, value);
+  }
   virtual bool ChooseFileToSave(const FileDialogRequest& request, std::string& path) = 0;
   virtual bool ChooseFileToOpen(const FileDialogRequest& request, std::string& path) = 0;
   // The box for an error that escaped the run; `text` is shown as given.
