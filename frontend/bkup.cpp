@@ -211,7 +211,7 @@ void TBackupForm::ApplySaveChoice(const std::string& path) {
     if (at != std::string::npos) s.ArchiveName.erase(at, 4);
   }
   s.ChosenDir = ExtractFilePath(path);
-  if (s.ChosenDir.empty() || s.ChosenDir.back() != '\\') s.ChosenDir += '\\';
+  if (s.ChosenDir.empty() || !IsPathDelimiter(s.ChosenDir.back())) s.ChosenDir += '\\';
 }
 
 namespace {
@@ -219,7 +219,11 @@ namespace {
 // Failures of opening the archive that the utility reports in its own words.
 enum class OpenFailure { kNone, kNoDiskette, kCannotCreate, kCorrupt };
 
-OpenFailure ClassifyOpenFailure(const std::exception& e, bool removableTarget) {
+// `targetReachable`: the target folder exists. A removable drive whose folder is there
+// holds a medium, so a file that still cannot be made means write protection, which
+// the cannot-create text names (its Write Lock tab), not a missing diskette.
+OpenFailure ClassifyOpenFailure(const std::exception& e, bool removableTarget,
+                                bool targetReachable) {
   if (const auto* zw = dynamic_cast<const EZWException*>(&e)) {
     int code = zw->NativeError();
     if (code == 35 || code == 40 || code == 44 || code == 48) return OpenFailure::kCorrupt;
@@ -227,8 +231,19 @@ OpenFailure ClassifyOpenFailure(const std::exception& e, bool removableTarget) {
   }
   if (dynamic_cast<const EReadError*>(&e)) return OpenFailure::kCorrupt;
   if (dynamic_cast<const EFCreateError*>(&e) || dynamic_cast<const EFOpenError*>(&e))
-    return removableTarget ? OpenFailure::kNoDiskette : OpenFailure::kCannotCreate;
+    return removableTarget && !targetReachable ? OpenFailure::kNoDiskette
+                                               : OpenFailure::kCannotCreate;
   return OpenFailure::kNone;
+}
+
+// Why an existing archive cannot be opened for writing, as a result code: another
+// program using these services holds it (180: in use by another process, try again
+// later), else the read-only attribute or a write-protected medium (310: cannot
+// create, check the Write Lock tab).
+int32_t ReadOnlyArchiveResult(FileSystem& fs, const std::string& archive) {
+  if (fs.Open(archive, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite))
+    return 180;  // released since
+  return fs.LastError().code == OsErrorCode::kSharingViolation ? 180 : 310;
 }
 
 }  // namespace
@@ -239,7 +254,11 @@ void TBackupForm::RunBackup() {
   zipWriter1_->SetSpanningMode(smNone);
   s.ArchiveFileName = s.TargetDir + s.ArchiveName + ".zip";
   zipWriter1_->SetFileName(s.ArchiveFileName);
-  if (OpenArchive()) {
+  // Checked before the archive is opened: opening creates a new archive (and its
+  // journal), and a missing data folder must leave nothing behind.
+  if (!fs_.DirectoryExists(s.DataPath))
+    s.ResultCode = 140;
+  else if (OpenArchive()) {
     if (s.PictureOption == 0 || s.PictureOption == 1) AddDataFileSets();
     if ((s.PictureOption == 1 || s.PictureOption == 2) && !backupAborted_) AddPictureSets();
     if (backupAborted_) s.ResultCode = 190;
@@ -262,9 +281,8 @@ bool TBackupForm::OpenArchive() {
   bool removable = drive == "A:" || drive == "B:";
   try {
     zipWriter1_->OpenArchiveFile();
-    return true;
   } catch (const std::exception& e) {
-    switch (ClassifyOpenFailure(e, removable)) {
+    switch (ClassifyOpenFailure(e, removable, fs_.DirectoryExists(s.TargetDir))) {
       case OpenFailure::kNoDiskette:
         s.ResultCode = 280;
         return false;
@@ -279,6 +297,12 @@ bool TBackupForm::OpenArchive() {
     }
     throw;
   }
+  if (zipWriter1_->FileMode() != (FileMode::fmOpenRead | FileMode::fmShareDenyNone)) return true;
+  // The component fell back to reading an archive it may not write; every set would
+  // fail with "File is open in read-only mode". Name the reason instead.
+  s.ResultCode = ReadOnlyArchiveResult(fs_, s.ArchiveFileName);
+  zipWriter1_->CloseArchiveFile();
+  return false;
 }
 
 void TBackupForm::AddDataFileSets() {
@@ -321,8 +345,8 @@ void TBackupForm::ReportResult() {
       text =
           "An existing zip file exists and is corrupt.  Delete the existing zip file and try again";
       break;
-    case 140:
-      text = "Nothing to do - No data files found in directory " + s.TargetDir;
+    case 140:  // the folder that was searched, not the target
+      text = "Nothing to do - No data files found in directory " + s.DataPath;
       break;
     case 180:
       text =

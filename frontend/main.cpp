@@ -5,6 +5,7 @@
 
 #include "FileSystem.h"
 #include "Process.h"
+#include "ScriptUserInterface.h"
 #include "bkup.h"
 #ifdef ZW_HAVE_QT
 #include "QtUserInterface.h"
@@ -19,6 +20,11 @@ int main(int argc, char** argv) {
   auto ui = zw::CreateUserInterface(spec ? spec : "");
   if (!ui) {
     std::cerr << "bkup: unknown ZW_UI value \"" << spec << "\" (console, gui or script:FILE)\n";
+    return zw::kBkupBadParameters;
+  }
+  if (auto* script = dynamic_cast<zw::ScriptUserInterface*>(ui.get());
+      script && !script->AnswersProblem().empty()) {
+    std::cerr << "bkup: ZW_UI=" << spec << ": " << script->AnswersProblem() << "\n";
     return zw::kBkupBadParameters;
   }
   ui->SetApplicationTitle("bkup");

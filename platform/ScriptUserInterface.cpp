@@ -1,6 +1,11 @@
 #include "ScriptUserInterface.h"
 
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
 #include <iostream>
+
+#include "Paths.h"
 
 namespace zw {
 
@@ -18,7 +23,11 @@ std::string TranscriptField(const std::string& text) {
 }
 
 ScriptUserInterface::ScriptUserInterface(const std::string& answerFile, std::ostream* out)
-    : answers_(answerFile), out_(out ? *out : std::cout) {}
+    : answers_(answerFile), out_(out ? *out : std::cout) {
+  // A mistyped name must not quietly answer every question with No or Cancel.
+  if (!answers_.is_open())
+    problem_ = "cannot read the answers file \"" + answerFile + "\": " + std::strerror(errno);
+}
 
 void ScriptUserInterface::Emit(std::initializer_list<std::string> fields) {
   std::string line;
@@ -69,13 +78,32 @@ bool ScriptUserInterface::AskText(const std::string& caption, const std::string&
   return accepted;
 }
 
+namespace {
+
+// A relative answer taken against the current folder, in the host's form as a real
+// dialog returns it; drive, rooted and UNC paths stay as given. Without this a bare
+// "out.zip" would have no folder, and the program would put it in the root.
+std::string AbsoluteAnswer(const std::string& answer) {
+  if (IsAbsolutePath(answer) || !ExtractFileDrive(answer).empty()) return answer;
+  std::error_code error;
+  std::filesystem::path current = std::filesystem::current_path(error);
+  if (error) return answer;
+  std::string relative = answer;
+  for (char& c : relative)
+    if (c == '\\') c = '/';
+  return (current / relative).string();
+}
+
+}  // namespace
+
 bool ScriptUserInterface::ChooseFile(const char* kind, const FileDialogRequest& request,
                                      std::string& path) {
   auto answer = NextAnswer();
   bool chosen = answer && *answer != "<cancel>" && !answer->empty();
-  Emit({kind, request.filter, request.initialDir, request.fileName, request.defaultExt,
-        chosen ? *answer : "<cancel>"});
-  if (chosen) path = *answer;
+  std::string chosenPath = chosen ? AbsoluteAnswer(*answer) : "<cancel>";
+  Emit(
+      {kind, request.filter, request.initialDir, request.fileName, request.defaultExt, chosenPath});
+  if (chosen) path = chosenPath;
   return chosen;
 }
 

@@ -4,10 +4,12 @@
 // Answers are read from FILE, one per line, by the operations that ask something:
 // AskChoice takes a button name (Yes, No, OK, Cancel, Abort, Retry, Ignore, All,
 // NoToAll, YesToAll); AskText takes the text to enter; the file dialogs take the
-// path to choose; "<cancel>" cancels a prompt or dialog. When the answers run out, a
-// question gets No, Cancel or Abort (the first it offers) and a prompt or dialog is
-// cancelled. A button name the question does not offer counts as no answer. Notices
-// and error boxes take no answer.
+// path to choose (a relative path is taken against the current folder and handed on
+// absolute, as a real dialog does); "<cancel>" cancels a prompt or dialog. When the
+// answers run out, a question gets No, Cancel or Abort (the first it offers) and a
+// prompt or dialog is cancelled. A button name the question does not offer counts as
+// no answer. Notices and error boxes take no answer. A FILE that cannot be read is not
+// "no answers": see AnswersProblem.
 //
 // Transcript: every operation is written to standard output as one line of
 // tab-separated fields (characters below 0x20 inside a text are written as "^"
@@ -39,6 +41,10 @@ class ScriptUserInterface : public UserInterface {
  public:
   explicit ScriptUserInterface(const std::string& answerFile, std::ostream* out = nullptr);
 
+  // Why the answers file cannot be read ("" when it can), e.g.
+  // "cannot read the answers file \"x.txt\": No such file or directory".
+  const std::string& AnswersProblem() const { return problem_; }
+
   void ShowNotice(const std::string& text) override;
   int AskChoice(const std::string& text, TMsgDlgType kind, TMsgDlgButtons buttons) override;
   bool AskText(const std::string& caption, const std::string& prompt, std::string& value) override;
@@ -55,6 +61,7 @@ class ScriptUserInterface : public UserInterface {
   bool ChooseFile(const char* kind, const FileDialogRequest& request, std::string& path);
   void Emit(std::initializer_list<std::string> fields);
   std::ifstream answers_;
+  std::string problem_;
   std::ostream& out_;
   bool endRequested_ = false;
 };

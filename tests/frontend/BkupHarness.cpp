@@ -1,5 +1,7 @@
 #include "BkupHarness.h"
 
+#include <unistd.h>
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -21,6 +23,11 @@ std::vector<std::string> SplitLines(const std::string& text) {
 BkupHarness::BkupHarness() {
   std::filesystem::create_directories(C());
   drives_ = "ZW_DRIVE_C=" + ShellQuote(C());
+}
+
+BkupHarness::~BkupHarness() {
+  for (const auto& m : mounts_)
+    if (RunCommand("umount " + ShellQuote(m)) != 0) RunCommand("umount -l " + ShellQuote(m));
 }
 
 std::string BkupHarness::C(const std::string& relative) const {
@@ -53,6 +60,21 @@ std::string BkupHarness::MapDrive(char letter, const std::string& folder) {
   std::string host = dir_ / folder;
   std::filesystem::create_directories(host);
   drives_ += std::string(" ZW_DRIVE_") + letter + "=" + ShellQuote(host);
+  return host;
+}
+
+std::string BkupHarness::MapWriteProtectedDrive(char letter, const std::string& folder) {
+  std::string host = MapDrive(letter, folder);
+  if (geteuid() == 0) {
+    if (RunCommand("mount -t tmpfs -o ro,size=64k zwlocked " + ShellQuote(host)) == 0)
+      mounts_.push_back(host);
+  } else {
+    std::filesystem::permissions(host,
+                                 std::filesystem::perms::owner_write |
+                                     std::filesystem::perms::group_write |
+                                     std::filesystem::perms::others_write,
+                                 std::filesystem::perm_options::remove);
+  }
   return host;
 }
 

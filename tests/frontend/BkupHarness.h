@@ -18,6 +18,9 @@ struct BkupRun {
 class BkupHarness {
  public:
   BkupHarness();
+  ~BkupHarness();
+  BkupHarness(const BkupHarness&) = delete;
+  BkupHarness& operator=(const BkupHarness&) = delete;
 
   // Host folder that drive C: maps to, and a host path below it ("church/data").
   std::string C(const std::string& relative = "") const;
@@ -28,6 +31,10 @@ class BkupHarness {
   void PutSampleData(bool withDictionary) const;
   // Maps drive `letter` to a fresh sub-folder (created) and returns its host path.
   std::string MapDrive(char letter, const std::string& folder);
+  // MapDrive to a folder nothing can be written in, as a diskette with its Write Lock
+  // tab set: a read-only tmpfs when running as root (whom permissions do not stop),
+  // else a folder without write permission. Unmounted when the harness goes.
+  std::string MapWriteProtectedDrive(char letter, const std::string& folder);
   // Later runs get this file size limit (ulimit -f, in the shell's blocks).
   void LimitFileSize(int blocks) { limit_ = "ulimit -f " + std::to_string(blocks) + " && "; }
 
@@ -44,6 +51,7 @@ class BkupHarness {
   TempDir dir_;
   std::string drives_;
   std::string limit_;
+  std::vector<std::string> mounts_;
 };
 
 // Tab-separated transcript line.

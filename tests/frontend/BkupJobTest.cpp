@@ -4,9 +4,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 
 #include "BkupHarness.h"
+#include "ShareHolderClient.h"
 #include "bkup.h"
 
 namespace zw::test {
@@ -130,10 +132,13 @@ TEST(BkupJobTest, MissingDisketteIsReportedInTheUtilitysWords) {
 
 TEST(BkupJobTest, TargetThatCannotBeCreatedAsksToPressBackupAgain) {
   BkupHarness h;
-  BkupRun run = h.Run({"3", "0", "C:\\nowhere\\", "vess", "vess"});
+  h.PutSampleData(false);
+  BkupRun run = h.Run({"4", "0", "C:\\church\\data\\", "vess", "vess"}, {"C:\\nowhere\\x.zip"});
   std::vector<std::string> expected = Opening();
   for (const auto& l :
-       {kProcessing, kCaption,
+       {Line({"save", "Zip Files (*.zip)|*.zip|All Files (All Files)|*.*", "C:\\church\\data",
+              "vess", "", "C:\\nowhere\\x.zip"}),
+        kProcessing, kCaption,
         Notice("Error occurred - Cannot create file - Check drive letter or the Write Lock tab on "
                "the diskette"),
         Notice("After correcting the problem press the Backup button again"), std::string("end")})
@@ -142,19 +147,67 @@ TEST(BkupJobTest, TargetThatCannotBeCreatedAsksToPressBackupAgain) {
   EXPECT_EQ(run.status, kBkupIncomplete);
 }
 
-// A file size limit turns the write past it into an ordinary write error (the error
-// box) instead of a signal that ends the utility without a word.
+// A target that is there but takes no writing is reported by that cause: the write
+// protection and the read-only attribute with the text naming the Write Lock tab, an
+// archive another process holds with the in-use text; the archive stays untouched.
+TEST(BkupJobTest, ArchiveThatCannotBeWrittenIsReportedByItsCause) {
+  const std::string kCannotCreate = Notice(
+      "Error occurred - Cannot create file - Check drive letter or the Write Lock tab on the "
+      "diskette");
+  const std::string kPressAgain =
+      Notice("After correcting the problem press the Backup button again");
+  const std::string kInUse = Notice(
+      "Error occurred - The Backup - Restore DLL is currently in use by another process - please "
+      "try again later");
+  auto ending = [](const BkupRun& run) {
+    return std::vector<std::string>(
+        run.transcript.begin() + std::min<size_t>(4, run.transcript.size()), run.transcript.end());
+  };
+  BkupHarness h;
+  h.PutSampleData(false);
+  std::string a = h.MapWriteProtectedDrive('A', "locked");
+  ASSERT_FALSE(std::ofstream(a + "/probe").is_open()) << "drive A: could not be write-protected";
+  BkupRun run = h.Run({"1", "0", "C:\\church\\data\\", "WEEK1", "Contri"});
+  EXPECT_EQ(ending(run), (std::vector<std::string>{kCannotCreate, kPressAgain, "end"}));
+  EXPECT_EQ(run.status, kBkupIncomplete);
+
+  std::string archive = h.C("church/data/vess.zip");
+  ASSERT_EQ(h.Run({"3", "0", "C:\\church\\data\\", "vess", "Contri"}).status, kBkupDone);
+  std::string before = ReadHostFile(archive);
+  std::filesystem::permissions(archive, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::remove);  // read-only attribute
+  run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(ending(run), (std::vector<std::string>{kCannotCreate, kPressAgain, "end"}));
+  EXPECT_EQ(run.status, kBkupIncomplete);
+  std::filesystem::permissions(archive, std::filesystem::perms::owner_write,
+                               std::filesystem::perm_options::add);
+
+  ShareHolderProcess other;  // another run that has the archive open
+  ASSERT_TRUE(other.Started());
+  ASSERT_EQ(other.Hold(archive, FileMode::fmOpenRead | FileMode::fmShareDenyWrite),
+            OsErrorCode::kNone);
+  run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
+  EXPECT_EQ(ending(run), (std::vector<std::string>{kInUse, "end"}));
+  EXPECT_EQ(run.status, kBkupIncomplete);
+  EXPECT_EQ(ReadHostFile(archive), before);
+}
+
+// A file size limit turns the write past it into a full disk for that one file (the
+// question whether to abort) instead of a signal that ends the utility without a word.
 TEST(BkupJobTest, FileSizeLimitGivesAWriteErrorNotASignal) {
   BkupHarness h;
   h.PutSampleData(false);
   h.Put("church/data/fi0009.dat", RandomBytes(400000, 9));
   h.LimitFileSize(128);  // 64 or 128 KiB, whatever the shell's block
   BkupRun run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "vess"});
-  EXPECT_EQ(run.status, kBkupError) << run.errors;
-  ASSERT_GE(run.transcript.size(), 2u);
-  EXPECT_EQ(run.transcript[run.transcript.size() - 2],
-            Line({"error", "bkup", "Stream write error.", "OK"}));
-  EXPECT_EQ(run.transcript.back(), "close");
+  EXPECT_EQ(run.status, kBkupDone) << run.errors;
+  ASSERT_GE(run.transcript.size(), 8u);
+  EXPECT_EQ(run.transcript[4],
+            Notice("Skipping file C:\\CHURCH\\DATA\\FI0009.DAT as it cannot be backed up - "));
+  EXPECT_EQ(run.transcript[5],
+            Line({"choice", "Error", "Yes,No", "Do you want to abort the backup? ", "No"}));
+  EXPECT_EQ(run.transcript[run.transcript.size() - 2], Notice("Backup Complete"));
+  EXPECT_TRUE(h.ArchiveTests(h.C("church/data/vess.zip")));
 }
 
 TEST(BkupJobTest, CorruptExistingArchiveIsReportedAndLeftAlone) {
@@ -168,6 +221,26 @@ TEST(BkupJobTest, CorruptExistingArchiveIsReportedAndLeftAlone) {
       Notice("Error occurred - An existing zip file exists and is corrupt.  Delete the existing "
              "zip file and try again"));
   EXPECT_EQ(ReadHostFile(h.C("church/data/vess.zip")), "this is not an archive at all");
+}
+
+// A data folder that is not there (missing, or on a drive that is not mapped) is not an
+// empty backup: the run says so and no file is made in the target, not even a journal.
+TEST(BkupJobTest, MissingDataFolderIsReportedAndWritesNoArchive) {
+  BkupHarness h;
+  std::filesystem::create_directories(h.C("church"));
+  std::string a = h.MapDrive('A', "floppy");
+  for (const std::string data : {"C:\\church\\data\\", "Q:\\church\\data\\"}) {
+    BkupRun run = h.Run({"1", "0", data, "vess", "vess"});
+    std::vector<std::string> expected = Opening();
+    for (const auto& l :
+         {kProcessing, kCaption,
+          Notice("Error occurred - Nothing to do - No data files found in directory " + data),
+          std::string("end")})
+      expected.push_back(l);
+    EXPECT_EQ(run.transcript, expected) << data;
+    EXPECT_EQ(run.status, kBkupIncomplete) << data;
+    EXPECT_TRUE(std::filesystem::is_empty(a)) << data;
+  }
 }
 
 TEST(BkupJobTest, NothingMatchingLeavesAnEmptyArchiveAndCompletes) {

@@ -127,6 +127,31 @@ TEST(BkupRunTest, OnlyTheFirstZipExtensionIsRemovedAndARootKeepsOneSeparator) {
   EXPECT_TRUE(std::filesystem::exists(d + "/X.ZIP.zip")) << run.errors;
 }
 
+// Scripted answers stand for a real dialog, which hands back an absolute path: a
+// relative answer lands in the current folder, not in the file system's root. An
+// answers file that is not there stops the run before it starts, rather than answering
+// every question with No or Cancel.
+TEST(BkupRunTest, ScriptedSaveAnswerIsTakenAgainstTheCurrentFolderAndAMissingFileStops) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  std::filesystem::create_directories(h.dir() / "backups");
+  BkupRun run = h.Run({"4", "0", "C:\\church\\data\\", "vess", "Contri"}, {"backups\\week1.zip"});
+  ASSERT_GE(run.transcript.size(), 3u);
+  EXPECT_EQ(run.transcript[2],
+            Line({"save", "Zip Files (*.zip)|*.zip|All Files (All Files)|*.*", "C:\\church\\data",
+                  "vess", "", h.dir() / "backups/week1.zip"}));
+  EXPECT_TRUE(h.ArchiveTests(h.dir() / "backups/WEEK1.zip")) << run.errors;
+  EXPECT_EQ(run.status, kBkupDone);
+
+  run = h.Run({"3", "0", "C:\\church\\data\\", "vess", "Contri"}, {}, "ZW_UI=script:missing.txt");
+  EXPECT_EQ(run.status, kBkupBadParameters);
+  EXPECT_TRUE(run.transcript.empty());
+  EXPECT_EQ(run.errors,
+            "bkup: ZW_UI=script:missing.txt: cannot read the answers file \"missing.txt\": No "
+            "such file or directory\n");
+  EXPECT_FALSE(std::filesystem::exists(h.C("church/data/vess.zip")));
+}
+
 TEST(BkupRunTest, EmptyArchiveNameBecomesVess) {
   BkupHarness h;
   h.PutSampleData(false);

@@ -145,9 +145,11 @@ TEST_F(ScriptFixture, WindowsLineEndsInTheAnswerFileAreIgnored) {
   EXPECT_EQ(value, "name");
 }
 
-TEST(ScriptUiTest, MissingAnswerFileAnswersEverythingByDefault) {
+TEST(ScriptUiTest, MissingAnswerFileIsReportedAndAnswersNothing) {
   std::ostringstream out;
   ScriptUserInterface ui("/nonexistent/answers.txt", &out);
+  EXPECT_EQ(ui.AnswersProblem(),
+            "cannot read the answers file \"/nonexistent/answers.txt\": No such file or directory");
   EXPECT_EQ(ui.AskChoice("q", TMsgDlgType::mtError, mbYes | mbNo), mrNo);
 }
 
