@@ -3,8 +3,11 @@
 #include <dlfcn.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <exception>
 #include <mutex>
 
 #include "ConsoleUserInterface.h"
@@ -78,8 +81,8 @@ namespace {
 
 // The desktop provider as a loadable module, for programs that do not link it:
 // <program folder>/../lib/libzw_ui_qt_plugin.so or beside the program. Null when it
-// is not there.
-std::unique_ptr<UserInterface> LoadGuiModule() {
+// is not there, or when it cannot show a window here (`problem` says why).
+std::unique_ptr<UserInterface> LoadGuiModule(std::string& problem) {
   char exe[PATH_MAX];
   ssize_t n = readlink("/proc/self/exe", exe, sizeof exe - 1);
   if (n <= 0) return nullptr;
@@ -89,11 +92,37 @@ std::unique_ptr<UserInterface> LoadGuiModule() {
        {dir + "/../lib/libzw_ui_qt_plugin.so", dir + "/libzw_ui_qt_plugin.so"}) {
     void* module = dlopen(candidate.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) continue;
+    using Problem = const char* (*)();
+    if (auto check = reinterpret_cast<Problem>(dlsym(module, "zw_gui_display_problem"))) {
+      const char* why = check();
+      if (why && *why) {
+        problem = why;
+        return nullptr;
+      }
+    }
     using Create = UserInterface* (*)();
     auto create = reinterpret_cast<Create>(dlsym(module, "zw_create_gui_user_interface"));
     if (create) return std::unique_ptr<UserInterface>(create());  // the module stays loaded
   }
   return nullptr;
+}
+
+// A window was asked for (or a display is set) but cannot be shown: Qt would abort
+// the process, so the console stands in and one line says why.
+std::unique_ptr<UserInterface> ConsoleInsteadOfWindow(const std::string& why) {
+  std::fprintf(stderr, "%s: no desktop window (%s); using the console\n",
+               program_invocation_short_name, why.c_str());
+  return std::make_unique<ConsoleUserInterface>();
+}
+
+// An installed factory throws when it cannot show a window here.
+std::unique_ptr<UserInterface> GuiOrConsole(
+    const std::function<std::unique_ptr<UserInterface>()>& gui) {
+  try {
+    return gui();
+  } catch (const std::exception& e) {
+    return ConsoleInsteadOfWindow(e.what());
+  }
 }
 
 }  // namespace
@@ -105,11 +134,16 @@ std::unique_ptr<UserInterface> CreateUserInterface(const std::string& spec) {
     gui = gGuiFactory;
   }
   if (spec.empty()) {
-    if (gui && DisplayAvailable()) return gui();
+    if (gui && DisplayAvailable()) return GuiOrConsole(gui);
     return std::make_unique<ConsoleUserInterface>();
   }
   if (spec == "console") return std::make_unique<ConsoleUserInterface>();
-  if (spec == "gui") return gui ? gui() : LoadGuiModule();
+  if (spec == "gui") {
+    if (gui) return GuiOrConsole(gui);
+    std::string problem;
+    if (auto module = LoadGuiModule(problem)) return module;
+    return problem.empty() ? nullptr : ConsoleInsteadOfWindow(problem);
+  }
   if (spec.rfind("script:", 0) == 0) return std::make_unique<ScriptUserInterface>(spec.substr(7));
   return nullptr;
 }

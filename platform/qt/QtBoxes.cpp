@@ -1,14 +1,20 @@
 #include "QtBoxes.h"
 
 #include <QDialog>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QPainter>
 #include <QPushButton>
+#include <QScreen>
 #include <QStyle>
+#include <QTextLayout>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <algorithm>
+#include <cmath>
 #include <utility>
 
 #include "QtAutoAnswer.h"
@@ -43,6 +49,72 @@ QChar AcceleratorOf(const QString& caption) {
   return amp >= 0 && amp + 1 < caption.size() ? caption.at(amp + 1).toLower() : QChar();
 }
 
+// The message text of a box. Word wrapping alone would clip a long path, which has
+// no blanks ("Skipping file C:\...\SECOND_LEVE"): a word wider than the box breaks
+// where it must, after a path separator when one fits. text() stays as given.
+class MessageText : public QLabel {
+ public:
+  MessageText(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setTextFormat(Qt::PlainText);
+    setWordWrap(true);
+  }
+
+  QSize sizeHint() const override {
+    QSizeF size = Lay(nullptr, kMaxTextWidth);
+    return {static_cast<int>(std::ceil(size.width())), static_cast<int>(std::ceil(size.height()))};
+  }
+  QSize minimumSizeHint() const override { return sizeHint(); }
+  bool hasHeightForWidth() const override { return true; }
+  int heightForWidth(int width) const override {
+    return static_cast<int>(std::ceil(Lay(nullptr, width).height()));
+  }
+
+ protected:
+  void paintEvent(QPaintEvent*) override {
+    QPainter painter(this);
+    painter.setPen(palette().color(foregroundRole()));
+    Lay(&painter, contentsRect().width());
+  }
+
+ private:
+  // Lays the text out in lines of at most `width` pixels and returns the size it
+  // takes (the widest line, the total height); draws it when a painter is given.
+  QSizeF Lay(QPainter* painter, int width) const {
+    QTextLayout layout(LayoutText(), font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout.setTextOption(option);
+    layout.beginLayout();
+    qreal height = 0, widest = 0;
+    for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+      line.setLineWidth(width);
+      line.setPosition(QPointF(0, height));
+      height += line.height();
+      widest = std::max(widest, line.naturalTextWidth());
+    }
+    layout.endLayout();
+    if (painter) layout.draw(painter, contentsRect().topLeft());
+    return {widest, height};
+  }
+
+  // Line feeds become line separators (the layout keeps "\n" on the line), and a
+  // zero-width space after each path separator lets a path break there first.
+  QString LayoutText() const {
+    QString out;
+    QString source = text();
+    source.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    for (QChar c : source) {
+      if (c == QLatin1Char('\n')) {
+        out += QChar(QChar::LineSeparator);
+        continue;
+      }
+      out += c;
+      if (c == QLatin1Char('\\') || c == QLatin1Char('/')) out += QChar(0x200B);
+    }
+    return out;
+  }
+};
+
 // QMessageBox orders its buttons by role according to the platform's layout, which
 // would break the fixed order; this box lays them out exactly as given.
 class MessageBox : public QDialog {
@@ -55,6 +127,7 @@ class MessageBox : public QDialog {
     layout->setSizeConstraint(QLayout::SetFixedSize);
     layout->addLayout(MakeMessageRow(request));
     layout->addLayout(MakeButtonRow(request.buttons));
+    layout->addStrut(CaptionWidth(request.caption));
   }
 
  protected:
@@ -89,15 +162,19 @@ class MessageBox : public QDialog {
       icon->setAlignment(Qt::AlignTop);
       row->addWidget(icon);
     }
-    auto* text = new QLabel(request.text, this);
+    auto* text = new MessageText(request.text, this);
     text->setObjectName(QStringLiteral("boxText"));
-    text->setTextFormat(Qt::PlainText);
-    if (text->sizeHint().width() > kMaxTextWidth) {
-      text->setWordWrap(true);
-      text->setFixedWidth(kMaxTextWidth);
-    }
     row->addWidget(text, 1);
     return row;
+  }
+
+  // A box as wide as its caption in the title bar, beside the frame's buttons, so
+  // that a short text does not cut the caption off; never wider than the screen.
+  int CaptionWidth(const QString& caption) const {
+    int frameButtons = 3 * style()->pixelMetric(QStyle::PM_TitleBarHeight);
+    int width = fontMetrics().horizontalAdvance(caption) + frameButtons;
+    QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    return screen ? std::min(width, screen->availableGeometry().width() * 9 / 10) : width;
   }
 
   QHBoxLayout* MakeButtonRow(const std::vector<BoxButton>& buttons) {

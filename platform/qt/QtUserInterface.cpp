@@ -4,8 +4,11 @@
 #include <QEventLoop>
 #include <exception>
 #include <memory>
+#include <stdexcept>
+#include <string>
 
 #include "QtBoxes.h"
+#include "QtDisplay.h"
 #include "QtFileDialogs.h"
 #include "QtForm.h"
 #include "QtProvider.h"
@@ -54,10 +57,21 @@ void EnsureQtApplication() {
   // QApplication keeps references to argc and argv for its whole life.
   static int argc = 1;
   static char name[] = "zipwriter";
-  static char* argv[] = {name, nullptr};
+  static char option[] = "-platform";
+  static std::string platform;
+  static char* argv[] = {name, nullptr, nullptr, nullptr};
+  // The platform that QtDisplayProblem found working, so that Qt does not try
+  // another one that would abort.
+  platform = ChosenQtPlatform();
+  if (!platform.empty()) {
+    argv[1] = option;
+    argv[2] = platform.data();
+    argc = 3;
+  }
   // Never deleted: destroying it from a static destructor at exit would race with
   // Qt's own globals, and the process ends right after anyway.
   new QApplication(argc, argv);
+  ReleaseDisplayCheck();
 }
 
 QtUserInterface::QtUserInterface() = default;
@@ -159,7 +173,13 @@ void QtUserInterface::CloseByUser(ApplicationWindow& window) {
 void QtUserInterface::ShowEscapedError(const char* message) { ShowErrorBox(ErrorBoxText(message)); }
 
 void InstallQtUserInterface() {
-  InstallGuiProviderFactory([] { return std::make_unique<QtUserInterface>(); });
+  // Qt aborts when it cannot start on a display, so the factory checks first and
+  // throws the reason; the platform then falls back to the console.
+  InstallGuiProviderFactory([]() -> std::unique_ptr<UserInterface> {
+    if (std::string problem = QtDisplayProblem(); !problem.empty())
+      throw std::runtime_error(problem);
+    return std::make_unique<QtUserInterface>();
+  });
 }
 
 }  // namespace zw

@@ -2,6 +2,8 @@
 //
 // InstallQtUserInterface registers the provider with InstallGuiProviderFactory, so
 // ZW_UI=gui, or ZW_UI unset while DISPLAY or WAYLAND_DISPLAY is set, chooses it.
+// Its factory throws, with the reason, when Qt cannot start on a display here
+// (QtDisplay.h), since Qt itself would abort; the platform then uses the console.
 //
 // Contract, beyond the one of UserInterface.h:
 //   - Every operation creates the QApplication when none exists yet; one made here
@@ -20,6 +22,8 @@
 //     window without calling Close.
 //   - SetWindowCaption / SetLabelCaption repaint the window at once, because the
 //     run that follows does not return to the event loop.
+//   - A box's text wraps within 480 pixels, inside a word that does not fit a line
+//     too (a path), and the box is at least as wide as its caption needs.
 //   - Boxes show exactly the requested buttons in AllButtons() order with their
 //     captions (accelerators included; the bare letter works too). Escape or closing
 //     a box answers Cancel when it is offered, else DefaultAnswer.

@@ -13,6 +13,8 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScreen>
+#include <QStyle>
 #include <QtTest/QTest>
 #include <cstdlib>
 #include <optional>
@@ -340,6 +342,9 @@ TEST_F(QtUiTest, NoticeHasTheTitleAndOneOkButton) {
     EXPECT_EQ(BoxText(box), "Backup Complete");
     EXPECT_EQ(ButtonCaptions(box), QStringList{"OK"});
     EXPECT_TRUE(box->isModal());
+    // Wide enough for its caption beside a close box, though the text is shorter.
+    EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(kTitle) +
+                                box->style()->pixelMetric(QStyle::PM_TitleBarHeight));
     EXPECT_TRUE(ClickButton(box, "OK"));
   });
   ui_->ShowNotice("Backup Complete");
@@ -492,6 +497,37 @@ TEST_F(QtUiTest, LongTextWrapsWithoutClipping) {
     EXPECT_TRUE(ClickButton(box, "OK"));
   });
   ui_->ShowNotice(text);
+}
+
+// A path has no blanks to wrap at; it used to be cut off ("C:\...\SECOND_LEVE").
+TEST_F(QtUiTest, LongPathWrapsAndKeepsItsFileName) {
+  // One folder name is wider than the box by itself, so it has to break inside.
+  std::string path = "C:\\CHURCH\\DATA\\" + std::string(161, 'N') + "\\SECOND_LEVEL\\FI0020.DAT";
+  ASSERT_EQ(path.size(), 200u);
+  std::string text = "Skipping file " + path + " as it cannot be backed up - ";
+  driver_.Then([&](QWidget* box) {
+    auto* label = box->findChild<QLabel*>("boxText");
+    ASSERT_NE(label, nullptr);
+    EXPECT_EQ(label->text().toStdString(), text);
+    QRect screen = box->screen()->availableGeometry();
+    EXPECT_LE(box->frameGeometry().width(), screen.width());
+    EXPECT_LE(label->geometry().right(), box->width());
+    // Every character needs room: at least as many lines as the text is wide.
+    QFontMetrics metrics = label->fontMetrics();
+    int lines = (metrics.horizontalAdvance(label->text()) + label->width() - 1) / label->width();
+    EXPECT_GE(lines, 3);
+    EXPECT_GE(label->height(), lines * metrics.height());
+    // Drawn down to its last line, where the file name is.
+    QImage image = label->grab().toImage();
+    int lastInk = -1;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        if (qGray(image.pixel(x, y)) < 100) lastInk = y;
+    EXPECT_GT(lastInk / image.devicePixelRatio(), label->height() - 1.5 * metrics.height());
+    EXPECT_TRUE(ClickButton(box, "OK"));
+  });
+  ui_->ShowNotice(text);
+  EXPECT_TRUE(driver_.Finished());
 }
 
 // ---- the text prompt --------------------------------------------------------
