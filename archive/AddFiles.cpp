@@ -55,7 +55,7 @@ class FileSearch {
   FileSystem& fs_;
   int32_t attributes_;
   std::vector<std::string> exclusions_;
-  std::string base_;
+  std::string base_;  // BaseDir resolved against the current folder at the start
   // The last directory resolved, and what it resolved to: every entry of one folder
   // needs it, and resolving asks the file system.
   std::string resolvedFrom_, resolvedTo_;
@@ -173,7 +173,9 @@ void FileSearch::QueueFoundFile(const std::string& fullPath, const TSearchRec& e
 // search just read them), so the file is not asked again.
 int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& entry) {
   TZWDirArray& working = s_.dirManager->WorkingDirectory;
-  std::string stored = MakeStoredName(fs_, diskPath, s_.baseDir, s_.options.StorePath);
+  // The base resolved before the search moved into it: a relative BaseDir read again
+  // now would name a folder inside itself.
+  std::string stored = MakeStoredName(fs_, diskPath, base_, s_.options.StorePath);
   bool isDirectory = entry.Attr >= 0 && (entry.Attr & kDirectoryBit) != 0;
   if (isDirectory && (stored.empty() || stored.back() != '/')) stored += '/';
   uint32_t attributes =

@@ -31,13 +31,13 @@ bool HasDelimiter(const std::string& text) {
   return text.find('\\') != std::string::npos || text.find('/') != std::string::npos;
 }
 
-// Index where the stored name begins: after a drive colon, or after a UNC server.
+// Index where the stored name of a full path begins: after its drive, or after a UNC
+// server.
 size_t NameStart(const std::string& text, bool& empty) {
   empty = false;
   size_t start = 0;
-  size_t colon = text.find(':');
-  if (colon != std::string::npos) {
-    start = colon + 1;
+  if (StartsWithDrive(text)) {
+    start = 2;
     if (start >= text.size()) empty = true;
   } else {
     for (size_t i = 0; i + 1 < text.size(); ++i) {
@@ -56,11 +56,12 @@ size_t NameStart(const std::string& text, bool& empty) {
 }  // namespace
 
 std::string ResolveDirectory(FileSystem& fs, const std::string& directory) {
-  if (directory.find(':') != std::string::npos) return directory;
+  if (StartsWithDrive(directory)) return directory;
   std::string d = directory.empty() ? fs.GetCurrentDir() : IncludeTrailingPathDelimiter(directory);
   if (!directory.empty() && !fs.DirectoryExists(d)) return directory;
   std::string full = ExpandFileName(fs, d);
-  if (full.size() > 1 && IsPathDelimiter(full.back()) && full[full.size() - 2] != ':')
+  if (full.size() > 1 && IsPathDelimiter(full.back()) &&
+      !(full.size() == 3 && StartsWithDrive(full)))
     full.pop_back();
   return full;
 }
@@ -90,6 +91,9 @@ std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const st
   if (!full.empty() && IsPathDelimiter(full.back())) full.pop_back();
   if (!full.empty() && full.back() == '.') full.pop_back();
   std::string text;
+  // Only a full path has a drive or server to drop: a name or relative path that
+  // begins with "b:" is a file's own name.
+  bool rooted = false;
   switch (mode) {
     case spNoPath:
       text = ExtractFileName(full);
@@ -98,17 +102,19 @@ std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const st
       std::string relative = RelativePath(base, full);
       bool climbs =
           relative.find("..\\") != std::string::npos || relative.find("../") != std::string::npos;
-      text = climbs ? full : relative;
+      rooted = climbs || !AnsiSameText(ExtractFileDrive(base), ExtractFileDrive(full));
+      text = rooted ? full : relative;
       break;
     }
     case spFullPath:
       text = full;
+      rooted = true;
       break;
     case spFullPathWithDrive:
       text = ExpandFileName(fs, full);
       break;
   }
-  if (mode != spFullPathWithDrive) {
+  if (rooted) {
     bool empty = false;
     size_t start = NameStart(text, empty);
     text = empty ? std::string() : text.substr(std::min(start, text.size()));
@@ -123,7 +129,7 @@ ExpandedMask ExpandMask(FileSystem& fs, const std::string& mask, const std::stri
     if (mask.size() == 1) return {ResolveDirectory(fs, directory), false};
     return {mask, false};  // UNC, or rooted: it names that path
   }
-  if (mask.find(':') != std::string::npos || mask.find("..\\") != std::string::npos ||
+  if (StartsWithDrive(mask) || mask.find("..\\") != std::string::npos ||
       mask.find("../") != std::string::npos)
     return {mask, false};
   return {IncludeTrailingPathDelimiter(ResolveDirectory(fs, directory)) + mask, true};

@@ -11,7 +11,7 @@ namespace zw {
 class FileSystem;
 
 // `directory` resolved to an absolute folder without trailing separator (except at a
-// root); the current directory when empty. A text holding a drive colon, or naming
+// root); the current directory when empty. A text that begins with a drive, or names
 // a folder that does not exist, is returned unchanged.
 std::string ResolveDirectory(FileSystem& fs, const std::string& directory);
 // `path` made absolute as if `directory` (or the current directory when empty) were
@@ -30,7 +30,7 @@ struct ExpandedMask {
   bool relative = false;
 };
 // The full search pattern of a mask: relative masks are joined to `directory`; a mask
-// that begins with a single separator, holds a drive colon or climbs with "..\" is
+// that begins with a single separator or a drive, or climbs with "..\" is
 // taken as it stands.
 ExpandedMask ExpandMask(FileSystem& fs, const std::string& mask, const std::string& directory);
 // Whether a disk path matches an exclusion or no-compression mask.

@@ -532,7 +532,13 @@ bool LinuxFileSystem::Scan(const std::string& dir, const std::string& mask, int3
     if (directoriesOnly && SurelyNoDirectory(*e)) continue;
     struct stat st {};
     // Relative to the open directory: no walk of the whole path per entry.
+    bool link = e->d_type == DT_LNK;
+    if (e->d_type == DT_UNKNOWN)
+      link = ::fstatat(::dirfd(d), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISLNK(st.st_mode);
     if (::fstatat(::dirfd(d), e->d_name, &st, 0) != 0) continue;  // dangling link
+    // A linked folder is left out, so a recursive search never loops through one (a
+    // link to "/" or to a parent); Windows' search does not follow them either.
+    if (link && S_ISDIR(st.st_mode)) continue;
     TSearchRec rec;
     rec.Name = name;
     rec.Attr = AttributesOf(st, name);

@@ -7,7 +7,9 @@
 // process alike (only for programs that use these services). A file whose owner may
 // not write carries the read-only attribute and is never opened for writing here,
 // also under root. The current directory is the provider's own (it starts as the
-// process's) and never changes the process's working directory.
+// process's) and never changes the process's working directory. Searches leave out
+// symbolic links to folders (so a recursive search never follows one); links to files
+// are found as the files they name, and a path through a linked folder still works.
 #pragma once
 
 #include <memory>

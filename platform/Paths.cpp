@@ -9,9 +9,7 @@
 namespace zw {
 namespace {
 
-bool HasDrive(std::string_view p) {
-  return p.size() >= 2 && p[1] == ':' && std::isalpha(static_cast<unsigned char>(p[0]));
-}
+bool HasDrive(std::string_view p) { return StartsWithDrive(p); }
 
 bool IsUnc(std::string_view p) {
   return p.size() >= 2 && IsPathDelimiter(p[0]) && IsPathDelimiter(p[1]);
@@ -29,7 +27,7 @@ size_t UncPrefixEnd(std::string_view p) {
 size_t LastDelimiter(std::string_view path, bool withColon) {
   for (size_t i = path.size(); i > 0; --i) {
     char c = path[i - 1];
-    if (IsPathDelimiter(c) || (withColon && c == ':')) return i - 1;
+    if (IsPathDelimiter(c) || (withColon && i == 2 && HasDrive(path))) return i - 1;
   }
   return std::string_view::npos;
 }
@@ -61,6 +59,12 @@ std::string NormaliseComponents(std::string_view rest) {
 
 }  // namespace
 
+bool StartsWithDrive(std::string_view path) {
+  if (path.size() < 2 || path[1] != ':') return false;
+  char c = path[0];
+  return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z');
+}
+
 std::string ExtractFileDrive(std::string_view path) {
   if (HasDrive(path)) return std::string(path.substr(0, 2));
   if (IsUnc(path)) return std::string(path.substr(0, UncPrefixEnd(path)));
@@ -81,7 +85,7 @@ std::string ExtractFileDir(std::string_view path) {
   size_t i = LastDelimiter(path, true);
   if (i == std::string_view::npos) return "";
   // Keep the separator of a root: "C:\", "\".
-  if (i > 0 && IsPathDelimiter(path[i]) && path[i - 1] != ':' &&
+  if (i > 0 && IsPathDelimiter(path[i]) && !(i == 2 && HasDrive(path)) &&
       !(i == 1 && IsPathDelimiter(path[0])))
     return std::string(path.substr(0, i));
   if (i == 0) return std::string(path.substr(0, 1));

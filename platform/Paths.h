@@ -21,11 +21,15 @@ class FileSystem;
 
 inline bool IsPathDelimiter(char c) { return c == '\\' || c == '/'; }
 
+// A drive is one ASCII letter and a colon at the very start; a colon anywhere else is
+// part of a name (Linux allows it, and "p/a:b" must not lose "p/a").
+bool StartsWithDrive(std::string_view path);
+
 // "C:" for a drive path, "\\srv\share" for a UNC path, "" otherwise.
 std::string ExtractFileDrive(std::string_view path);
-// Text after the last separator or drive colon.
+// Text after the last separator or the drive's colon.
 std::string ExtractFileName(std::string_view path);
-// Text up to and including the last separator or drive colon.
+// Text up to and including the last separator or the drive's colon.
 std::string ExtractFilePath(std::string_view path);
 // ExtractFilePath without its trailing separator, except for a root ("C:\", "\").
 std::string ExtractFileDir(std::string_view path);

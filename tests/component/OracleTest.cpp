@@ -15,7 +15,8 @@ namespace fs = std::filesystem;
 
 // Runs zipwriter; returns its exit status and fills `output` (stdout + stderr).
 int ZipWriter(const std::string& arguments, std::string* output = nullptr) {
-  return RunCommand("ZW_UI=script:/dev/null " + ShellQuote(ZipWriterBin()) + " " + arguments, output);
+  return RunCommand("ZW_UI=script:/dev/null " + ShellQuote(ZipWriterBin()) + " " + arguments,
+                    output);
 }
 
 // A small realistic data set: text, random, empty and a sub-folder.
@@ -104,7 +105,8 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
   std::string archive = dir / "foreign.zip";
   std::string output;
   ASSERT_EQ(
-      RunCommand("cd " + ShellQuote(dir / "data") + " && " + Fill(GetParam().command, archive), &output),
+      RunCommand("cd " + ShellQuote(dir / "data") + " && " + Fill(GetParam().command, archive),
+                 &output),
       0)
       << output;
   std::map<std::string, std::string> before = PythonDigests(archive);
@@ -112,10 +114,10 @@ TEST_P(ForeignArchives, KeepEveryEntryWhenUpdated) {
 
   // Append: everything in front of the old directory stays as it was.
   dir.Write("new/added.txt", TextBytes(20000, 7));
-  ASSERT_EQ(
-      ZipWriter("add " + ShellQuote(archive) + " " + ShellQuote(dir / "new/added.txt") + " --store-path none",
-                &output),
-      0)
+  ASSERT_EQ(ZipWriter("add " + ShellQuote(archive) + " " + ShellQuote(dir / "new/added.txt") +
+                          " --store-path none",
+                      &output),
+            0)
       << output;
   ExpectAllOraclesAccept(archive);
   std::map<std::string, std::string> after = PythonDigests(archive);
@@ -170,11 +172,12 @@ TEST(Oracles, CorpusArchivesSurviveAnAddition) {
     fs::permissions(copy, fs::perms::owner_read | fs::perms::owner_write);
     std::string original = ReadHostFile(copy);
     std::string output;
-    bool readable =
-        RunCommand(PythonBin() + " " + ShellQuote(OracleScript()) + " digest " + ShellQuote(copy)) == 0;
+    bool readable = RunCommand(PythonBin() + " " + ShellQuote(OracleScript()) + " digest " +
+                               ShellQuote(copy)) == 0;
     std::map<std::string, std::string> before = readable ? PythonDigests(copy) : decltype(before){};
-    int rc = ZipWriter("add " + ShellQuote(copy) + " " + ShellQuote(dir / "added.txt") + " --store-path none",
-                       &output);
+    int rc = ZipWriter(
+        "add " + ShellQuote(copy) + " " + ShellQuote(dir / "added.txt") + " --store-path none",
+        &output);
     if (rc != 0) {
       ++refused;
       EXPECT_EQ(ReadHostFile(copy), original) << "refused but changed: " << output;
@@ -277,11 +280,11 @@ TEST(ZipWriterCli, OneBatchAndOverwriteNever) {
   dir.Write("two/b.txt", "b");
   std::string archive = ShellQuote(dir / "o.zip");
   std::string output;
-  ASSERT_EQ(
-      ZipWriter("add " + archive + " " + ShellQuote(dir / "one/*.txt") + " " + ShellQuote(dir / "two/*.txt") +
-                    " --store-path none --one-batch --overwrite never",
-                &output),
-      0)
+  ASSERT_EQ(ZipWriter("add " + archive + " " + ShellQuote(dir / "one/*.txt") + " " +
+                          ShellQuote(dir / "two/*.txt") +
+                          " --store-path none --one-batch --overwrite never",
+                      &output),
+            0)
       << output;
   auto digests = PythonDigests(dir / "o.zip");
   EXPECT_EQ(digests["a.txt"], Digest("first"));
@@ -293,8 +296,8 @@ TEST(ZipWriterCli, SfxStubArchive) {
   dir.Write("stub.bin", std::string(1000, 'S'));
   dir.Write("data/a.txt", TextBytes(3000, 1));
   std::string output;
-  ASSERT_EQ(ZipWriter("add " + ShellQuote(dir / "s.zip") + " " + ShellQuote(dir / "data/a.txt") + " --sfx " +
-                          ShellQuote(dir / "stub.bin") + " --store-path none",
+  ASSERT_EQ(ZipWriter("add " + ShellQuote(dir / "s.zip") + " " + ShellQuote(dir / "data/a.txt") +
+                          " --sfx " + ShellQuote(dir / "stub.bin") + " --store-path none",
                       &output),
             0)
       << output;
@@ -317,6 +320,77 @@ TEST(ZipWriterCli, DriveLettersMapToFolders) {
   EXPECT_EQ(PythonDigests(dir / "out.zip")["data/a.txt"], Digest("on drive C"));
 }
 
+// --- Stored names and file selection, on real folders --------------------------------
+
+// Runs zipwriter in `dir`, so relative masks and folders start there.
+int ZipWriterIn(const TempDir& dir, const std::string& arguments, std::string* output) {
+  return RunCommand("cd " + ShellQuote(dir.path()) + " && ZW_UI=script:/dev/null timeout 120 " +
+                        ShellQuote(ZipWriterBin()) + " " + arguments,
+                    output);
+}
+
+// Only a letter and a colon at the very start make a drive: a colon further on is part of
+// a name, and two files whose names differ before it stay two entries.
+TEST(ZipWriterCli, ColonInsideAPathIsNoDrive) {
+  TempDir dir;
+  dir.Write("p/a:same.txt", "first");
+  dir.Write("q/b:same.txt", "second");
+  std::string output;
+  ASSERT_EQ(ZipWriterIn(dir, "add r.zip 'p/*.txt' 'q/*.txt' --store-path relative", &output), 0)
+      << output;
+  EXPECT_EQ(PythonDigests(dir / "r.zip"),
+            (std::map<std::string, std::string>{{"p/a:same.txt", Digest("first")},
+                                                {"q/b:same.txt", Digest("second")}}));
+  // Without paths the names begin with "a:" and "b:", still no drives.
+  ASSERT_EQ(ZipWriterIn(dir, "add n.zip 'p/*.txt' 'q/*.txt' --store-path none", &output), 0)
+      << output;
+  EXPECT_EQ(PythonDigests(dir / "n.zip"),
+            (std::map<std::string, std::string>{{"a:same.txt", Digest("first")},
+                                                {"b:same.txt", Digest("second")}}));
+}
+
+// A relative --base-dir is taken from the folder the tool runs in, before the search
+// moves into it: names are relative to it, not the folder's full path.
+TEST(ZipWriterCli, RelativeBaseDirGivesRelativeNames) {
+  TempDir dir;
+  dir.Write("data/ten.txt", "ten");
+  dir.Write("data/sub/five.txt", "five");
+  std::string output;
+  ASSERT_EQ(ZipWriterIn(dir, "add b.zip '*.txt' --base-dir data --store-path relative --recurse",
+                        &output),
+            0)
+      << output;
+  EXPECT_EQ(PythonDigests(dir / "b.zip"),
+            (std::map<std::string, std::string>{{"ten.txt", Digest("ten")},
+                                                {"sub/five.txt", Digest("five")}}));
+}
+
+// Recursion does not follow linked folders (a link to a parent or to "/" would loop or
+// run for minutes), and such a link is no folder entry either; a link to a file is
+// added as that file.
+TEST(ZipWriterCli, RecursionSkipsLinkedFolders) {
+  TempDir dir;
+  dir.Write("data/a.txt", "a");
+  dir.Write("data/real/r.txt", "r");
+  fs::create_directory_symlink("..", dir / "data/real/up");
+  fs::create_directory_symlink("real", dir / "data/linked");
+  fs::create_directory_symlink("/", dir / "data/root");
+  fs::create_symlink("a.txt", dir / "data/alias.txt");
+  std::string output;
+  ASSERT_EQ(ZipWriterIn(dir,
+                        "add l.zip '*.*' --base-dir " + ShellQuote(dir / "data") +
+                            " --store-path relative --recurse --attr 0x3F",
+                        &output),
+            0)
+      << output;
+  std::string names;
+  ASSERT_EQ(RunCommand("unzip -Z1 " + ShellQuote(dir / "l.zip"), &names), 0) << names;
+  std::istringstream lines(names);
+  std::set<std::string> found;
+  for (std::string line; std::getline(lines, line);) found.insert(line);
+  EXPECT_EQ(found, (std::set<std::string>{"a.txt", "alias.txt", "real/", "real/r.txt"}));
+}
+
 // On a terminal a progress bar is drawn on standard error; it never passes 100%,
 // also when stored entries are copied around a replaced one.
 TEST(ZipWriterCli, ProgressBarOnTerminal) {
@@ -325,7 +399,8 @@ TEST(ZipWriterCli, ProgressBarOnTerminal) {
   TempDir dir;
   for (int i = 0; i < 8; ++i) dir.Write("data/f" + std::to_string(i) + ".txt", TextBytes(2000, i));
   std::string add = "ZW_UI=script:/dev/null " + ShellQuote(ZipWriterBin()) + " add " +
-                    ShellQuote(dir / "p.zip") + " " + ShellQuote(dir / "data/*.txt") + " --store-path none";
+                    ShellQuote(dir / "p.zip") + " " + ShellQuote(dir / "data/*.txt") +
+                    " --store-path none";
   ASSERT_EQ(RunCommand(add), 0);
   dir.Write("data/f0.txt", "replaced");
   ASSERT_EQ(RunCommand("script -qec " + ShellQuote(add) + " /dev/null", &output), 0) << output;

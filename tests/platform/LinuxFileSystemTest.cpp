@@ -247,7 +247,8 @@ TEST_F(LinuxFindTest, FindDirectoriesYieldsWhatTheFullSearchYieldsForFolders) {
   }
   std::vector<TSearchRec> dirs;
   ASSERT_TRUE(fs_.FindDirectories(env_.PathOf(""), FileAttr::faHidden, dirs));
-  EXPECT_EQ(Names(dirs), (V{".hiddendir", "fidir", "linkdir", "rodir"}));
+  // The linked folder is left out of both searches: a recursive search must not loop.
+  EXPECT_EQ(Names(dirs), (V{".hiddendir", "fidir", "rodir"}));
   EXPECT_FALSE(fs_.FindDirectories(env_.PathOf("nodir\\"), 0, dirs));
 }
 
