@@ -15,6 +15,7 @@
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "Process.h"
+#include "ScriptUserInterface.h"
 #include "Terminal.h"
 #include "UserInterface.h"
 #include "ZWExcept.h"
@@ -442,6 +443,11 @@ int main(int argc, char** argv) {
   auto ui = zw::CreateUserInterface(spec && *spec ? spec : "console");
   if (!ui) {
     std::fprintf(stderr, "zipwriter: unknown ZW_UI value \"%s\"\n", spec);
+    return zw::kExitUsage;
+  }
+  if (auto* script = dynamic_cast<zw::ScriptUserInterface*>(ui.get());
+      script && !script->AnswersProblem().empty()) {
+    std::fprintf(stderr, "zipwriter: ZW_UI=%s: %s\n", spec, script->AnswersProblem().c_str());
     return zw::kExitUsage;
   }
   ui->SetApplicationTitle("zipwriter");

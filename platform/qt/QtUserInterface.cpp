@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QEventLoop>
+#include <cerrno>
 #include <exception>
 #include <memory>
 #include <stdexcept>
@@ -56,10 +57,12 @@ void EnsureQtApplication() {
   if (QCoreApplication::instance()) return;
   // QApplication keeps references to argc and argv for its whole life.
   static int argc = 1;
-  static char name[] = "zipwriter";
+  // The program's own name: Qt makes the window's class name of it, which desktops
+  // use to tell the programs apart.
+  static std::string name = program_invocation_short_name;
   static char option[] = "-platform";
   static std::string platform;
-  static char* argv[] = {name, nullptr, nullptr, nullptr};
+  static char* argv[] = {name.data(), nullptr, nullptr, nullptr};
   // The platform that QtDisplayProblem found working, so that Qt does not try
   // another one that would abort.
   platform = ChosenQtPlatform();

@@ -68,6 +68,13 @@ TEST_F(ZipwriterRunTest, EverythingInIsZeroAndAUsageErrorIsTwo) {
   EXPECT_EQ(run.errors, "");
   EXPECT_EQ(Run("add a.zip").status, 2);
   EXPECT_EQ(Run("add a.zip x --level 12").status, 2);
+  // A scripted run whose answers file is missing stops before it touches anything.
+  std::string output;
+  EXPECT_EQ(RunCommand("(cd " + ShellQuote(dir.path()) + " && ZW_UI=script:missing.txt " +
+                           ZW_ZIPWRITER + " list a.zip 2>&1)",
+                       &output),
+            2);
+  EXPECT_NE(output.find("cannot read the answers file"), std::string::npos) << output;
 }
 
 // Abort rolls the batch back and ends the run: the later mask is not added either.
