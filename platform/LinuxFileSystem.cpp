@@ -150,6 +150,64 @@ int32_t AttributesOf(const struct stat& st, const std::string& name) {
   return attr;
 }
 
+// Windows finds a name in any letter case. Called only once the exact host path is
+// missing: walks it from the root and replaces each component that is not there by
+// the entry of its folder that differs from it in case only (ASCII, else the
+// locale's case mapping). Several such entries (possible only here) yield the one
+// equal in ASCII case first, then the byte-wise smallest, so every run picks the same.
+// The components from the first one without a match on are kept as written.
+std::string CaseResolved(const std::string& host) {
+  std::string out;
+  size_t pos = 0;
+  if (!host.empty() && host[0] == '/') {
+    out = "/";
+    pos = 1;
+  }
+  while (pos < host.size()) {
+    size_t end = host.find('/', pos);
+    if (end == std::string::npos) end = host.size();
+    std::string name = host.substr(pos, end - pos);
+    std::string candidate = out + name;
+    struct stat st {};
+    if (name.empty() || name == "." || name == ".." || ::lstat(candidate.c_str(), &st) == 0 ||
+        errno != ENOENT) {
+      out = candidate;
+    } else {
+      DIR* d = ::opendir(out.empty() ? "." : out.c_str());
+      std::string best;
+      bool bestAscii = false;
+      while (d != nullptr) {
+        struct dirent* e = ::readdir(d);
+        if (e == nullptr) break;
+        std::string entry = e->d_name;
+        bool ascii = AsciiSameText(entry, name);
+        if (!ascii && !AnsiSameText(entry, name)) continue;
+        if (best.empty() || (ascii && !bestAscii) || (ascii == bestAscii && entry < best)) {
+          best = entry;
+          bestAscii = ascii;
+        }
+      }
+      if (d != nullptr) ::closedir(d);
+      if (best.empty()) return out + host.substr(pos);  // nothing to match below here
+      out += best;
+    }
+    if (end < host.size()) out += '/';
+    pos = end + 1;
+  }
+  return out;
+}
+
+// Stats `host`; when it is missing, stats the entry that differs in case only and
+// leaves its path in `host`. 0 or the errno of the failure.
+int StatAnyCase(std::string& host, struct stat& st) {
+  if (::stat(host.c_str(), &st) == 0) return 0;
+  if (errno != ENOENT) return errno;
+  std::string resolved = CaseResolved(host);
+  if (resolved == host) return ENOENT;
+  host = resolved;
+  return ::stat(host.c_str(), &st) == 0 ? 0 : errno;
+}
+
 // A directory entry that is surely no folder, told without a stat.
 bool SurelyNoDirectory(const struct dirent& e) {
   return e.d_type != DT_DIR && e.d_type != DT_LNK && e.d_type != DT_UNKNOWN;
@@ -401,8 +459,14 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
   bool create = mode == FileMode::fmCreate;
   // O_NONBLOCK: opening a named pipe that a search turned up must not wait for a
   // writer; on regular files it changes nothing.
-  int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK | (create ? O_CREAT : 0);
-  int fd = ::open(host.c_str(), flags, 0666);
+  int flags = (sharing.write ? O_RDWR : O_RDONLY) | O_CLOEXEC | O_NONBLOCK;
+  int fd = ::open(host.c_str(), flags);
+  // Missing as written: the name in another case is the same file (also to create,
+  // which then truncates that file), and a new file goes into the folders as they are.
+  if (fd < 0 && errno == ENOENT) {
+    host = CaseResolved(host);
+    fd = ::open(host.c_str(), flags | (create ? O_CREAT : 0), 0666);
+  }
   if (fd < 0) {
     Fail(errno == EISDIR ? OsErrorCode::kAccessDenied : MissingOrOther(errno, host));
     return nullptr;
@@ -431,21 +495,21 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
 bool LinuxFileSystem::FileExists(const std::string& path) {
   std::string host;
   struct stat st {};
-  return ToHost(path, host) && ::stat(host.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+  return ToHost(path, host) && StatAnyCase(host, st) == 0 && !S_ISDIR(st.st_mode);
 }
 
 bool LinuxFileSystem::DirectoryExists(const std::string& path) {
   std::string host;
   struct stat st {};
-  return ToHost(path, host) && ::stat(host.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return ToHost(path, host) && StatAnyCase(host, st) == 0 && S_ISDIR(st.st_mode);
 }
 
 int32_t LinuxFileSystem::GetAttributes(const std::string& path) {
   std::string host;
   struct stat st {};
   if (!ToHost(path, host)) return -1;
-  if (::stat(host.c_str(), &st) != 0) {
-    FailErrno(errno);
+  if (int err = StatAnyCase(host, st); err != 0) {
+    FailErrno(err);
     return -1;
   }
   return AttributesOf(st, ExtractFileName(ExcludeTrailingPathDelimiter(path)));
@@ -455,7 +519,7 @@ bool LinuxFileSystem::GetFileDate(const std::string& path, int32_t& dosDateTime)
   std::string host;
   struct stat st {};
   if (!ToHost(path, host)) return false;
-  if (::stat(host.c_str(), &st) != 0) return FailErrno(errno);
+  if (int err = StatAnyCase(host, st); err != 0) return FailErrno(err);
   if (S_ISDIR(st.st_mode)) return Fail(OsErrorCode::kAccessDenied);
   return UnixToDosDateTime(st.st_mtime, dosDateTime) || Fail(OsErrorCode::kInvalidParameter);
 }
@@ -464,7 +528,7 @@ bool LinuxFileSystem::DeleteFile(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;
   struct stat st {};
-  if (::stat(host.c_str(), &st) != 0) return FailErrno(errno);
+  if (int err = StatAnyCase(host, st); err != 0) return FailErrno(err);
   if (S_ISDIR(st.st_mode)) return Fail(OsErrorCode::kAccessDenied);
   if (OpenElsewhere(host)) return Fail(OsErrorCode::kSharingViolation);
   return ::unlink(host.c_str()) == 0 || FailErrno(errno);
@@ -474,8 +538,23 @@ bool LinuxFileSystem::RenameFile(const std::string& from, const std::string& to)
   std::string a, b;
   if (!ToHost(from, a) || !ToHost(to, b)) return false;
   struct stat st {};
-  if (::stat(a.c_str(), &st) != 0) return FailErrno(errno);
-  if (::lstat(b.c_str(), &st) == 0) return Fail(OsErrorCode::kAlreadyExists);
+  std::string given = a;
+  if (int err = StatAnyCase(a, st); err != 0) return FailErrno(err);
+  if (::lstat(b.c_str(), &st) == 0) {
+    // The source named in another case and the target as it is: nothing to change.
+    return (b == a && given != a) || Fail(OsErrorCode::kAlreadyExists);
+  }
+  if (errno == ENOENT) {
+    // A target there in another case exists as on Windows, unless it is the source
+    // itself (a change of case only); the new name keeps the case asked for, in the
+    // folders as they are.
+    std::string resolved = CaseResolved(b);
+    if (resolved != b && resolved != a && ::lstat(resolved.c_str(), &st) == 0)
+      return Fail(OsErrorCode::kAlreadyExists);
+    size_t cut = b.rfind('/'), resolvedCut = resolved.rfind('/');
+    if (cut != std::string::npos && resolvedCut != std::string::npos)
+      b = resolved.substr(0, resolvedCut) + b.substr(cut);
+  }
   if (OpenElsewhere(a)) return Fail(OsErrorCode::kSharingViolation);
   return ::rename(a.c_str(), b.c_str()) == 0 || FailErrno(errno);
 }
@@ -486,6 +565,8 @@ bool LinuxFileSystem::SyncFolderOf(const std::string& path) {
   size_t slash = host.rfind('/');
   std::string folder = slash == std::string::npos ? "." : slash == 0 ? "/" : host.substr(0, slash);
   int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0 && errno == ENOENT)
+    fd = ::open(CaseResolved(folder).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
   if (fd < 0) return FailErrno(errno);
   // Some file systems cannot sync a folder (EINVAL): their names are written at once.
   bool ok = ::fsync(fd) == 0 || errno == EINVAL || errno == EROFS;
@@ -497,6 +578,8 @@ bool LinuxFileSystem::SyncFolderOf(const std::string& path) {
 bool LinuxFileSystem::CreateDirectory(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;
+  // A folder there in another case already exists (creating is the miss path anyway).
+  host = CaseResolved(host);
   if (::mkdir(host.c_str(), 0777) == 0) return true;
   // A folder that is already there is "already exists", not "file exists".
   return Fail(errno == EEXIST ? OsErrorCode::kAlreadyExists : MissingOrOther(errno, host));
@@ -504,7 +587,9 @@ bool LinuxFileSystem::CreateDirectory(const std::string& path) {
 
 bool LinuxFileSystem::RemoveDirectory(const std::string& path) {
   std::string host;
-  return ToHost(path, host) && (::rmdir(host.c_str()) == 0 || FailErrno(errno));
+  if (!ToHost(path, host)) return false;
+  if (::rmdir(host.c_str()) == 0) return true;
+  return (errno == ENOENT && ::rmdir(CaseResolved(host).c_str()) == 0) || FailErrno(errno);
 }
 
 bool LinuxFileSystem::FindFiles(const std::string& pattern, int32_t attrMask,
@@ -523,6 +608,7 @@ bool LinuxFileSystem::Scan(const std::string& dir, const std::string& mask, int3
   std::string host;
   if (!ToHost(dir.empty() ? "." : dir, host)) return false;
   DIR* d = ::opendir(host.c_str());
+  if (!d && errno == ENOENT) d = ::opendir(CaseResolved(host).c_str());
   if (!d) return FailErrno(errno);
   constexpr int32_t kFiltered =
       FileAttr::faHidden | FileAttr::faSysFile | FileAttr::faVolumeID | FileAttr::faDirectory;

@@ -10,6 +10,11 @@
 // process's) and never changes the process's working directory. Searches leave out
 // symbolic links to folders (so a recursive search never follows one); links to files
 // are found as the files they name, and a path through a linked folder still works.
+// Names are found the Windows way: a path that is missing as written reaches the
+// entries that differ from it in letter case only (opening, creating, deleting,
+// renaming, the existence and attribute queries, folders); several such entries
+// yield the one equal in ASCII case first, then the byte-wise smallest. A path that
+// exists as written costs nothing more.
 #pragma once
 
 #include <memory>

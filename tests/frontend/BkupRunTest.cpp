@@ -119,6 +119,29 @@ TEST(BkupRunTest, SavedNameIsUpperCasedAndLosesItsZipExtension) {
   EXPECT_EQ(run.transcript.back(), kEnd);
 }
 
+// The user picks the existing "week1.zip"; the utility upper-cases the name, and as on
+// Windows that is the same file: it is updated, and no "WEEK1.zip" appears beside it.
+TEST(BkupRunTest, SavedNameInAnotherCaseUpdatesTheExistingArchive) {
+  BkupHarness h;
+  h.PutSampleData(false);
+  std::filesystem::create_directories(h.C("Backups"));
+  std::vector<std::string> args{"4", "0", "C:\\church\\data\\", "vess", "Contri"};
+  BkupRun run = h.Run(args, {"C:\\Backups\\week1.zip"});
+  ASSERT_EQ(run.status, kBkupDone) << run.errors;
+  std::filesystem::rename(h.C("Backups/WEEK1.zip"), h.C("Backups/week1.zip"));
+  std::string before = ReadHostFile(h.C("Backups/week1.zip"));
+  h.Put("church/data/fi0020.dat", "contributions of a later week\r\n");
+
+  run = h.Run(args, {"C:\\Backups\\week1.zip"});
+  EXPECT_EQ(run.status, kBkupDone) << run.errors;
+  std::vector<std::string> names;
+  for (const auto& e : std::filesystem::directory_iterator(h.C("Backups")))
+    names.push_back(e.path().filename().string());
+  EXPECT_EQ(names, std::vector<std::string>{"week1.zip"});
+  EXPECT_NE(ReadHostFile(h.C("Backups/week1.zip")), before);
+  EXPECT_TRUE(h.ArchiveTests(h.C("Backups/week1.zip")));
+}
+
 TEST(BkupRunTest, OnlyTheFirstZipExtensionIsRemovedAndARootKeepsOneSeparator) {
   BkupHarness h;
   h.PutSampleData(false);

@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <climits>
 #include <ctime>
+#include <filesystem>
 #include <optional>
 #include <set>
 #include <string>
@@ -66,7 +67,6 @@ class LinuxFsTest : public ::testing::Test {
 TEST_F(LinuxFsTest, MappedDriveReachesItsFolderWhateverTheLetterCase) {
   env_.Put("data/fi0001.dat", "abc");
   EXPECT_TRUE(fs_.FileExists("S:\\data\\fi0001.dat"));
-  EXPECT_TRUE(fs_.FileExists("s:/data/FI0001.dat") == false) << "host names keep their case";
   EXPECT_TRUE(fs_.FileExists("s:/data/fi0001.dat"));
   EXPECT_TRUE(fs_.DirectoryExists("S:\\"));
   EXPECT_TRUE(fs_.DirectoryExists("S:\\data\\"));
@@ -74,6 +74,89 @@ TEST_F(LinuxFsTest, MappedDriveReachesItsFolderWhateverTheLetterCase) {
   EXPECT_FALSE(fs_.FileExists("S:\\data"));
   // The rooted host path reaches the same file.
   EXPECT_TRUE(fs_.FileExists(FromHostPath(Host("data/fi0001.dat"))));
+}
+
+// As on Windows, a name in another letter case is the same file: the user who picks
+// "vess.zip" in a dialog that upper-cases it must reach that file, not a new one.
+TEST_F(LinuxFsTest, NamesInAnotherCaseReachTheExistingEntries) {
+  env_.Put("Data/vess.zip", "old contents");
+  SetMtime(Host("Data/vess.zip"), 1000000000);
+  EXPECT_TRUE(fs_.FileExists("S:\\DATA\\VESS.ZIP"));
+  EXPECT_TRUE(fs_.DirectoryExists("S:\\data"));
+  EXPECT_FALSE(fs_.DirectoryExists("S:\\data\\VESS.zip"));
+  EXPECT_EQ(fs_.GetAttributes("S:\\DATA\\Vess.Zip"), FileAttr::faArchive);
+  int32_t date = 0;
+  EXPECT_TRUE(fs_.GetFileDate("S:\\data\\VESS.zip", date));
+  int32_t exact = 0;
+  EXPECT_TRUE(fs_.GetFileDate("S:\\Data\\vess.zip", exact));
+  EXPECT_EQ(date, exact);
+  {
+    auto reader = fs_.Open("S:\\data\\VESS.zip", fmOpenRead | fmShareDenyWrite);
+    ASSERT_NE(reader, nullptr);
+    char buf[3] = {};
+    EXPECT_EQ(reader->Read(buf, 3), 3);
+    EXPECT_EQ(std::string(buf, 3), "old");
+    // The sharing mode holds on the file itself, whatever name reached it.
+    EXPECT_EQ(fs_.Open("S:\\Data\\vess.zip", fmOpenReadWrite | fmShareDenyNone), nullptr);
+    EXPECT_EQ(fs_.LastError().code, OsErrorCode::kSharingViolation);
+    EXPECT_FALSE(fs_.DeleteFile("S:\\DATA\\VESS.ZIP"));
+    EXPECT_EQ(fs_.LastError().code, OsErrorCode::kSharingViolation);
+  }
+  {
+    auto writer = fs_.Open("S:\\DATA\\VESS.zip", fmCreate);  // truncates vess.zip
+    ASSERT_NE(writer, nullptr);
+    EXPECT_EQ(writer->Write("new", 3), 3);
+  }
+  EXPECT_EQ(env_.dir().Read("Data/vess.zip"), "new");
+  // A new file goes into the existing folder, under the name as written.
+  ASSERT_NE(fs_.Open("S:\\DATA\\Week1.zip", fmCreate), nullptr);
+  std::vector<TSearchRec> found;
+  ASSERT_TRUE(fs_.FindFiles("S:\\DATA\\*.*", 0, found));
+  EXPECT_EQ(Names(found), (std::vector<std::string>{"vess.zip", "Week1.zip"}));
+  EXPECT_FALSE(std::filesystem::exists(Host("DATA")));
+
+  EXPECT_TRUE(fs_.DeleteFile("S:\\data\\WEEK1.ZIP"));
+  EXPECT_FALSE(std::filesystem::exists(Host("Data/Week1.zip")));
+  EXPECT_FALSE(fs_.DeleteFile("S:\\data\\WEEK1.ZIP"));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kFileNotFound);
+}
+
+TEST_F(LinuxFsTest, RenameAndFoldersInAnotherCase) {
+  env_.Put("data/vess.zip", "v");
+  env_.Put("data/other.zip", "o");
+  // A target there in another case exists; a change of case of the same file works.
+  EXPECT_FALSE(fs_.RenameFile("S:\\DATA\\OTHER.ZIP", "S:\\DATA\\VESS.ZIP"));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kAlreadyExists);
+  EXPECT_TRUE(fs_.RenameFile("S:\\DATA\\vess.zip", "S:\\DATA\\VESS.ZIP"));
+  EXPECT_EQ(env_.dir().Read("data/VESS.ZIP"), "v");
+  EXPECT_FALSE(std::filesystem::exists(Host("data/vess.zip")));
+  EXPECT_TRUE(fs_.RenameFile("S:\\Data\\Other.Zip", "S:\\DATA\\week1.zip"));
+  EXPECT_EQ(env_.dir().Read("data/week1.zip"), "o");
+
+  EXPECT_FALSE(fs_.CreateDirectory("S:\\DATA"));
+  EXPECT_EQ(fs_.LastError().code, OsErrorCode::kAlreadyExists);
+  EXPECT_TRUE(fs_.CreateDirectory("S:\\DATA\\Sub"));
+  EXPECT_TRUE(std::filesystem::is_directory(Host("data/Sub")));
+  EXPECT_TRUE(fs_.SyncFolderOf("S:\\DATA\\SUB\\x.zip"));
+  EXPECT_TRUE(fs_.RemoveDirectory("S:\\DATA\\SUB"));
+  EXPECT_FALSE(std::filesystem::exists(Host("data/Sub")));
+}
+
+TEST_F(LinuxFsTest, AmongNamesThatDifferInCaseOnlyTheExactOneThenAFixedOneIsTaken) {
+  env_.Put("vess.zip", "lower");
+  env_.Put("Vess.zip", "mixed");
+  env_.Put("\xc3\xa4rger.txt", "small a umlaut");  // "ärger.txt"
+  auto content = [&](const std::string& name) {
+    auto f = fs_.Open("S:\\" + name, fmOpenRead);
+    if (!f) return std::string("<missing>");
+    std::string text(static_cast<size_t>(f->Size()), '\0');
+    f->Read(text.data(), f->Size());
+    return text;
+  };
+  EXPECT_EQ(content("vess.zip"), "lower");
+  EXPECT_EQ(content("Vess.zip"), "mixed");
+  EXPECT_EQ(content("VESS.ZIP"), "mixed") << "the byte-wise smallest of the matches";
+  EXPECT_EQ(content("\xc3\x84RGER.TXT"), "small a umlaut") << "the locale's case mapping";
 }
 
 TEST_F(LinuxFsTest, UnmappedDriveIsAMissingPath) {
