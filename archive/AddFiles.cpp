@@ -24,6 +24,7 @@ std::mutex& SearchLock() {
 }
 
 constexpr int32_t kDirectoryBit = FileAttr::faDirectory;
+constexpr uint16_t kUtf8NameFlag = 0x0800;  // general purpose bit 11: the name is UTF-8
 
 class FileSearch {
  public:
@@ -182,6 +183,13 @@ int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& ent
       entry.Attr >= 0 ? static_cast<uint32_t>(entry.Attr) : (isDirectory ? 0x10u : 0x20u);
   std::string comment;
   ArchiverAccess::StoreFile(a_, stored, attributes, comment);
+  // With OEM names, a name CP437 holds is stored in CP437 as before; any other is
+  // stored in UTF-8 with the language-encoding flag (bit 11), bytes that are not UTF-8
+  // escaped one to one (Utf8Name), so distinct files keep distinct names and a file
+  // gets the same name on every run. The directory keeps bit-11 names as stored, so
+  // the lookup below compares the same form it reads back.
+  bool utf8Name = s_.options.OEMFileNames && OemToAnsi(AnsiToOem(stored)) != stored;
+  if (utf8Name) stored = Utf8Name(stored);
   int32_t index = -1;
   if (working.FindByName(stored, index)) {
     if (!Replaces(index, diskPath, entry, stored)) return -1;
@@ -195,6 +203,7 @@ int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& ent
   }
   TDirItem& item = working.ItemPtr(index);
   item.FileName = stored;
+  if (utf8Name) item.Flags |= kUtf8NameFlag;
   item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
   item.ExternalAttributes = attributes;
   item.FileComment = comment;

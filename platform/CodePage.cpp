@@ -140,6 +140,45 @@ std::string AnsiToOem(std::string_view ansi) {
   return out;
 }
 
+namespace {
+constexpr char32_t kByteEscapeFirst = 0xEF80;
+constexpr char32_t kByteEscapeLast = 0xEFFF;
+constexpr char32_t kByteEscapeBase = 0xEF00;
+}  // namespace
+
+std::string Utf8Name(std::string_view bytes) {
+  std::string out;
+  out.reserve(bytes.size());
+  size_t i = 0;
+  while (i < bytes.size()) {
+    size_t start = i;
+    char32_t cp = 0;
+    bool valid = DecodeUtf8(bytes, i, cp);
+    if (valid && (cp < kByteEscapeFirst || cp > kByteEscapeLast)) {
+      out.append(bytes.substr(start, i - start));
+      continue;
+    }
+    for (size_t k = start; k < i; ++k)
+      EncodeUtf8(kByteEscapeBase + static_cast<uint8_t>(bytes[k]), out);
+  }
+  return out;
+}
+
+std::string Utf8NameBytes(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  size_t i = 0;
+  while (i < name.size()) {
+    size_t start = i;
+    char32_t cp = 0;
+    if (DecodeUtf8(name, i, cp) && cp >= kByteEscapeFirst && cp <= kByteEscapeLast)
+      out += static_cast<char>(cp - kByteEscapeBase);
+    else
+      out.append(name.substr(start, i - start));
+  }
+  return out;
+}
+
 std::string OemToAnsi(std::string_view oem) {
   std::string out;
   out.reserve(oem.size() * 2);

@@ -19,6 +19,13 @@ namespace zw {
 std::string AnsiToOem(std::string_view ansi);
 std::string OemToAnsi(std::string_view oem);
 
+// A host name as valid UTF-8, one to one: every byte that is not part of well-formed
+// UTF-8 (and every byte of a character U+EF80-U+EFFF, which serve as the escapes)
+// becomes the private-use character U+EF00 + byte; all else is kept. A valid UTF-8
+// name without such characters comes back unchanged. `Utf8NameBytes` undoes it.
+std::string Utf8Name(std::string_view bytes);
+std::string Utf8NameBytes(std::string_view name);
+
 std::string AnsiUpperCase(std::string_view text);
 std::string AnsiLowerCase(std::string_view text);
 // Locale-aware comparison without regard to case: <0, 0, >0.

@@ -391,6 +391,53 @@ TEST(ZipWriterCli, RecursionSkipsLinkedFolders) {
   EXPECT_EQ(found, (std::set<std::string>{"a.txt", "alias.txt", "real/", "real/r.txt"}));
 }
 
+// With OEM names (the default) a name CP437 holds is stored in CP437; any other in
+// UTF-8 with bit 11, a name that is not UTF-8 with its odd bytes escaped one to one as
+// U+EF00 + byte. Each file keeps one entry of its own across runs.
+TEST(ZipWriterCli, NamesOutsideCp437StayDistinctAcrossRuns) {
+  TempDir dir;
+  const std::string euro = "fi_\xE2\x82\xAC.dat", eAcute = "fi_\xC3\xA9.dat",
+                    notUtf8 = "fi_\x80.dat";
+  dir.Write("d/" + euro, "euro");
+  dir.Write("d/" + eAcute, "e acute");
+  dir.Write("d/" + notUtf8, "raw");
+  std::string output;
+  ASSERT_EQ(ZipWriterIn(dir, "add n.zip 'd/*.dat' --store-path none", &output), 0) << output;
+  dir.Write("d/" + euro, "euro 2");
+  dir.Write("d/" + eAcute, "e acute 2");
+  dir.Write("d/" + notUtf8, "raw 2");
+  ASSERT_EQ(ZipWriterIn(dir, "add n.zip 'd/*.dat' --store-path none --overwrite always", &output),
+            0)
+      << output;
+  ExpectAllOraclesAccept(dir / "n.zip");
+  // Bit 11 and the stored bytes of each entry, as Python's zipfile reads them.
+  const std::string script =
+      "import sys, zipfile\n"
+      "for i in zipfile.ZipFile(sys.argv[1]).infolist():\n"
+      "    u = i.flag_bits & 0x800\n"
+      "    print(1 if u else 0, i.filename.encode('utf-8' if u else 'cp437').hex(),"
+      " i.file_size)\n";
+  ASSERT_EQ(RunCommand(PythonBin() + " -c " + ShellQuote(script) + " " + ShellQuote(dir / "n.zip"),
+                       &output),
+            0)
+      << output;
+  std::istringstream lines(output);
+  std::set<std::string> found;
+  for (std::string line; std::getline(lines, line);) found.insert(line);
+  EXPECT_EQ(found, (std::set<std::string>{
+                       "1 66695fe282ac2e646174 6",  // fi_€.dat in UTF-8
+                       "0 66695f822e646174 9",      // fi_é.dat in CP437
+                       "1 66695feebe802e646174 5",  // fi_\x80.dat, the byte escaped
+                   }));
+  // 7-Zip reads the same three names (it shows CP437 names as their bytes).
+  ASSERT_EQ(RunCommand("7zz l -slt " + ShellQuote(dir / "n.zip"), &output), 0) << output;
+  std::istringstream listing(output);
+  std::set<std::string> paths;
+  for (std::string line; std::getline(listing, line);)
+    if (line.rfind("Path = fi_", 0) == 0) paths.insert(line.substr(7));
+  EXPECT_EQ(paths, (std::set<std::string>{euro, "fi_\x82.dat", "fi_\xEE\xBE\x80.dat"}));
+}
+
 // On a terminal a progress bar is drawn on standard error; it never passes 100%,
 // also when stored entries are copied around a replaced one.
 TEST(ZipWriterCli, ProgressBarOnTerminal) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <iconv.h>
 
+#include <set>
 #include <string>
 
 #include "CodePage.h"
@@ -137,6 +138,27 @@ INSTANTIATE_TEST_SUITE_P(
                     "a\xFF"
                     "c",
                     true}));  // a malformed byte is one character
+
+// Names for bit 11: valid UTF-8 is kept, other bytes become U+EF00 + byte, and the
+// escape characters themselves are escaped, so the mapping is one to one.
+TEST(CodePageTest, Utf8NameEscapesBytesOneToOne) {
+  EXPECT_EQ(Utf8Name("fi_\xE2\x82\xAC.dat"), "fi_\xE2\x82\xAC.dat");
+  EXPECT_EQ(Utf8Name("plain.txt"), "plain.txt");
+  EXPECT_EQ(Utf8Name("fi_\x80.dat"), "fi_\xEE\xBE\x80.dat");
+  EXPECT_EQ(Utf8Name("\xFF"), "\xEE\xBF\xBF");
+  EXPECT_EQ(Utf8Name("\xC3"), "\xEE\xBF\x83");  // a cut sequence
+  // A literal escape character is escaped byte by byte.
+  EXPECT_EQ(Utf8Name("\xEE\xBE\x80"), "\xEE\xBF\xAE\xEE\xBE\xBE\xEE\xBE\x80");
+  const std::string samples[] = {"fi_\x80.dat",  "\xEE\xBE\x80",      "a\xC3\xA9\xFF",
+                                 "\xED\xA0\x80", "\xF0\x9F\x98\x80x", "\xC0\xAF"};
+  std::set<std::string> seen;
+  for (const std::string& raw : samples) {
+    std::string name = Utf8Name(raw);
+    EXPECT_EQ(Utf8NameBytes(name), raw);
+    EXPECT_TRUE(seen.insert(name).second) << name;
+  }
+  EXPECT_EQ(Utf8NameBytes("fi_\xE2\x82\xAC.dat"), "fi_\xE2\x82\xAC.dat");
+}
 
 }  // namespace
 }  // namespace zw
