@@ -427,6 +427,9 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   h.FileNameLength = static_cast<uint16_t>(name.size());
   h.ExtraFieldLength = wideSize ? 20 : 0;
   item.VersionNeeded = item.VersionMadeBy = version;
+  // A UTF-8 name (bit 11) made on a FAT host is turned into CP437 by some readers
+  // (Info-ZIP's unzip); an NTFS host makes them take the name as it is flagged.
+  if (item.Flags & 0x0800) item.VersionMadeBy = static_cast<uint16_t>(0x0B00 | (version & 0xFF));
   if (wideSize) item.NeedsZip64 = true;
   if (zip64_ == zmDisabled && item.NeedsZip64) throw EZWException(43, {item.SourceFileName}, &a_);
 
