@@ -2,9 +2,9 @@
 // optionally encrypted, with its CRC-32, sizes and Zip64 decision.
 //
 // The source is read in chunks of `CompressionBufferSize(mode)` bytes; each chunk is
-// deflated with one zlib call (Z_SYNC_FLUSH, the last Z_FINISH) and the two-byte zlib
-// header and four-byte Adler-32 trailer are cut off, so the archive holds raw deflate
-// data. Memory stays bounded by the chunk buffers whatever the size of the source;
+// deflated with one zlib call (Z_SYNC_FLUSH, the last Z_FINISH) into a raw deflate
+// stream (no zlib header, no Adler-32 trailer), which is what the archive holds, so
+// every byte zlib produces is written. Memory stays bounded by the chunk buffers whatever the size of the source;
 // the zlib stream and the buffers are kept by the archiver and reused for the next
 // entry (the bytes written are the same as with a fresh stream).
 #pragma once

@@ -48,7 +48,6 @@ class BareLoop {
     Start();
     uint32_t crc = 0;
     uint64_t size = std::filesystem::file_size(path), done = 0;
-    bool first = true;
     while (done < size || size == 0) {
       size_t n = std::fread(input_.data(), 1, kChunk, in);
       done += n;
@@ -59,11 +58,8 @@ class BareLoop {
       zs_.next_out = output_.data();
       zs_.avail_out = static_cast<uInt>(output_.size());
       deflate(&zs_, last ? Z_FINISH : Z_SYNC_FLUSH);
-      size_t produced = output_.size() - zs_.avail_out;
-      size_t skip = first ? 2 : 0;  // the zlib header and Adler-32 trailer are cut off
-      size_t keep = produced - skip - (last ? 4 : 0);
-      std::fwrite(output_.data() + skip, 1, keep, out);
-      first = false;
+      // A raw stream: every byte produced is entry data, as in the archive.
+      std::fwrite(output_.data(), 1, output_.size() - zs_.avail_out, out);
       if (last || n == 0) break;
     }
     std::fwrite(&crc, sizeof crc, 1, out);

@@ -262,6 +262,5 @@ std::vector<std::string> MemArchiveTest::Names(const std::string& name) {
 }
 
 std::string ZipWriterBin() { return std::string(ZW_BIN_DIR) + "/zipwriter"; }
-std::string SharedDir() { return ZW_SHARED_DIR; }
 
 }  // namespace zw::test

@@ -99,9 +99,8 @@ class MemArchiveTest : public ::testing::Test {
 std::string PythonBin();
 std::string OracleScript();
 
-// Path of the zipwriter program and of the shared test material.
+// Path of the zipwriter program.
 std::string ZipWriterBin();
-std::string SharedDir();
 // Shell quoting for RunCommand.
 
 }  // namespace zw::test

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "ComponentSupport.h"
+#include "Corpus.h"
 
 namespace zw::test {
 namespace {
@@ -157,8 +158,8 @@ INSTANTIATE_TEST_SUITE_P(Makers, ForeignArchives, ::testing::ValuesIn(kMakers),
 // Python could read before reads the same afterwards, or fails and leaves the file
 // exactly as it was.
 TEST(Oracles, CorpusArchivesSurviveAnAddition) {
-  std::string corpus = SharedDir() + "/corpus/zip";
-  if (!fs::exists(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+  ZW_SKIP_WITHOUT_CORPUS();
+  std::string corpus = CorpusDir();
   TempDir dir;
   dir.Write("added.txt", "added by the test");
   int updated = 0, refused = 0;

@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "ArchiverState.h"
+#include "Corpus.h"
 #include "DirManager.h"
 #include "FaultFileSystem.h"
 #include "LinuxFileSystem.h"
@@ -367,11 +368,11 @@ TEST_F(SplitOnDisk, UnknownFreeSpaceSetsNoBoundButTheSizeLimitStillDoes) {
 }
 
 TEST(CorpusSplitSets, OpenThroughDetectionAndTakeAnAddition) {
-  std::string corpus = std::string(ZW_SHARED_DIR) + "/corpus/zip/";
+  ZW_SKIP_WITHOUT_CORPUS();
+  std::string corpus = CorpusDir();
   for (std::string base :
        {"commons-split_zip_created_by_zip", "commons-split_zip_created_by_zip_zip64"}) {
     SCOPED_TRACE(base);
-    if (!fs::exists(corpus + base + ".zip")) GTEST_SKIP() << "no corpus";
     TempDir dir;
     for (std::string ext : {".z01", ".z02", ".zip"}) {
       fs::copy_file(corpus + base + ext, dir / ("set" + ext));
