@@ -243,12 +243,13 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   compressor.Release(false);
   if (!complete) {
     if (s.cancelled) return false;
-    throw EZWException(34, {static_cast<long long>(r.size), static_cast<long long>(r.consumed)},
+    throw EZWException(ecShortData,
+                       {static_cast<long long>(r.size), static_cast<long long>(r.consumed)},
                        &archiver);
   }
   StoreResults(r, ArchiverAccess::Zip64(archiver));
   if (item.NeedsZip64 && ArchiverAccess::Zip64(archiver) == zmDisabled)
-    throw EZWException(41, {item.SourceFileName}, &archiver);
+    throw EZWException(ecCompressZip64Disabled, {item.SourceFileName}, &archiver);
   return true;
 }
 

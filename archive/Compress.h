@@ -4,8 +4,8 @@
 // The source is read in chunks of `CompressionBufferSize(mode)` bytes; each chunk is
 // deflated with one zlib call (Z_SYNC_FLUSH, the last Z_FINISH) into a raw deflate
 // stream (no zlib header, no Adler-32 trailer), which is what the archive holds, so
-// every byte zlib produces is written. Memory stays bounded by the chunk buffers whatever the size of the source;
-// the zlib stream and the buffers are kept by the archiver and reused for the next
+// every byte zlib produces is written. Memory stays bounded by the chunk buffers whatever the size
+// of the source; the zlib stream and the buffers are kept by the archiver and reused for the next
 // entry (the bytes written are the same as with a fresh stream).
 #pragma once
 
@@ -61,10 +61,11 @@ class TZWCompressor {
 // progress handler cancelled (the item's header fields then stay as they were).
 // The item's method decides the form of the data (0 stored, otherwise deflate at the
 // item's mode). Updates CompressionMethod (8 for deflated data, 0 for an empty
-// source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException 41 (needs Zip64 while
-// it is disabled) or 34 (the source delivered fewer bytes than its size, or the destination took
-// fewer). `knownSize`, when not negative, is the source's size as the caller measured it
-// for the local header: the data then matches that header even if the file grows meanwhile.
+// source), Crc32, sizes and the Zip64 values of `item`. Raises EZWException
+// ecCompressZip64Disabled (needs Zip64 while it is disabled) or ecShortData (the source
+// delivered fewer bytes than its size, or the destination took fewer). `knownSize`, when not
+// negative, is the source's size as the caller measured it for the local header: the data then
+// matches that header even if the file grows meanwhile.
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
                    int64_t knownSize = -1);
 

@@ -116,28 +116,28 @@ void TZWDirArray::Clear() {
 }
 
 void TZWDirArray::GetItem(int32_t index, TDirItem& item) const {
-  if (index < 0 || index >= count_) throw EZWException(2);
+  if (index < 0 || index >= count_) throw EZWException(ecGetItemIndex);
   item = items_[static_cast<size_t>(index)];
 }
 
 void TZWDirArray::SetItem(int32_t index, const TDirItem& item) {
-  if (index < 0 || index >= count_) throw EZWException(1);
+  if (index < 0 || index >= count_) throw EZWException(ecSetItemIndex);
   items_[static_cast<size_t>(index)] = item;
   InvalidateIndex();
 }
 
 TDirItem& TZWDirArray::ItemPtr(int32_t index) {
-  if (index < 0 || index >= count_) throw EZWException(3);
+  if (index < 0 || index >= count_) throw EZWException(ecItemIndex);
   return items_[static_cast<size_t>(index)];
 }
 
 const TDirItem& TZWDirArray::ItemPtr(int32_t index) const {
-  if (index < 0 || index >= count_) throw EZWException(3);
+  if (index < 0 || index >= count_) throw EZWException(ecItemIndex);
   return items_[static_cast<size_t>(index)];
 }
 
 void TZWDirArray::Delete(int32_t index) {
-  if (index < 0 || index >= count_) throw EZWException(4);
+  if (index < 0 || index >= count_) throw EZWException(ecDeleteIndex);
   items_.erase(items_.begin() + index);
   items_.emplace_back();  // the capacity stays
   --count_;

@@ -84,8 +84,8 @@ struct TDirItem {
 };
 
 // Array of items in central directory order. Index arguments outside 0..Count-1
-// raise EZWException "Index out of bounds" with internal code 1 (SetItem),
-// 2 (GetItem), 3 (ItemPtr) or 4 (Delete) and change nothing.
+// raise EZWException "Index out of bounds" with internal code
+// ecSetItemIndex, ecGetItemIndex, ecItemIndex or ecDeleteIndex and change nothing.
 class TZWDirArray {
  public:
   TZWDirArray() = default;

@@ -79,7 +79,7 @@ void TakeZip64Values(TDirItem& item, const std::vector<uint8_t>& data) {
   ByteReader r(data.data(), data.size());
   auto take = [&](bool wanted, auto& out) {
     if (!wanted) return;
-    if (r.Remaining() < sizeof out) throw EZWException(35);
+    if (r.Remaining() < sizeof out) throw EZWException(ecInvalidArchive);
     if constexpr (sizeof out == 8)
       out = r.U64();
     else
@@ -159,7 +159,7 @@ void TZWDirManager::CopySFXStub() {
     TZWVolumeNumberInfo first;
     first.SetFirst(true);
     int64_t limit = GetVolumeSizeLimit(Archiver, first);
-    if (limit > 0 && limit < stub.GetSize()) throw EZWException(47, &Archiver);
+    if (limit > 0 && limit < stub.GetSize()) throw EZWException(ecStubExceedsVolume, &Archiver);
   }
   Stream->SetSize(0);
   Stream->SetPosition(0);
@@ -270,7 +270,7 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
   bool needed = e.NumberOfThisDisk == kAllOnes16 || e.DiskWithCentralDir == kAllOnes16 ||
                 e.EntriesOnThisDisk == kAllOnes16 || e.TotalEntries == kAllOnes16 ||
                 e.CentralDirSize == kAllOnes32 || e.CentralDirOffset == kAllOnes32;
-  if (needed) throw EZWException(40);
+  if (needed) throw EZWException(ecZip64EndRecordMissing);
   HasZip64 = false;
   Zip64Locator = TZip64Locator();
   position += static_cast<int64_t>(TZip64Locator::kSize);
@@ -340,14 +340,14 @@ void TZWDirManager::LocateDirectory(int64_t endPosition, int64_t& start, int64_t
     start = static_cast<int64_t>(offset);
     return;
   }
-  throw EZWException(35);
+  throw EZWException(ecInvalidArchive);
 }
 
 void TZWDirManager::ReadCentralHeader(BoundedReader& in, TDirItem& item) {
   uint8_t raw[TDirItem::kHeaderSize];
   in.Read(raw, sizeof raw);
   item.DecodeHeader(raw);
-  if (item.Signature != kCentralHeaderSignature) throw EZWException(35);
+  if (item.Signature != kCentralHeaderSignature) throw EZWException(ecInvalidArchive);
   std::string rawName = in.ReadText(item.FileNameLength);
   item.FileName = DecodeName(rawName, item.Flags);
   if (EncodeName(item) != rawName) item.StoredNameBytes = rawName;
@@ -396,7 +396,7 @@ void TZWDirManager::ReadDirectory() {
   s.lastOpenDropped = 0;
   int64_t position = -1;
   if (!FindEndRecord(kEndRecordSignature, position)) {
-    if (s.spanningMode != smNone) throw EZWException(44);
+    if (s.spanningMode != smNone) throw EZWException(ecNoEndRecordOnVolumes);
     ScanLocalHeaders();
     s.lastOpenDropped = DroppedEntries;
     return;
@@ -581,7 +581,7 @@ bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool 
 // bytes read again for each of them. Reads are bounded by a multiple of the file
 // size, beyond which the file is refused.
 void TZWDirManager::ReadForCheck(int64_t at, uint8_t* out, size_t n) {
-  if (n > checkBudget_) throw EZWException(35);
+  if (n > checkBudget_) throw EZWException(ecInvalidArchive);
   checkBudget_ -= n;
   Stream->SetPosition(at);
   Stream->ReadBuffer(out, static_cast<int64_t>(n));
@@ -718,7 +718,8 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
 void TZWDirManager::ScanLocalHeaders() {
   int64_t size = Stream->GetSize();
   int64_t at = FindSignature(0, kLocalHeaderSignature, 65535);
-  if (at < 0 || at + static_cast<int64_t>(TLocalFileHeader::kSize) > size) throw EZWException(35);
+  if (at < 0 || at + static_cast<int64_t>(TLocalFileHeader::kSize) > size)
+    throw EZWException(ecInvalidArchive);
   checkBudget_ = 4 * static_cast<uint64_t>(size) + (uint64_t{1} << 20);
   while (at >= 0 && at + static_cast<int64_t>(TLocalFileHeader::kSize) <= size) {
     // The search goes on behind an entry's data: a header-like signature inside
@@ -730,7 +731,7 @@ void TZWDirManager::ScanLocalHeaders() {
   std::vector<uint8_t>().swap(verifyOut_);
   // Signatures without one plausible entry: not an archive. Taking it for an empty
   // one would let the next update cut the file down to nothing.
-  if (WorkingDirectory.Count() == 0) throw EZWException(35);
+  if (WorkingDirectory.Count() == 0) throw EZWException(ecInvalidArchive);
 }
 
 void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8_t>& out) {

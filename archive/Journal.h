@@ -47,8 +47,8 @@ class TZWJournal {
   enum class Outcome { kNone, kDiscarded, kRestored };
   // Replays or discards the journal of `archiveName`, if there is one. Raises
   // EFOpenError (sharing violation) when another process holds the journal (its update
-  // is still running) and EZWException 60 when the archive cannot be put back now (the
-  // journal stays for the next opening). `sync`: flush and sync what is restored.
+  // is still running) and EZWException ecRestorePending when the archive cannot be put back now
+  // (the journal stays for the next opening). `sync`: flush and sync what is restored.
   static Outcome Recover(FileSystem& fs, const std::string& archiveName, bool sync);
 
   // Starts a journal for `archiveName`, replacing any earlier one (which Recover has

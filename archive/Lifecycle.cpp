@@ -126,7 +126,7 @@ void OpenOrCreateArchive(TZWBaseArchiver& a) {
 
 void TZWBaseArchiver::OpenArchiveFile() {
   State& s = *d_;
-  if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(9, this);
+  if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(ecOpenWithoutFileName, this);
   int mode = -1;
   if (!s.inMemory) RecoverBeforeOpening(*this);
   bool restored = s.lastOpenRestored;
@@ -139,12 +139,13 @@ void TZWBaseArchiver::OpenArchiveFile() {
 void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
   State& s = *d_;
   int32_t fileMode = mode == 0xFFFF ? -1 : mode;
-  if (!s.inMemory && !HasFileNamePart(s.fileName)) throw EZWException(10, this);
+  if (!s.inMemory && !HasFileNamePart(s.fileName))
+    throw EZWException(ecOpenModeWithoutFileName, this);
   if (!s.inMemory) RecoverBeforeOpening(*this);
   if (fileMode != -1 && !Files().FileExists(s.fileName) && s.spanningMode != smSpanning &&
       !IsRemovableDrive(*this, s.fileName))
-    throw EZWException(12, {s.fileName}, this);
-  if (fileMode != -1 && s.inMemory) throw EZWException(28, {s.fileName}, this);
+    throw EZWException(ecArchiveNotFound, {s.fileName}, this);
+  if (fileMode != -1 && s.inMemory) throw EZWException(ecInMemoryCreateOnly, {s.fileName}, this);
   CloseArchiveFile();
   s.fileMode = fileMode;
   try {
@@ -176,7 +177,7 @@ void TZWBaseArchiver::BeginUpdate() {
   State& s = *d_;
   if (s.updateLevel == 0) {
     SetArchiveOpen(true);
-    if (s.fileMode != -1 && (s.fileMode & 3) == 0) throw EZWException(32, this);
+    if (s.fileMode != -1 && (s.fileMode & 3) == 0) throw EZWException(ecReadOnlyArchive, this);
     TZWDirArray& working = s.dirManager->WorkingDirectory;
     for (int32_t i = 0; i < working.Count(); ++i) working.ItemPtr(i).Modified = false;
     s.dirManager->SavedDirectory.Assign(working);
@@ -213,21 +214,21 @@ void TZWBaseArchiver::SetArchiveOpen(bool open) {
 }
 
 void TZWBaseArchiver::CheckArchiveOpen() const {
-  if (!d_->isOpen) throw EZWException(13, this);
+  if (!d_->isOpen) throw EZWException(ecArchiveNotOpen, this);
 }
 
 void TZWBaseArchiver::CheckMultiVolumeChange() const {
   const State& s = *d_;
   if (s.updateLevel == 0 && s.dirManager && s.dirManager->WorkingDirectory.Count() >= 1 &&
       s.spanningMode != smNone)
-    throw EZWException(52, this);
+    throw EZWException(ecMultiVolumeChange, this);
 }
 
 void TZWBaseArchiver::SetInMemory(bool value) {
   State& s = *d_;
   if (value == s.inMemory) return;
   if (s.isOpen && s.inMemory) {
-    if (s.fileName.empty()) throw EZWException(29, this);
+    if (s.fileName.empty()) throw EZWException(ecInMemoryWithoutFileName, this);
     ApplyUpdate(*this);
     if (s.archiveStream->GetSize() == 0 || s.directoryPending) {
       s.archiveStream->Seek(0, SeekOrigin::kEnd);

@@ -283,7 +283,7 @@ void UpdateRun::Run() {
                        : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
                                                  : size;
     if (truncationPoint_ > size)
-      throw EZWException(48, &a_);  // the directory points past the end of the file
+      throw EZWException(ecArchiveDamaged, &a_);  // the directory points past the end of the file
     SaveRollbackData();
   }
   try {
@@ -367,7 +367,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
             a_.Files(), item.SourceFileName,
             FileMode::fmOpenRead | ShareModeToFileMode(s_.options.ShareMode));
       } catch (const EStreamError&) {
-        throw EZWException(33, {item.SourceFileName}, &a_);
+        throw EZWException(ecCannotOpenSource, {item.SourceFileName}, &a_);
       }
       source = opened.get();
     }
@@ -431,7 +431,8 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   // (Info-ZIP's unzip); an NTFS host makes them take the name as it is flagged.
   if (item.Flags & 0x0800) item.VersionMadeBy = static_cast<uint16_t>(0x0B00 | (version & 0xFF));
   if (wideSize) item.NeedsZip64 = true;
-  if (zip64_ == zmDisabled && item.NeedsZip64) throw EZWException(43, {item.SourceFileName}, &a_);
+  if (zip64_ == zmDisabled && item.NeedsZip64)
+    throw EZWException(ecEntryZip64Disabled, {item.SourceFileName}, &a_);
 
   std::unique_ptr<TFileStream> temp;
   std::string tempName;
@@ -490,7 +491,7 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     // A short write (a full disk) is this entry's failure, as it is for an entry
     // written straight to the archive: the user is asked, the batch goes on.
     if (archive.Write(staging_.Data().data(), staging_.GetSize()) != staging_.GetSize())
-      throw EZWException(34, {static_cast<long long>(sourceSize), 0LL}, &a_);
+      throw EZWException(ecShortData, {static_cast<long long>(sourceSize), 0LL}, &a_);
     position_ += staging_.GetSize();
   } else if (!spanning) {
     position_ = archive.GetPosition();
@@ -537,15 +538,17 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
     k = i;
   for (int32_t j = 0; j < saved.Count() && k < 0; ++j)
     if (saved.ItemPtr(j).FileName == item.FileName) k = j;
-  if (k < 0) throw EZWException(7, &a_);
+  if (k < 0) throw EZWException(ecEntryNotInArchive, &a_);
   const TDirItem& stored = saved.ItemPtr(k);
   if (item.Operation == poUpdate) item = stored;
   TStream& archive = *s_.archiveStream;
-  if (!tail_ || stored.RealLocalHeaderOffset() < truncationPoint_) throw EZWException(7, &a_);
+  if (!tail_ || stored.RealLocalHeaderOffset() < truncationPoint_)
+    throw EZWException(ecEntryNotInArchive, &a_);
   // The record as it lies in the saved tail, checked before a single byte is copied.
   uint64_t at = stored.RealLocalHeaderOffset() - truncationPoint_;
   uint64_t tailSize = static_cast<uint64_t>(tail_->GetSize());
-  if (at > tailSize || tailSize - at < TLocalFileHeader::kSize) throw EZWException(48, &a_);
+  if (at > tailSize || tailSize - at < TLocalFileHeader::kSize)
+    throw EZWException(ecArchiveDamaged, &a_);
   uint8_t raw[TLocalFileHeader::kSize];
   tail_->SetPosition(static_cast<int64_t>(at));
   tail_->ReadBuffer(raw, sizeof raw);
@@ -553,7 +556,7 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   uint64_t length = TLocalFileHeader::kSize + h.FileNameLength + h.ExtraFieldLength;
   uint64_t data = stored.RealCompressedSize();
   if (h.Signature != kLocalHeaderSignature || data > tailSize || length + data > tailSize - at)
-    throw EZWException(48, &a_);
+    throw EZWException(ecArchiveDamaged, &a_);
   length += data;
   if (stored.Flags & 0x0008)
     length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
@@ -583,7 +586,8 @@ void UpdateRun::RestoreTail() {
     if (!s_.journal) throw;
     ownJournal_ = false;
     s_.journalHeld = true;
-    throw EZWException(60, {ExpandFileName(a_.Files(), s_.fileName), e.Message()}, &a_);
+    throw EZWException(ecRestorePending, {ExpandFileName(a_.Files(), s_.fileName), e.Message()},
+                       &a_);
   }
 }
 
@@ -599,7 +603,8 @@ void UpdateRun::RollBack() {
   if (!s_.archiveStream) return;
   if (archiveTouched_ && !tail_) {
     s_.journalHeld = true;  // the journal could not be read back: the next opening restores
-    throw EZWException(60, {ExpandFileName(a_.Files(), s_.fileName), "journal not readable"}, &a_);
+    throw EZWException(ecRestorePending,
+                       {ExpandFileName(a_.Files(), s_.fileName), "journal not readable"}, &a_);
   }
   if (archiveTouched_) RestoreTail();
   DiscardJournal();
@@ -616,7 +621,8 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
     s.updateLevel = 0;
     if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
     throw EZWException(
-        60, {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"},
+        ecRestorePending,
+        {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"},
         &archiver);
   }
   UpdateRun run(archiver);

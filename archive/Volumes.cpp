@@ -178,7 +178,7 @@ void OpenNewVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
     ArchiverAccess::ReportDiskFull(a, volume.VolumeNumber, name, cancel);
     if (cancel) break;
   }
-  if (cancel) throw EZWException(45, &a);
+  if (cancel) throw EZWException(ecVolumeRequestCancelled, &a);
   OpenVolumeFileWithMode(a, name, FileMode::fmCreate);
   s.currentVolume.SetVolumeNumber(volume.VolumeNumber);
   s.currentVolume.VolumeKind = volume.VolumeKind;
@@ -199,7 +199,7 @@ void OpenExistingVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
       ArchiverAccess::RequestLastVolume(a, name, cancel);
     else
       ArchiverAccess::RequestMiddleVolume(a, volume.VolumeNumber, name, cancel);
-    if (cancel) throw EZWException(45, &a);
+    if (cancel) throw EZWException(ecVolumeRequestCancelled, &a);
     if (name.empty() && s.spanningMode != smSpanning) return;
     if (a.Files().FileExists(name) || s.fileMode == -1) {
       OpenVolumeFile(a, name);
@@ -297,7 +297,7 @@ int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
 void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
                           TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer) {
   if (WriteToVolumes(a, data, count, volume, mustFollow, buffer) != count)
-    throw EZWException(46, &a);
+    throw EZWException(ecVolumeWriteFailed, &a);
 }
 
 void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buffer,
@@ -308,10 +308,10 @@ void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buf
   int64_t copied = 0;
   while (copied < count) {
     int64_t n = source.Read(block.data(), std::min<int64_t>(kBlock, count - copied));
-    if (n <= 0) throw EZWException(46, &a);
+    if (n <= 0) throw EZWException(ecVolumeWriteFailed, &a);
     int64_t placed = WriteToVolumes(a, block.data(), n, volume, mustFollow, buffer);
     copied += placed;
-    if (placed < n) throw EZWException(46, &a);
+    if (placed < n) throw EZWException(ecVolumeWriteFailed, &a);
   }
 }
 
@@ -336,7 +336,7 @@ void RenameLastVolume(TZWBaseArchiver& a) {
   s.currentVolumeFileName = name;
   if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
   // Without its own name the archive cannot be found: that is no success.
-  if (!renamed) throw EZWException(36, {last}, &a);
+  if (!renamed) throw EZWException(ecCannotRenameVolume, {last}, &a);
 }
 
 void DetectSpanningMode(TZWBaseArchiver& a) {
@@ -469,7 +469,7 @@ std::string TZWVolumeUpdate::VolumeName(int32_t n) const {
 uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
   S& s = ArchiverAccess::S(a_);
   TZWDirManager& dm = *s.dirManager;
-  if (!s.archiveStream) throw EZWException(45, &a_);
+  if (!s.archiveStream) throw EZWException(ecVolumeRequestCancelled, &a_);
   fresh_ = s.directoryPending;
   if (fresh_) {
     startVolume_ = lastVolume_ = 0;
@@ -479,9 +479,9 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     begun_ = true;
     return startOffset_;
   }
-  if (s.spanningMode == smSpanning || !appendOnly) throw EZWException(52, &a_);
+  if (s.spanningMode == smSpanning || !appendOnly) throw EZWException(ecMultiVolumeChange, &a_);
   DirectoryPlace place = WrittenDirectory(dm);
-  if (place.volume > place.last || place.last > 0xFFFF) throw EZWException(48, &a_);
+  if (place.volume > place.last || place.last > 0xFFFF) throw EZWException(ecArchiveDamaged, &a_);
   startVolume_ = static_cast<int32_t>(place.volume);
   lastVolume_ = static_cast<int32_t>(place.last);
   startOffset_ = place.offset;
@@ -500,7 +500,8 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     s.archiveStream.reset();
     dm.Stream = nullptr;
     if (startVolume_ == lastVolume_) {
-      if (!a_.Files().RenameFile(lastName, startName)) throw EZWException(36, {startName}, &a_);
+      if (!a_.Files().RenameFile(lastName, startName))
+        throw EZWException(ecCannotRenameVolume, {startName}, &a_);
     }
     for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
       DeleteIfPresent(a_, n == lastVolume_ ? lastName : VolumeName(n));
@@ -526,7 +527,7 @@ void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::stri
   // Copied from the volume files as they are (streamed, whatever the volume size).
   auto save = [&](const std::string& name, const std::string& alternate, uint64_t from) {
     TFileStream volume(a_.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
-    if (from > static_cast<uint64_t>(volume.GetSize())) throw EZWException(48, &a_);
+    if (from > static_cast<uint64_t>(volume.GetSize())) throw EZWException(ecArchiveDamaged, &a_);
     volume.SetPosition(static_cast<int64_t>(from));
     journal->AddRestore(name, alternate, from, volume, -1);
   };

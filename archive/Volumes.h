@@ -38,7 +38,8 @@ bool IsRemovableDrive(TZWBaseArchiver& a, const std::string& path);
 // Free bytes on the drive holding `path`; -1 when the platform cannot tell.
 int64_t GetDriveFreeSpace(TZWBaseArchiver& a, const std::string& path);
 void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name);
-// Makes the named volume the open one; raises EZWException 45 when the user cancels.
+// Makes the named volume the open one; raises EZWException
+// ecVolumeRequestCancelled when the user cancels.
 void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume);
 
 // Writes `count` bytes to the archive stream, moving to a new blank volume whenever
@@ -47,7 +48,7 @@ void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume);
 // placed: fewer than `count` when even a new volume cannot take the must-follow group.
 int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
                        TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer);
-// As WriteToVolumes; raises EZWException 46 when not everything was placed.
+// As WriteToVolumes; raises EZWException ecVolumeWriteFailed when not everything was placed.
 void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
                           TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer);
 // Copies `count` bytes (-1: the rest) of `source` through WriteToVolumes.
@@ -57,7 +58,7 @@ void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buf
 // records written next (the end records) land together on the volume they name.
 void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes);
 // Gives the current (last) volume the archive's last-volume name; raises
-// EZWException 36 when the file cannot be renamed.
+// EZWException ecCannotRenameVolume when the file cannot be renamed.
 void RenameLastVolume(TZWBaseArchiver& a);
 
 // How the numbered volumes of a split archive named `name` are named (leaf names).
@@ -78,9 +79,9 @@ class TZWVolumeUpdate {
   // written starts on its first volume after any stub. A split archive that has a
   // directory is continued where its directory began: the old directory and end
   // records are kept in memory for RollBack, cut from that volume, and the volumes
-  // after it are removed. Raises EZWException 52, before anything is touched, for a
-  // run that would rewrite stored entries (`appendOnly` false) and for a spanned
-  // archive that already has a directory (its disks cannot be put back unattended).
+  // after it are removed. Raises EZWException ecMultiVolumeChange, before anything is touched, for
+  // a run that would rewrite stored entries (`appendOnly` false) and for a spanned archive that
+  // already has a directory (its disks cannot be put back unattended).
   uint64_t Begin(bool appendOnly);
 
   // Puts the volumes back as they were before Begin: volumes created by the run are

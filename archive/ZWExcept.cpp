@@ -25,4 +25,19 @@ std::string EZWException::Compose(int nativeError, int, const std::string& text,
   return message + " - Native error: " + number;
 }
 
+bool IsArchiveDamaged(const std::exception& e) {
+  if (dynamic_cast<const EReadError*>(&e)) return true;
+  const auto* zw = dynamic_cast<const EZWException*>(&e);
+  if (!zw) return false;
+  switch (zw->NativeError()) {
+    case ecInvalidArchive:
+    case ecZip64EndRecordMissing:
+    case ecNoEndRecordOnVolumes:
+    case ecArchiveDamaged:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace zw

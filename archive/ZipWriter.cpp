@@ -59,7 +59,7 @@ void TZWBaseArchiver::SetCompressionLevel(TZWCompressionLevel value) {
 uint8_t TZWBaseArchiver::CompressionMode() const { return d_->compressionMode; }
 
 void TZWBaseArchiver::SetCompressionMode(int value) {
-  if (value < 0 || value > 9) throw EZWException(5, this);
+  if (value < 0 || value > 9) throw EZWException(ecCompressionMode, this);
   d_->compressionMode = static_cast<uint8_t>(value);
   d_->compressionLevel = CompressionModeToLevel(value);
   UpdateCompressionMethod();

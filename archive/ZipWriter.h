@@ -19,9 +19,29 @@
 //     bytes; an interrupted process or a power cut leaves the journal, and the next
 //     opening of the archive restores it (LastOpenRestored).
 //   - Failures the component detects raise EZWException (ZWExcept.h) with an
-//     internal code; per-file failures during an update go to OnProcessFileFailure
-//     instead (default: the user is asked). Errors of the file system pass as the
-//     platform's stream errors.
+//     internal code (TZWErrorCode, "ec..." below); per-file failures during an update
+//     (ecCannotOpenSource, ecShortData, ecEntryZip64Disabled, ecCompressZip64Disabled,
+//     a source that cannot be read) go to OnProcessFileFailure instead (default: the
+//     user is asked) and never reach the caller. Errors of the file system pass as
+//     the platform's stream errors (EStreamError and its kinds). What raises what:
+//       OpenArchiveFile, OpenArchiveFileWithMode, SetArchiveOpen(true):
+//         ecOpenWithoutFileName (OpenArchiveFileWithMode: ecOpenModeWithoutFileName),
+//         ecArchiveNotFound, ecInMemoryCreateOnly, ecRestorePending (an interrupted
+//         update could not be undone yet), EFOpenError (another process holds the
+//         archive or its journal), EFCreateError, ecVolumeRequestCancelled,
+//         ecStubExceedsVolume; for a file that is not a readable archive
+//         ecInvalidArchive, ecZip64EndRecordMissing, ecNoEndRecordOnVolumes or
+//         EReadError, which IsArchiveDamaged (ZWExcept.h) recognises.
+//       BeginUpdate, EndUpdate, AddFilesByMask: the opening errors when the archive
+//         was not open yet; ecReadOnlyArchive, ecMultiVolumeChange, ecArchiveDamaged
+//         (the directory points past the end of the file), ecEntryNotInArchive,
+//         ecVolumeRequestCancelled, ecVolumeWriteFailed, ecCannotRenameVolume and
+//         stream errors of the archive, each after the archive was put back as it
+//         was; ecRestorePending when even that failed (the next opening restores it).
+//       CheckArchiveOpen: ecArchiveNotOpen. SetCompressionMode: ecCompressionMode.
+//       SetInMemory(false) on an open in-memory archive: ecInMemoryWithoutFileName,
+//         and the errors of saving it to FileName and opening it again.
+//       CloseArchiveFile and the accessors raise nothing.
 //   - Events are called synchronously on the calling thread. A handler must not
 //     close, reopen or change the archive while the operation that fired it runs.
 #pragma once
@@ -52,7 +72,7 @@ class TZWBaseArchiver : public TComponent {
   TZWCompressionLevel CompressionLevel() const;
   void SetCompressionLevel(TZWCompressionLevel value);
   uint8_t CompressionMode() const;
-  // 0-9; a larger value raises EZWException 5 and changes nothing.
+  // 0-9; a larger value raises EZWException ecCompressionMode and changes nothing.
   void SetCompressionMode(int value);
   // Always "2.60 "; writing is accepted and ignored.
   std::string CurrentVersion() const;

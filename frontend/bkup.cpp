@@ -224,12 +224,8 @@ enum class OpenFailure { kNone, kNoDiskette, kCannotCreate, kCorrupt };
 // the cannot-create text names (its Write Lock tab), not a missing diskette.
 OpenFailure ClassifyOpenFailure(const std::exception& e, bool removableTarget,
                                 bool targetReachable) {
-  if (const auto* zw = dynamic_cast<const EZWException*>(&e)) {
-    int code = zw->NativeError();
-    if (code == 35 || code == 40 || code == 44 || code == 48) return OpenFailure::kCorrupt;
-    return OpenFailure::kNone;
-  }
-  if (dynamic_cast<const EReadError*>(&e)) return OpenFailure::kCorrupt;
+  if (IsArchiveDamaged(e)) return OpenFailure::kCorrupt;
+  if (dynamic_cast<const EZWException*>(&e)) return OpenFailure::kNone;
   if (dynamic_cast<const EFCreateError*>(&e) || dynamic_cast<const EFOpenError*>(&e))
     return removableTarget && !targetReachable ? OpenFailure::kNoDiskette
                                                : OpenFailure::kCannotCreate;

@@ -55,6 +55,18 @@ TEST(EZWExceptionTest, SeveralCodesShareOneText) {
   EXPECT_EQ(EZWException(56).ErrorCode(), 33);
 }
 
+// Opening failures that mean "not a readable archive" (bkup's corrupt-archive notice)
+// apart from those that mean the archive could not be reached or used.
+TEST(EZWExceptionTest, DamagedArchiveFailuresAreRecognised) {
+  for (int code :
+       {ecInvalidArchive, ecZip64EndRecordMissing, ecNoEndRecordOnVolumes, ecArchiveDamaged})
+    EXPECT_TRUE(IsArchiveDamaged(EZWException(code))) << code;
+  EXPECT_TRUE(IsArchiveDamaged(EReadError()));
+  for (int code : {ecArchiveNotFound, ecVolumeRequestCancelled, ecRestorePending})
+    EXPECT_FALSE(IsArchiveDamaged(EZWException(code))) << code;
+  EXPECT_FALSE(IsArchiveDamaged(EFOpenError("held")));
+}
+
 TEST(EZWExceptionTest, EveryTextIsReachable) {
   EXPECT_STREQ(ErrorMessageText(20),
                "Archive is open. You should close it beore performing this operation.");
