@@ -249,7 +249,8 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   }
   StoreResults(r, ArchiverAccess::Zip64(archiver));
   if (item.NeedsZip64 && ArchiverAccess::Zip64(archiver) == zmDisabled)
-    throw EZWException(ecCompressZip64Disabled, {item.SourceFileName}, &archiver);
+    throw EZWException(ecCompressZip64Disabled, {archiver.Files().DisplayName(item.SourceFileName)},
+                       &archiver);
   return true;
 }
 

@@ -142,7 +142,7 @@ class Reader {
 
 [[noreturn]] void RaiseNotRestored(FileSystem& fs, const std::string& archiveName,
                                    const std::string& cause) {
-  throw EZWException(ecRestorePending, {ExpandFileName(fs, archiveName), cause});
+  throw EZWException(ecRestorePending, {fs.DisplayName(archiveName), cause});
 }
 
 void CheckedSyncFolder(FileSystem& fs, const std::string& path) {

@@ -144,8 +144,9 @@ void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
   if (!s.inMemory) RecoverBeforeOpening(*this);
   if (fileMode != -1 && !Files().FileExists(s.fileName) && s.spanningMode != smSpanning &&
       !IsRemovableDrive(*this, s.fileName))
-    throw EZWException(ecArchiveNotFound, {s.fileName}, this);
-  if (fileMode != -1 && s.inMemory) throw EZWException(ecInMemoryCreateOnly, {s.fileName}, this);
+    throw EZWException(ecArchiveNotFound, {Files().DisplayName(s.fileName)}, this);
+  if (fileMode != -1 && s.inMemory)
+    throw EZWException(ecInMemoryCreateOnly, {Files().DisplayName(s.fileName)}, this);
   CloseArchiveFile();
   s.fileMode = fileMode;
   try {

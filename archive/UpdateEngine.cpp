@@ -171,7 +171,7 @@ std::string UpdateRun::MakeTempFileName() {
   if (!a_.Files().CreateTempFile(dir, "FC", name))
     throw EFCreateError(
         Format("Cannot create file \"%s\". %s",
-               {IncludeTrailingPathDelimiter(ExpandFileName(a_.Files(), dir)) + "FC*.tmp",
+               {a_.Files().DisplayName(IncludeTrailingPathDelimiter(dir) + "FC*.tmp"),
                 a_.Files().LastError().message}));
   return name;
 }
@@ -367,7 +367,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
             a_.Files(), item.SourceFileName,
             FileMode::fmOpenRead | ShareModeToFileMode(s_.options.ShareMode));
       } catch (const EStreamError&) {
-        throw EZWException(ecCannotOpenSource, {item.SourceFileName}, &a_);
+        throw EZWException(ecCannotOpenSource, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
       }
       source = opened.get();
     }
@@ -432,7 +432,7 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   if (item.Flags & 0x0800) item.VersionMadeBy = static_cast<uint16_t>(0x0B00 | (version & 0xFF));
   if (wideSize) item.NeedsZip64 = true;
   if (zip64_ == zmDisabled && item.NeedsZip64)
-    throw EZWException(ecEntryZip64Disabled, {item.SourceFileName}, &a_);
+    throw EZWException(ecEntryZip64Disabled, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
 
   std::unique_ptr<TFileStream> temp;
   std::string tempName;
@@ -586,8 +586,7 @@ void UpdateRun::RestoreTail() {
     if (!s_.journal) throw;
     ownJournal_ = false;
     s_.journalHeld = true;
-    throw EZWException(ecRestorePending, {ExpandFileName(a_.Files(), s_.fileName), e.Message()},
-                       &a_);
+    throw EZWException(ecRestorePending, {a_.Files().DisplayName(s_.fileName), e.Message()}, &a_);
   }
 }
 
@@ -604,7 +603,7 @@ void UpdateRun::RollBack() {
   if (archiveTouched_ && !tail_) {
     s_.journalHeld = true;  // the journal could not be read back: the next opening restores
     throw EZWException(ecRestorePending,
-                       {ExpandFileName(a_.Files(), s_.fileName), "journal not readable"}, &a_);
+                       {a_.Files().DisplayName(s_.fileName), "journal not readable"}, &a_);
   }
   if (archiveTouched_) RestoreTail();
   DiscardJournal();

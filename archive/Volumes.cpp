@@ -336,7 +336,7 @@ void RenameLastVolume(TZWBaseArchiver& a) {
   s.currentVolumeFileName = name;
   if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
   // Without its own name the archive cannot be found: that is no success.
-  if (!renamed) throw EZWException(ecCannotRenameVolume, {last}, &a);
+  if (!renamed) throw EZWException(ecCannotRenameVolume, {a.Files().DisplayName(last)}, &a);
 }
 
 void DetectSpanningMode(TZWBaseArchiver& a) {
@@ -501,7 +501,7 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     dm.Stream = nullptr;
     if (startVolume_ == lastVolume_) {
       if (!a_.Files().RenameFile(lastName, startName))
-        throw EZWException(ecCannotRenameVolume, {startName}, &a_);
+        throw EZWException(ecCannotRenameVolume, {a_.Files().DisplayName(startName)}, &a_);
     }
     for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
       DeleteIfPresent(a_, n == lastVolume_ ? lastName : VolumeName(n));

@@ -288,7 +288,8 @@ void TZWBaseArchiver::FireFileProgress(const std::string& fileName, double progr
 void TZWBaseArchiver::FireConfirmOverwrite(const std::string& source, std::string& dest,
                                            bool& confirm) {
   if (OnConfirmOverwrite) return OnConfirmOverwrite(this, source, dest, confirm);
-  std::string question = Format("Overwrite file \"%s\" with \"%s\"", {dest, source});
+  std::string question =
+      Format("Overwrite file \"%s\" with \"%s\"", {dest, Files().DisplayName(source)});
   confirm = false;
   int answer =
       UI().AskChoice(question, TMsgDlgType::mtConfirmation, mbYes | mbNo | mbNoToAll | mbYesToAll);
@@ -367,7 +368,7 @@ void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
     cancel = AskOkCancel(
         UI(),
         Format("File '%s' not found on inserted disk. Please insert last disk with required file",
-               {name}));
+               {Files().DisplayName(name)}));
 }
 
 void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {

@@ -241,7 +241,7 @@ class ToolZipWriter : public TZipWriter {
     TZipWriter::FireProcessFileFailure(fileName, op, nativeError, errorCode, message, action);
     if (action != fxaIgnore) return;
     ++skipped_;
-    std::fprintf(stderr, "zipwriter: skipped %s\n", fileName.c_str());
+    std::fprintf(stderr, "zipwriter: skipped %s\n", Files().DisplayName(fileName).c_str());
   }
   // The component's own question echoes what is typed; a password must not show.
   void FirePassword(const std::string& fileName, std::string& newPassword,

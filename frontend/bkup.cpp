@@ -375,8 +375,8 @@ void TBackupForm::ReportResult() {
 void TBackupForm::ZipWriter1ProcessFileFailure(TZWBaseArchiver*, const std::string& FileName,
                                                TZWProcessOperation, int32_t, int32_t,
                                                const std::string&, TZWAction& Action) {
-  std::string upper = AsciiUpperCase(FileName);
-  size_t cut = upper.find_last_of("\\:");
+  std::string upper = AsciiUpperCase(fs_.DisplayName(FileName));
+  size_t cut = upper.find_last_of("\\/:");
   std::string namePart = cut == std::string::npos ? upper : upper.substr(cut + 1);
   if (namePart == "SY0125.IDX" || namePart == "SY0125.DAT" || TextMatchesMask(namePart, "VI*.*") ||
       TextMatchesMask(namePart, "ARC*.*"))

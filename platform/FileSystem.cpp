@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "LinuxFileSystem.h"
+#include "Paths.h"
 
 namespace zw {
 
@@ -12,6 +13,8 @@ bool FileSystem::FindDirectories(const std::string& dir, int32_t attrMask,
   std::erase_if(out, [](const TSearchRec& r) { return !(r.Attr & FileAttr::faDirectory); });
   return true;
 }
+
+std::string FileSystem::DisplayName(const std::string& path) { return ExpandFileName(*this, path); }
 
 std::string OsErrorMessage(OsErrorCode code) {
   switch (code) {

@@ -148,6 +148,10 @@ class FileSystem {
   virtual bool FindDirectories(const std::string& dir, int32_t attrMask,
                                std::vector<TSearchRec>& out);
 
+  // `path` made absolute and spelled for messages as this host names it. The default
+  // keeps the Windows spelling; a host with "/" names turns rooted paths back into them.
+  virtual std::string DisplayName(const std::string& path);
+
   // Current directory, absolute, without trailing separator except at a root.
   virtual std::string GetCurrentDir() = 0;
   virtual bool SetCurrentDir(const std::string& path) = 0;
@@ -206,6 +210,7 @@ class ForwardingFileSystem : public FileSystem {
   bool FindDirectories(const std::string& d, int32_t m, std::vector<TSearchRec>& o) override {
     return target_.FindDirectories(d, m, o);
   }
+  std::string DisplayName(const std::string& p) override { return target_.DisplayName(p); }
   std::string GetCurrentDir() override { return target_.GetCurrentDir(); }
   bool SetCurrentDir(const std::string& p) override { return target_.SetCurrentDir(p); }
   std::string GetTempDir() override { return target_.GetTempDir(); }

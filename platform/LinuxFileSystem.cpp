@@ -559,6 +559,16 @@ bool LinuxFileSystem::RenameFile(const std::string& from, const std::string& to)
   return ::rename(a.c_str(), b.c_str()) == 0 || FailErrno(errno);
 }
 
+// A rooted path ("\tmp\a.dat") came from a host path and is shown as one; drive
+// and UNC paths are kept as the user wrote them.
+std::string LinuxFileSystem::DisplayName(const std::string& path) {
+  std::string expanded = ExpandFileName(*this, path);
+  if (expanded.size() > 1 && IsPathDelimiter(expanded[1])) return expanded;  // UNC
+  if (expanded.empty() || !IsPathDelimiter(expanded[0])) return expanded;
+  std::replace(expanded.begin(), expanded.end(), '\\', '/');
+  return expanded;
+}
+
 bool LinuxFileSystem::SyncFolderOf(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;

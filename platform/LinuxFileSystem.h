@@ -36,6 +36,7 @@ class LinuxFileSystem : public FileSystem {
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
   bool SyncFolderOf(const std::string& path) override;
+  std::string DisplayName(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
   bool FindFiles(const std::string& pattern, int32_t attrMask,

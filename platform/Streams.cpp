@@ -117,7 +117,7 @@ void TFileStream::Open(FileSystem& fs, uint16_t mode) {
   handle_ = fs.Open(fileName_, mode);
   if (handle_) return;
   std::string message = fs.LastError().message;  // before anything else can replace it
-  std::string expanded = ExpandFileName(fs, fileName_);
+  std::string expanded = fs.DisplayName(fileName_);
   if (mode == FileMode::fmCreate)
     throw EFCreateError(Format("Cannot create file \"%s\". %s", {expanded, message}));
   throw EFOpenError(Format("Cannot open file \"%s\". %s", {expanded, message}));

@@ -75,6 +75,11 @@ TEST_F(ZipwriterRunTest, EverythingInIsZeroAndAUsageErrorIsTwo) {
                        &output),
             2);
   EXPECT_NE(output.find("cannot read the answers file"), std::string::npos) << output;
+  // Host paths in messages are spelled as the host names them.
+  ToolRun missing = Run("add nothere/a.zip data/a.txt");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.errors.find('"' + (dir / "nothere/a.zip")), std::string::npos) << missing.errors;
+  EXPECT_EQ(missing.errors.find('\\'), std::string::npos) << missing.errors;
 }
 
 // Abort rolls the batch back and ends the run: the later mask is not added either.
@@ -94,7 +99,9 @@ TEST_F(ZipwriterRunTest, SkippedFileIsFourAndEverythingElseGoesIn) {
   Hold("data/b.txt");
   ToolRun run = Run("add a.zip 'data/*.txt' 'more/*.txt'", {"Ignore"});
   EXPECT_EQ(run.status, 4) << run.errors;
-  EXPECT_NE(run.errors.find("zipwriter: skipped "), std::string::npos) << run.errors;
+  EXPECT_NE(run.errors.find("zipwriter: skipped " + (dir / "data/b.txt") + "\n"), std::string::npos)
+      << run.errors;
+  EXPECT_EQ(run.transcript.find('\\'), std::string::npos) << run.transcript;
   std::string list;
   ASSERT_EQ(RunCommand("unzip -Z1 " + ShellQuote(dir / "a.zip"), &list), 0) << list;
   EXPECT_EQ(list, "data/a.txt\nmore/c.txt\n");
