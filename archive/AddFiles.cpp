@@ -24,7 +24,6 @@ std::mutex& SearchLock() {
 }
 
 constexpr int32_t kDirectoryBit = FileAttr::faDirectory;
-constexpr uint16_t kUtf8NameFlag = 0x0800;  // general purpose bit 11: the name is UTF-8
 
 class FileSearch {
  public:
@@ -203,7 +202,7 @@ int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& ent
   }
   TDirItem& item = working.ItemPtr(index);
   item.FileName = stored;
-  if (utf8Name) item.Flags |= kUtf8NameFlag;
+  if (utf8Name) item.Flags |= kFlagUtf8Name;
   item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
   item.ExternalAttributes = attributes;
   item.FileComment = comment;
@@ -256,17 +255,18 @@ void FileSearch::InitNewItem(TDirItem& item, const std::string& diskPath, const 
   item.Password = s_.password;
   item.SourceFileName = diskPath;
   item.CompressionMode = isDirectory ? 0 : s_.compressionMode;
-  item.CompressionMethod = ArchiverAccess::Method(a_) == 8 ? 8 : 0;
+  item.CompressionMethod =
+      ArchiverAccess::Method(a_) == kMethodDeflated ? kMethodDeflated : kMethodStored;
   item.Signature = kCentralHeaderSignature;
-  item.VersionNeeded = item.VersionMadeBy = s_.options.OEMFileNames ? 20 : 0x0B14;
-  item.Flags = s_.password.empty() ? 0 : 1;
+  item.VersionNeeded = item.VersionMadeBy = EntryVersion(false, s_.options.OEMFileNames);
+  item.Flags = s_.password.empty() ? 0 : kFlagEncrypted;
   item.LastModTime = static_cast<uint16_t>(dosTime & 0xFFFF);
   item.LastModDate = static_cast<uint16_t>((static_cast<uint32_t>(dosTime) >> 16) & 0xFFFF);
   item.Crc32 = 0xFFFFFFFF;
   if (isDirectory) {
     item.CompressionMethod = 0;
     item.Crc32 = 0;
-    item.Flags = 2;
+    item.Flags = kFlagDirectoryEntry;
   }
 }
 

@@ -7,44 +7,10 @@
 
 namespace zw {
 
-void TDirItem::EncodeHeader(uint8_t out[kHeaderSize]) const {
-  PutU32(out + 0, Signature);
-  PutU16(out + 4, VersionMadeBy);
-  PutU16(out + 6, VersionNeeded);
-  PutU16(out + 8, Flags);
-  PutU16(out + 10, CompressionMethod);
-  PutU16(out + 12, LastModTime);
-  PutU16(out + 14, LastModDate);
-  PutU32(out + 16, Crc32);
-  PutU32(out + 20, CompressedSize);
-  PutU32(out + 24, UncompressedSize);
-  PutU16(out + 28, FileNameLength);
-  PutU16(out + 30, ExtraFieldLength);
-  PutU16(out + 32, FileCommentLength);
-  PutU16(out + 34, DiskNumberStart);
-  PutU16(out + 36, InternalAttributes);
-  PutU32(out + 38, ExternalAttributes);
-  PutU32(out + 42, LocalHeaderOffset);
-}
+void TDirItem::EncodeHeader(uint8_t out[kHeaderSize]) const { Encode(out); }
 
 void TDirItem::DecodeHeader(const uint8_t in[kHeaderSize]) {
-  Signature = GetU32(in + 0);
-  VersionMadeBy = GetU16(in + 4);
-  VersionNeeded = GetU16(in + 6);
-  Flags = GetU16(in + 8);
-  CompressionMethod = GetU16(in + 10);
-  LastModTime = GetU16(in + 12);
-  LastModDate = GetU16(in + 14);
-  Crc32 = GetU32(in + 16);
-  CompressedSize = GetU32(in + 20);
-  UncompressedSize = GetU32(in + 24);
-  FileNameLength = GetU16(in + 28);
-  ExtraFieldLength = GetU16(in + 30);
-  FileCommentLength = GetU16(in + 32);
-  DiskNumberStart = GetU16(in + 34);
-  InternalAttributes = GetU16(in + 36);
-  ExternalAttributes = GetU32(in + 38);
-  LocalHeaderOffset = GetU32(in + 42);
+  static_cast<TCentralFileHeader&>(*this) = TCentralFileHeader::Decode(in);
 }
 
 uint64_t TDirItem::RealCompressedSize() const {

@@ -1,7 +1,7 @@
 // The in-memory directory: one `TDirItem` per archive entry, held in central
 // directory order by a `TZWDirArray`.
 //
-// A TDirItem is the image of the entry's 46-byte central header, its decoded name,
+// A TDirItem is the image of the entry's central header (its base), its decoded name,
 // comment, extra-field blocks and Zip64 values, and the state of a pending change
 // (where its new data comes from and how it is to be written). Items are values:
 // copying one copies its extra-field blocks, so copies never share data.
@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "ZWTypes.h"
+#include "ZipRecords.h"
 
 namespace zw {
 
@@ -25,27 +26,8 @@ struct TExtraField {
   std::vector<uint8_t> Data;  // DataSize bytes
 };
 
-struct TDirItem {
-  static constexpr size_t kHeaderSize = 46;
-
-  // The central header image, in on-disk order.
-  uint32_t Signature = 0;
-  uint16_t VersionMadeBy = 0;
-  uint16_t VersionNeeded = 0;
-  uint16_t Flags = 0;
-  uint16_t CompressionMethod = 0;
-  uint16_t LastModTime = 0;
-  uint16_t LastModDate = 0;
-  uint32_t Crc32 = 0;
-  uint32_t CompressedSize = 0;
-  uint32_t UncompressedSize = 0;
-  uint16_t FileNameLength = 0;
-  uint16_t ExtraFieldLength = 0;
-  uint16_t FileCommentLength = 0;
-  uint16_t DiskNumberStart = 0;
-  uint16_t InternalAttributes = 0;
-  uint32_t ExternalAttributes = 0;
-  uint32_t LocalHeaderOffset = 0;
+struct TDirItem : TCentralFileHeader {
+  static constexpr size_t kHeaderSize = TCentralFileHeader::kSize;
 
   // The decoded entry.
   std::string FileName;     // "/" separates; ANSI code page

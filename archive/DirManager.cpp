@@ -68,27 +68,16 @@ std::string UpToZero(std::string text) {
   return text;
 }
 
-void SlashesForward(std::string& name) { std::replace(name.begin(), name.end(), '\\', '/'); }
-
-constexpr uint16_t kUtf8Flag = 0x0800;
-
 // Zip64 values of a central header, taken for the fields that hold all ones. A block
 // that ends before a value such a field asks for leaves the entry's real size or
 // position unknown: the archive is refused rather than read with a made-up value.
 void TakeZip64Values(TDirItem& item, const std::vector<uint8_t>& data) {
-  ByteReader r(data.data(), data.size());
-  auto take = [&](bool wanted, auto& out) {
-    if (!wanted) return;
-    if (r.Remaining() < sizeof out) throw EZWException(ecInvalidArchive);
-    if constexpr (sizeof out == 8)
-      out = r.U64();
-    else
-      out = r.U32();
-  };
-  take(item.UncompressedSize == kAllOnes32, item.Zip64UncompressedSize);
-  take(item.CompressedSize == kAllOnes32, item.Zip64CompressedSize);
-  take(item.LocalHeaderOffset == kAllOnes32, item.Zip64LocalHeaderOffset);
-  take(item.DiskNumberStart == kAllOnes16, item.Zip64DiskNumberStart);
+  TZip64Extra values = TZip64Extra::ForCentral(item);
+  if (!values.DecodeCentral(data)) throw EZWException(ecInvalidArchive);
+  if (values.HasUncompressed) item.Zip64UncompressedSize = values.UncompressedSize;
+  if (values.HasCompressed) item.Zip64CompressedSize = values.CompressedSize;
+  if (values.HasOffset) item.Zip64LocalHeaderOffset = values.LocalHeaderOffset;
+  if (values.HasDisk) item.Zip64DiskNumberStart = values.DiskNumberStart;
 }
 
 // An all-ones field without any Zip64 block is the literal value (writers without
@@ -139,17 +128,12 @@ void TZWDirManager::ResetDirectory() {
 }
 
 std::string TZWDirManager::DecodeName(const std::string& raw, uint16_t flags) const {
-  std::string name = UpToZero(raw);
-  if (ArchiverAccess::S(Archiver).options.OEMFileNames && !(flags & kUtf8Flag))
-    name = OemToAnsi(name);
-  SlashesForward(name);
-  return name;
+  return DecodeEntryName(raw, flags, ArchiverAccess::S(Archiver).options.OEMFileNames);
 }
 
 std::string TZWDirManager::EncodeName(const TDirItem& item) const {
-  if (ArchiverAccess::S(Archiver).options.OEMFileNames && !(item.Flags & kUtf8Flag))
-    return AnsiToOem(item.FileName);
-  return item.FileName;
+  return EncodeEntryName(item.FileName, item.Flags,
+                         ArchiverAccess::S(Archiver).options.OEMFileNames);
 }
 
 void TZWDirManager::CopySFXStub() {
@@ -266,11 +250,7 @@ void TZWDirManager::ReadZip64Records(int64_t& position) {
   // Without its record the locator can only be bytes that look like one (the end of
   // the last entry's name or comment, say). An end record that needs no Zip64 value
   // is read as it is; one that does cannot be read.
-  const TEndOfCentralDir& e = EndRecord;
-  bool needed = e.NumberOfThisDisk == kAllOnes16 || e.DiskWithCentralDir == kAllOnes16 ||
-                e.EntriesOnThisDisk == kAllOnes16 || e.TotalEntries == kAllOnes16 ||
-                e.CentralDirSize == kAllOnes32 || e.CentralDirOffset == kAllOnes32;
-  if (needed) throw EZWException(ecZip64EndRecordMissing);
+  if (EndRecord.HasZip64Markers()) throw EZWException(ecZip64EndRecordMissing);
   HasZip64 = false;
   Zip64Locator = TZip64Locator();
   position += static_cast<int64_t>(TZip64Locator::kSize);
@@ -302,13 +282,13 @@ bool TZWDirManager::FindZip64EndRecord(int64_t& position) {
 bool TZWDirManager::ChainReaches(int64_t from, int64_t target) {
   int64_t at = from;
   while (at < target) {
-    if (target - at < static_cast<int64_t>(TDirItem::kHeaderSize)) return false;
-    uint8_t raw[TDirItem::kHeaderSize];
+    if (target - at < static_cast<int64_t>(TCentralFileHeader::kSize)) return false;
+    uint8_t raw[TCentralFileHeader::kSize];
     Stream->SetPosition(at);
     Stream->ReadBuffer(raw, sizeof raw);
-    if (GetU32(raw) != kCentralHeaderSignature) return false;
-    at += static_cast<int64_t>(TDirItem::kHeaderSize) + GetU16(raw + 28) + GetU16(raw + 30) +
-          GetU16(raw + 32);
+    TCentralFileHeader h = TCentralFileHeader::Decode(raw);
+    if (h.Signature != kCentralHeaderSignature) return false;
+    at += static_cast<int64_t>(h.RecordSize());
   }
   return at == target;
 }
@@ -436,7 +416,7 @@ namespace {
 // header leaves it to a Zip64 extra (all ones) or to a data descriptor (bit 3: the
 // local values then mean nothing, whatever a writer put there).
 bool LocalFieldAgrees(uint32_t local, uint32_t central, uint16_t localFlags) {
-  return local == central || local == kAllOnes32 || (localFlags & 0x0008);
+  return local == central || local == kAllOnes32 || (localFlags & kFlagDataDescriptor);
 }
 
 bool LocalHeaderMatches(const TLocalFileHeader& h, const TDirItem& item) {
@@ -499,30 +479,6 @@ void TZWDirManager::ApplyStartOffset(uint64_t shift) {
 
 namespace {
 
-// A record signature ("PK" and one of the known pairs) at `p`.
-bool RecordSignature(const uint8_t* p) {
-  if (p[0] != 'P' || p[1] != 'K') return false;
-  uint16_t kind = GetU16(p + 2);
-  return kind == 0x0403 || kind == 0x0201 || kind == 0x0605 || kind == 0x0606 || kind == 0x0807;
-}
-
-// The local Zip64 extra's sizes, when the extra field holds one.
-bool LocalZip64Sizes(const std::string& extra, uint64_t& uncompressed, uint64_t& compressed) {
-  ByteReader r(reinterpret_cast<const uint8_t*>(extra.data()), extra.size());
-  while (r.Remaining() >= 4) {
-    uint16_t id = r.U16();
-    uint16_t size = r.U16();
-    if (id == kZip64ExtraId && size >= 16 && r.Remaining() >= 16) {
-      uncompressed = r.U64();
-      compressed = r.U64();
-      return true;
-    }
-    if (id == kZip64ExtraId) return true;  // present, without both sizes
-    r.Skip(size);
-  }
-  return false;
-}
-
 constexpr int64_t kVerifyChunk = 65536;
 
 // A raw inflate stream, ended however the check ends.
@@ -555,18 +511,18 @@ bool TZWDirManager::ApplyDataDescriptor(int64_t dataStart, TDirItem& item, bool 
                       : FindSignature(dataStart, kDataDescriptorSignature, 65535);
   descriptorFrom_ = dataStart;
   descriptorFound_ = found;
-  if (found < 0 || found + 16 > size)  // no descriptor: the header's values stay
+  if (found < 0 || found + static_cast<int64_t>(TDataDescriptor::SizeOf(true, false)) >
+                       size)  // no descriptor: the header's values stay
     return item.RealCompressedSize() <= static_cast<uint64_t>(size - dataStart);
-  uint8_t raw[28] = {};
+  uint8_t raw[TDataDescriptor::kMaxSize + 4] = {};
+  int64_t available = std::min<int64_t>(sizeof raw, size - found);
   Stream->SetPosition(found);
-  Stream->ReadBuffer(raw, std::min<int64_t>(28, size - found));
-  bool narrowFollowed = found + 20 <= size && RecordSignature(raw + 16);
-  bool wideFollowed = found + 28 <= size && RecordSignature(raw + 24);
-  bool wide = found + 24 <= size && (zip64Local || (wideFollowed && !narrowFollowed));
-  uint64_t compressed = wide ? GetU64(raw + 8) : GetU32(raw + 8);
-  uint64_t uncompressed = wide ? GetU64(raw + 16) : GetU32(raw + 12);
+  Stream->ReadBuffer(raw, available);
+  TDataDescriptor d = TDataDescriptor::Scanned(raw, static_cast<size_t>(available), zip64Local);
+  uint64_t compressed = d.CompressedSize;
+  uint64_t uncompressed = d.UncompressedSize;
   if (compressed > static_cast<uint64_t>(size - dataStart)) return false;
-  item.Crc32 = GetU32(raw + 4);
+  item.Crc32 = d.Crc32;
   item.Zip64CompressedSize = compressed;
   item.Zip64UncompressedSize = uncompressed;
   auto narrow = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
@@ -588,13 +544,14 @@ void TZWDirManager::ReadForCheck(int64_t at, uint8_t* out, size_t n) {
 }
 
 bool TZWDirManager::DataVerifies(int64_t dataStart, const TDirItem& item) {
-  if ((item.Flags & 0x0001) || (item.CompressionMethod != 0 && item.CompressionMethod != 8))
+  if ((item.Flags & kFlagEncrypted) ||
+      (item.CompressionMethod != kMethodStored && item.CompressionMethod != kMethodDeflated))
     return true;
   uint64_t compressed = item.RealCompressedSize();
   uint64_t expected = item.RealUncompressedSize();
   // Empty data of any method (some writers mark empty entries deflated).
   if (compressed == 0 && expected == 0) return item.Crc32 == 0;
-  if (item.CompressionMethod == 8) return InflatedDataVerifies(dataStart, item);
+  if (item.CompressionMethod == kMethodDeflated) return InflatedDataVerifies(dataStart, item);
   if (compressed != expected) return false;
   verifyIn_.resize(kVerifyChunk);
   uLong crc = crc32(0, nullptr, 0);
@@ -657,7 +614,7 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   TLocalFileHeader h = TLocalFileHeader::Decode(raw);
   int64_t nameStart = at + static_cast<int64_t>(TLocalFileHeader::kSize);
   int64_t dataStart = nameStart + h.FileNameLength + h.ExtraFieldLength;
-  bool streamed = h.Flags & 0x0008;
+  bool streamed = h.Flags & kFlagDataDescriptor;
   if (h.ExtraFieldLength > 260) return -1;
   auto drop = [this] {
     ++DroppedEntries;
@@ -679,11 +636,12 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
   item.UncompressedSize = h.UncompressedSize;
   LiteralAllOnes(item);
   // All-ones sizes of a local header come from its Zip64 extra.
-  uint64_t wideUncompressed = 0, wideCompressed = 0;
-  bool zip64Local = LocalZip64Sizes(extra, wideUncompressed, wideCompressed);
+  TZip64Extra wide;
+  bool zip64Local = wide.DecodeLocal(extra);
   if (zip64Local && item.UncompressedSize == kAllOnes32)
-    item.Zip64UncompressedSize = wideUncompressed;
-  if (zip64Local && item.CompressedSize == kAllOnes32) item.Zip64CompressedSize = wideCompressed;
+    item.Zip64UncompressedSize = wide.UncompressedSize;
+  if (zip64Local && item.CompressedSize == kAllOnes32)
+    item.Zip64CompressedSize = wide.CompressedSize;
   item.NeedsZip64 = item.CompressedSize == kAllOnes32 || item.UncompressedSize == kAllOnes32;
   if (!streamed && item.RealCompressedSize() > static_cast<uint64_t>(size - dataStart))
     return drop();
@@ -697,7 +655,7 @@ int64_t TZWDirManager::ScanOneLocalHeader(int64_t at, int64_t size) {
     if (record) {
       Stream->SetPosition(dataStart);
       Stream->ReadBuffer(next, sizeof next);
-      record = RecordSignature(next);
+      record = IsRecordSignature(next);
     }
     if (!record) return drop();
   }
@@ -734,25 +692,20 @@ void TZWDirManager::ScanLocalHeaders() {
   if (WorkingDirectory.Count() == 0) throw EZWException(ecInvalidArchive);
 }
 
-void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8_t>& out) {
-  TDirItem item = source;  // header fields as written; the stored item is updated below
+// Encodes the item's central record; its name and extra field lengths become those
+// written.
+void TZWDirManager::WriteCentralHeader(TDirItem& item, std::vector<uint8_t>& out) {
   std::string name = item.StoredNameBytes.empty() ? EncodeName(item) : item.StoredNameBytes;
-  bool zip64 = item.UncompressedSize == kAllOnes32 || item.CompressedSize == kAllOnes32 ||
-               item.LocalHeaderOffset == kAllOnes32 || item.DiskNumberStart == kAllOnes16;
   std::vector<uint8_t> extra;
-  ByteWriter w(extra);
-  if (zip64) {
-    uint16_t dataSize = static_cast<uint16_t>((item.UncompressedSize == kAllOnes32 ? 8 : 0) +
-                                              (item.CompressedSize == kAllOnes32 ? 8 : 0) +
-                                              (item.LocalHeaderOffset == kAllOnes32 ? 8 : 0) +
-                                              (item.DiskNumberStart == kAllOnes16 ? 4 : 0));
-    w.U16(kZip64ExtraId);
-    w.U16(dataSize);
-    if (item.UncompressedSize == kAllOnes32) w.U64(item.Zip64UncompressedSize);
-    if (item.CompressedSize == kAllOnes32) w.U64(item.Zip64CompressedSize);
-    if (item.LocalHeaderOffset == kAllOnes32) w.U64(item.Zip64LocalHeaderOffset);
-    if (item.DiskNumberStart == kAllOnes16) w.U32(item.Zip64DiskNumberStart);
+  if (item.HasZip64Markers()) {
+    TZip64Extra values = TZip64Extra::ForCentral(item);
+    values.UncompressedSize = item.Zip64UncompressedSize;
+    values.CompressedSize = item.Zip64CompressedSize;
+    values.LocalHeaderOffset = item.Zip64LocalHeaderOffset;
+    values.DiskNumberStart = item.Zip64DiskNumberStart;
+    values.Encode(extra);
   }
+  ByteWriter w(extra);
   for (const TExtraField& block : item.ExtraFields) {
     if (block.HeaderID == kZip64ExtraId) continue;  // always regenerated
     // A kept block that no longer fits the 16-bit field length (the Zip64 block came
@@ -764,8 +717,8 @@ void TZWDirManager::WriteCentralHeader(const TDirItem& source, std::vector<uint8
   }
   item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
   item.ExtraFieldLength = static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF));
-  uint8_t header[TDirItem::kHeaderSize];
-  item.EncodeHeader(header);
+  uint8_t header[TCentralFileHeader::kSize];
+  item.Encode(header);
   out.insert(out.end(), header, header + sizeof header);
   out.insert(out.end(), name.begin(), name.begin() + item.FileNameLength);
   out.insert(out.end(), extra.begin(), extra.begin() + item.ExtraFieldLength);
@@ -793,8 +746,6 @@ void TZWDirManager::WriteDirectory(TStream* stream) {
     TDirItem& item = WorkingDirectory.ItemPtr(i);
     record.clear();
     WriteCentralHeader(item, record);
-    item.FileNameLength = GetU16(record.data() + 28);
-    item.ExtraFieldLength = GetU16(record.data() + 30);
     dirSize += record.size();
     if (!multi) {
       pending.insert(pending.end(), record.begin(), record.end());
@@ -864,10 +815,7 @@ void TZWDirManager::FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64
   EndRecord.CommentLength = static_cast<uint16_t>(comment.size());
   int64_t position =
       s.spanningMode != smNone ? s.archiveStream->GetPosition() : Stream->GetPosition();
-  bool zip64 = static_cast<uint64_t>(position) >= kAllOnes32 ||
-               EndRecord.NumberOfThisDisk == kAllOnes16 ||
-               EndRecord.DiskWithCentralDir == kAllOnes16 || EndRecord.TotalEntries == kAllOnes16 ||
-               EndRecord.CentralDirSize == kAllOnes32 || EndRecord.CentralDirOffset == kAllOnes32;
+  bool zip64 = static_cast<uint64_t>(position) >= kAllOnes32 || EndRecord.HasZip64Markers();
   std::vector<uint8_t> bytes;
   if (zip64) {
     Zip64EndRecord = TZip64EndRecord();

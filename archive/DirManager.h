@@ -93,7 +93,7 @@ class TZWDirManager {
   bool InflatedDataVerifies(int64_t dataStart, const TDirItem& item);
   void ReadForCheck(int64_t at, uint8_t* out, size_t n);
   void CopySFXStub();
-  void WriteCentralHeader(const TDirItem& item, std::vector<uint8_t>& out);
+  void WriteCentralHeader(TDirItem& item, std::vector<uint8_t>& out);
   void FinishDirectory(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize);
   void EmitEndRecords(const std::vector<uint8_t>& bytes);
   std::string EncodeName(const TDirItem& item) const;

@@ -246,8 +246,7 @@ void UpdateRun::Commit() {
 }
 
 std::string UpdateRun::EncodedName(const TDirItem& item) const {
-  return s_.options.OEMFileNames && !(item.Flags & 0x0800) ? AnsiToOem(item.FileName)
-                                                           : item.FileName;
+  return EncodeEntryName(item.FileName, item.Flags, s_.options.OEMFileNames);
 }
 
 void UpdateRun::Run() {
@@ -409,9 +408,8 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 ||
                              zip64_ == zmAlways || nearLimit);
   uint16_t version =
-      (item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32 || nearLimit) ? 45
-      : s_.options.OEMFileNames                                                         ? 20
-                                                                                        : 0x0B14;
+      EntryVersion(item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32 || nearLimit,
+                   s_.options.OEMFileNames);
   std::string name = EncodedName(item);
   TLocalFileHeader h;
   h.VersionNeeded = version;
@@ -425,11 +423,9 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   h.CompressedSize = 0;
   h.UncompressedSize = wideSize ? kAllOnes32 : static_cast<uint32_t>(sourceSize);
   h.FileNameLength = static_cast<uint16_t>(name.size());
-  h.ExtraFieldLength = wideSize ? 20 : 0;
+  h.ExtraFieldLength = wideSize ? TZip64Extra::kLocalBlockSize : 0;
   item.VersionNeeded = item.VersionMadeBy = version;
-  // A UTF-8 name (bit 11) made on a FAT host is turned into CP437 by some readers
-  // (Info-ZIP's unzip); an NTFS host makes them take the name as it is flagged.
-  if (item.Flags & 0x0800) item.VersionMadeBy = static_cast<uint16_t>(0x0B00 | (version & 0xFF));
+  item.VersionMadeBy = MadeByVersion(version, item.Flags);
   if (wideSize) item.NeedsZip64 = true;
   if (zip64_ == zmDisabled && item.NeedsZip64)
     throw EZWException(ecEntryZip64Disabled, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
@@ -459,8 +455,9 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   h.Encode(raw);
   dest.WriteBuffer(raw, sizeof raw);
   dest.WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
-  uint8_t zip64Block[20] = {};
-  if (wideSize) dest.WriteBuffer(zip64Block, sizeof zip64Block);
+  // The local Zip64 block's room; its values are known once the data is written.
+  std::vector<uint8_t> zip64Block(wideSize ? TZip64Extra::kLocalBlockSize : 0);
+  if (wideSize) dest.WriteBuffer(zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
   int64_t headerLength = dest.GetPosition() - headerAt;
 
   if (source) {
@@ -476,12 +473,11 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
     h.Encode(raw);
     dest.WriteBuffer(raw, sizeof raw);
     if (wideSize) {
-      PutU16(zip64Block, kZip64ExtraId);
-      PutU16(zip64Block + 2, 16);
-      PutU64(zip64Block + 4, item.RealUncompressedSize());
-      PutU64(zip64Block + 12, item.RealCompressedSize());
+      zip64Block.clear();
+      TZip64Extra::ForLocal(item.RealUncompressedSize(), item.RealCompressedSize())
+          .Encode(zip64Block);
       dest.SetPosition(headerAt + static_cast<int64_t>(TLocalFileHeader::kSize + name.size()));
-      dest.WriteBuffer(zip64Block, sizeof zip64Block);
+      dest.WriteBuffer(zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
     }
     dest.SetPosition(end);
   }
@@ -509,19 +505,13 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
 }
 
 int64_t UpdateRun::DescriptorLength(int64_t dataEnd, const TDirItem& saved) {
-  uint8_t raw[24] = {};
-  int64_t available = std::min<int64_t>(24, tail_->GetSize() - dataEnd);
-  if (available < 12) return 0;
+  uint8_t raw[TDataDescriptor::kMaxSize] = {};
+  int64_t available = std::min<int64_t>(sizeof raw, tail_->GetSize() - dataEnd);
+  if (available < static_cast<int64_t>(TDataDescriptor::SizeOf(false, false))) return 0;
   tail_->SetPosition(dataEnd);
   tail_->ReadBuffer(raw, available);
-  bool signed_ = GetU32(raw) == kDataDescriptorSignature;
-  const uint8_t* body = raw + (signed_ ? 4 : 0);
-  int64_t bodyAvailable = available - (signed_ ? 4 : 0);
-  if (bodyAvailable < 12 || GetU32(body) != saved.Crc32) return 0;
-  int64_t base = signed_ ? 4 : 0;
-  if (GetU32(body + 4) == static_cast<uint32_t>(saved.RealCompressedSize())) return base + 12;
-  if (bodyAvailable >= 20 && GetU64(body + 4) == saved.RealCompressedSize()) return base + 20;
-  return base + 12;
+  return static_cast<int64_t>(TDataDescriptor::LengthBehind(
+      raw, static_cast<size_t>(available), saved.Crc32, saved.RealCompressedSize()));
 }
 
 void UpdateRun::CopyUnchangedEntry(int32_t i) {
@@ -558,7 +548,7 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   if (h.Signature != kLocalHeaderSignature || data > tailSize || length + data > tailSize - at)
     throw EZWException(ecArchiveDamaged, &a_);
   length += data;
-  if (stored.Flags & 0x0008)
+  if (stored.Flags & kFlagDataDescriptor)
     length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
   bool spanning = s_.spanningMode != smNone;
   uint64_t position = static_cast<uint64_t>(spanning ? archive.GetPosition() : position_);

@@ -1,5 +1,9 @@
 #include "ZipRecords.h"
 
+#include <algorithm>
+
+#include "CodePage.h"
+
 namespace zw {
 
 bool ByteReader::Take(size_t n) {
@@ -71,102 +75,124 @@ void ByteWriter::Bytes(std::string_view bytes) {
 
 void ByteWriter::Bytes(const uint8_t* p, size_t n) { out_.insert(out_.end(), p, p + n); }
 
-void TLocalFileHeader::Encode(uint8_t out[kSize]) const {
-  PutU32(out + 0, Signature);
-  PutU16(out + 4, VersionNeeded);
-  PutU16(out + 6, Flags);
-  PutU16(out + 8, CompressionMethod);
-  PutU16(out + 10, LastModTime);
-  PutU16(out + 12, LastModDate);
-  PutU32(out + 14, Crc32);
-  PutU32(out + 18, CompressedSize);
-  PutU32(out + 22, UncompressedSize);
-  PutU16(out + 26, FileNameLength);
-  PutU16(out + 28, ExtraFieldLength);
+TZip64Extra TZip64Extra::ForCentral(const TCentralFileHeader& h) {
+  TZip64Extra x;
+  x.HasUncompressed = h.UncompressedSize == kAllOnes32;
+  x.HasCompressed = h.CompressedSize == kAllOnes32;
+  x.HasOffset = h.LocalHeaderOffset == kAllOnes32;
+  x.HasDisk = h.DiskNumberStart == kAllOnes16;
+  return x;
 }
 
-TLocalFileHeader TLocalFileHeader::Decode(const uint8_t in[kSize]) {
-  TLocalFileHeader h;
-  h.Signature = GetU32(in + 0);
-  h.VersionNeeded = GetU16(in + 4);
-  h.Flags = GetU16(in + 6);
-  h.CompressionMethod = GetU16(in + 8);
-  h.LastModTime = GetU16(in + 10);
-  h.LastModDate = GetU16(in + 12);
-  h.Crc32 = GetU32(in + 14);
-  h.CompressedSize = GetU32(in + 18);
-  h.UncompressedSize = GetU32(in + 22);
-  h.FileNameLength = GetU16(in + 26);
-  h.ExtraFieldLength = GetU16(in + 28);
-  return h;
+TZip64Extra TZip64Extra::ForLocal(uint64_t uncompressed, uint64_t compressed) {
+  TZip64Extra x;
+  x.HasUncompressed = x.HasCompressed = true;
+  x.UncompressedSize = uncompressed;
+  x.CompressedSize = compressed;
+  return x;
 }
 
-void TEndOfCentralDir::Encode(uint8_t out[kSize]) const {
-  PutU32(out + 0, Signature);
-  PutU16(out + 4, NumberOfThisDisk);
-  PutU16(out + 6, DiskWithCentralDir);
-  PutU16(out + 8, EntriesOnThisDisk);
-  PutU16(out + 10, TotalEntries);
-  PutU32(out + 12, CentralDirSize);
-  PutU32(out + 16, CentralDirOffset);
-  PutU16(out + 20, CommentLength);
+void TZip64Extra::Encode(std::vector<uint8_t>& out) const {
+  ByteWriter w(out);
+  w.U16(kZip64ExtraId);
+  w.U16(static_cast<uint16_t>((HasUncompressed ? 8 : 0) + (HasCompressed ? 8 : 0) +
+                              (HasOffset ? 8 : 0) + (HasDisk ? 4 : 0)));
+  if (HasUncompressed) w.U64(UncompressedSize);
+  if (HasCompressed) w.U64(CompressedSize);
+  if (HasOffset) w.U64(LocalHeaderOffset);
+  if (HasDisk) w.U32(DiskNumberStart);
 }
 
-TEndOfCentralDir TEndOfCentralDir::Decode(const uint8_t in[kSize]) {
-  TEndOfCentralDir r;
-  r.Signature = GetU32(in + 0);
-  r.NumberOfThisDisk = GetU16(in + 4);
-  r.DiskWithCentralDir = GetU16(in + 6);
-  r.EntriesOnThisDisk = GetU16(in + 8);
-  r.TotalEntries = GetU16(in + 10);
-  r.CentralDirSize = GetU32(in + 12);
-  r.CentralDirOffset = GetU32(in + 16);
-  r.CommentLength = GetU16(in + 20);
-  return r;
+bool TZip64Extra::DecodeCentral(const std::vector<uint8_t>& data) {
+  ByteReader r(data.data(), data.size());
+  auto take = [&](bool wanted, auto& out) {
+    if (!wanted) return true;
+    if (r.Remaining() < sizeof out) return false;
+    if constexpr (sizeof out == 8)
+      out = r.U64();
+    else
+      out = r.U32();
+    return true;
+  };
+  return take(HasUncompressed, UncompressedSize) && take(HasCompressed, CompressedSize) &&
+         take(HasOffset, LocalHeaderOffset) && take(HasDisk, DiskNumberStart);
 }
 
-void TZip64EndRecord::Encode(uint8_t out[kSize]) const {
-  PutU32(out + 0, Signature);
-  PutU64(out + 4, SizeOfRecord);
-  PutU16(out + 12, VersionMadeBy);
-  PutU16(out + 14, VersionNeeded);
-  PutU32(out + 16, NumberOfThisDisk);
-  PutU32(out + 20, DiskWithCentralDir);
-  PutU64(out + 24, EntriesOnThisDisk);
-  PutU64(out + 32, TotalEntries);
-  PutU64(out + 40, CentralDirSize);
-  PutU64(out + 48, CentralDirOffset);
+bool TZip64Extra::DecodeLocal(std::string_view extraField) {
+  ByteReader r(reinterpret_cast<const uint8_t*>(extraField.data()), extraField.size());
+  while (r.Remaining() >= 4) {
+    uint16_t id = r.U16();
+    uint16_t size = r.U16();
+    if (id == kZip64ExtraId && size >= 16 && r.Remaining() >= 16) {
+      HasUncompressed = HasCompressed = true;
+      UncompressedSize = r.U64();
+      CompressedSize = r.U64();
+      return true;
+    }
+    if (id == kZip64ExtraId) return true;  // present, without both sizes
+    r.Skip(size);
+  }
+  return false;
 }
 
-TZip64EndRecord TZip64EndRecord::Decode(const uint8_t in[kSize]) {
-  TZip64EndRecord r;
-  r.Signature = GetU32(in + 0);
-  r.SizeOfRecord = GetU64(in + 4);
-  r.VersionMadeBy = GetU16(in + 12);
-  r.VersionNeeded = GetU16(in + 14);
-  r.NumberOfThisDisk = GetU32(in + 16);
-  r.DiskWithCentralDir = GetU32(in + 20);
-  r.EntriesOnThisDisk = GetU64(in + 24);
-  r.TotalEntries = GetU64(in + 32);
-  r.CentralDirSize = GetU64(in + 40);
-  r.CentralDirOffset = GetU64(in + 48);
-  return r;
+bool TDataDescriptor::Decode(const uint8_t* p, size_t available, bool isSigned, bool wide) {
+  if (available < SizeOf(isSigned, wide)) return false;
+  Signed = isSigned;
+  Wide = wide;
+  const uint8_t* body = p + (isSigned ? 4 : 0);
+  Crc32 = GetU32(body);
+  CompressedSize = wide ? GetU64(body + 4) : GetU32(body + 4);
+  UncompressedSize = wide ? GetU64(body + 12) : GetU32(body + 8);
+  return true;
 }
 
-void TZip64Locator::Encode(uint8_t out[kSize]) const {
-  PutU32(out + 0, Signature);
-  PutU32(out + 4, DiskWithZip64End);
-  PutU64(out + 8, Zip64EndOffset);
-  PutU32(out + 16, TotalDisks);
+size_t TDataDescriptor::LengthBehind(const uint8_t* p, size_t available, uint32_t crc,
+                                     uint64_t compressedSize) {
+  bool isSigned = available >= 4 && GetU32(p) == kDataDescriptorSignature;
+  TDataDescriptor narrow, wide;
+  if (!narrow.Decode(p, available, isSigned, false) || narrow.Crc32 != crc) return 0;
+  if (narrow.CompressedSize == static_cast<uint32_t>(compressedSize)) return narrow.Size();
+  if (wide.Decode(p, available, isSigned, true) && wide.CompressedSize == compressedSize)
+    return wide.Size();
+  return narrow.Size();
 }
 
-TZip64Locator TZip64Locator::Decode(const uint8_t in[kSize]) {
-  TZip64Locator r;
-  r.Signature = GetU32(in + 0);
-  r.DiskWithZip64End = GetU32(in + 4);
-  r.Zip64EndOffset = GetU64(in + 8);
-  r.TotalDisks = GetU32(in + 16);
-  return r;
+TDataDescriptor TDataDescriptor::Scanned(const uint8_t* p, size_t available, bool zip64Local) {
+  constexpr size_t kNarrow = SizeOf(true, false), kWide = SizeOf(true, true);
+  bool narrowFollowed = available >= kNarrow + 4 && IsRecordSignature(p + kNarrow);
+  bool wideFollowed = available >= kWide + 4 && IsRecordSignature(p + kWide);
+  bool wide = available >= kWide && (zip64Local || (wideFollowed && !narrowFollowed));
+  TDataDescriptor d;
+  d.Decode(p, available, true, wide);
+  return d;
+}
+
+bool IsRecordSignature(const uint8_t* p) {
+  if (p[0] != 'P' || p[1] != 'K') return false;
+  uint32_t signature = GetU32(p);
+  return signature == kLocalHeaderSignature || signature == kCentralHeaderSignature ||
+         signature == kEndRecordSignature || signature == kZip64EndRecordSignature ||
+         signature == kDataDescriptorSignature;
+}
+
+std::string EncodeEntryName(const std::string& name, uint16_t flags, bool oemNames) {
+  return oemNames && !(flags & kFlagUtf8Name) ? AnsiToOem(name) : name;
+}
+
+std::string DecodeEntryName(const std::string& raw, uint16_t flags, bool oemNames) {
+  std::string name = raw.substr(0, raw.find('\0'));
+  if (oemNames && !(flags & kFlagUtf8Name)) name = OemToAnsi(name);
+  std::replace(name.begin(), name.end(), '\\', '/');
+  return name;
+}
+
+uint16_t EntryVersion(bool zip64, bool oemNames) {
+  return zip64 ? kVersionZip64 : oemNames ? kVersionDefault : kHostNtfs | kVersionDefault;
+}
+
+uint16_t MadeByVersion(uint16_t version, uint16_t flags) {
+  if (!(flags & kFlagUtf8Name)) return version;
+  return static_cast<uint16_t>(kHostNtfs | (version & 0xFF));
 }
 
 }  // namespace zw
