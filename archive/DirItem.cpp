@@ -26,6 +26,13 @@ uint32_t TDirItem::RealDiskNumberStart() const {
   return DiskNumberStart == kAllOnes16 ? Zip64DiskNumberStart : DiskNumberStart;
 }
 
+void TDirItem::TakeAllOnesLiterally() {
+  if (UncompressedSize == kAllOnes32) Zip64UncompressedSize = kAllOnes32;
+  if (CompressedSize == kAllOnes32) Zip64CompressedSize = kAllOnes32;
+  if (LocalHeaderOffset == kAllOnes32) Zip64LocalHeaderOffset = kAllOnes32;
+  if (DiskNumberStart == kAllOnes16) Zip64DiskNumberStart = kAllOnes16;
+}
+
 void TDirItem::SetLocalHeaderOffset(uint64_t position, bool forceZip64) {
   if (position >= kAllOnes32 || forceZip64) {
     NeedsZip64 = true;

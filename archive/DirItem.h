@@ -61,6 +61,9 @@ struct TDirItem : TCentralFileHeader {
   uint64_t RealUncompressedSize() const;
   uint64_t RealLocalHeaderOffset() const;
   uint32_t RealDiskNumberStart() const;
+  // An all-ones field without any Zip64 block is the literal value (writers without
+  // Zip64 support may store it); the Zip64 value then carries the same number.
+  void TakeAllOnesLiterally();
   // Sets a position, in Zip64 form when it needs 32 bits or more or `forceZip64`.
   void SetLocalHeaderOffset(uint64_t position, bool forceZip64);
 };

@@ -8,17 +8,17 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "ArchiverState.h"
-#include "DirManager.h"
+#include "DirectoryReader.h"
+#include "DirectoryWriter.h"
 #include "Exceptions.h"
 #include "Streams.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 
 namespace {
 
 using zw::TDirItem;
-using zw::TZWDirManager;
+using zw::TZWDirectory;
+using zw::TZWDirReadOptions;
 
 bool SameEntry(const TDirItem& a, const TDirItem& b) {
   return a.FileName == b.FileName && a.FileComment == b.FileComment && a.Crc32 == b.Crc32 &&
@@ -30,13 +30,14 @@ bool SameEntry(const TDirItem& a, const TDirItem& b) {
 
 // Writes the directory that was read behind the entries' bytes (what lies in front of
 // the old directory) and reads it back.
-void CheckRoundTrip(zw::TZipWriter& zip, TZWDirManager& first, const uint8_t* data, size_t size) {
+void CheckRoundTrip(const TZWDirReadOptions& options, TZWDirectory& first, const uint8_t* data,
+                    size_t size) {
   zw::TMemoryStream written;
   size_t kept = first.DirectoryStart >= 0 ? static_cast<size_t>(first.DirectoryStart) : size;
   written.WriteBuffer(data, static_cast<int64_t>(kept));
-  first.WriteDirectory(&written);
-  TZWDirManager second(&written, zip, false);
-  second.ReadDirectory();
+  zw::TZWDirWriter(first, options.OemNames).Write(&written);
+  TZWDirectory second;
+  zw::TZWDirReader(written, options).Read(second);
   const auto& a = first.WorkingDirectory;
   const auto& b = second.WorkingDirectory;
   if (a.Count() != b.Count() || first.ArchiveComment != second.ArchiveComment) std::abort();
@@ -47,18 +48,18 @@ void CheckRoundTrip(zw::TZipWriter& zip, TZWDirManager& first, const uint8_t* da
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  zw::TZipWriter zip;
+  TZWDirReadOptions options;
   // The last byte chooses the name code page, so both decodings are exercised.
-  zip.Options().OEMFileNames = size > 0 && (data[size - 1] & 1);
+  options.OemNames = size > 0 && (data[size - 1] & 1);
   zw::TReadOnlyMemoryStream input(data, static_cast<int64_t>(size));
-  TZWDirManager manager(&input, zip, false);
+  TZWDirectory directory;
   try {
-    manager.ReadDirectory();
+    zw::TZWDirReader(input, options).Read(directory);
   } catch (const zw::EZWException&) {
     return 0;
   } catch (const zw::EStreamError&) {
     return 0;
   }
-  CheckRoundTrip(zip, manager, data, size);
+  CheckRoundTrip(options, directory, data, size);
   return 0;
 }
