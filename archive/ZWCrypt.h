@@ -7,8 +7,9 @@
 
 #include <array>
 #include <cstdint>
-#include <functional>
 #include <string>
+
+#include "ZWTypes.h"
 
 namespace zw {
 
@@ -29,8 +30,8 @@ uint8_t EncryptByte(uint8_t plain, TZipKeys& keys);
 void EncryptBuffer(int64_t count, int64_t start, uint8_t* buffer, TZipKeys& keys);
 
 // The pseudo-random bytes 0-9 of the encryption header: the generator is seeded once
-// per header from `seed` (by default the low 32 bits of a high-resolution clock).
-using TZWSeedSource = std::function<uint32_t()>;
+// per header from `seed` (by default the low 32 bits of a high-resolution clock; see
+// TZWSeedSource).
 uint32_t DefaultEncryptionSeed();
 // Fills `out[0..9]` and finishes the 12-byte header with the CRC's check bytes.
 void MakeEncryptionHeader(uint32_t seed, uint32_t finalCrc, uint8_t out[12]);

@@ -109,6 +109,26 @@ const std::string& TZWBaseArchiver::CurrentVolumeFileName() const {
   return d_->currentVolumeFileName;
 }
 const TZWDirManager* TZWBaseArchiver::DirManager() const { return d_->dirManager.get(); }
+TZWArchiveListing TZWBaseArchiver::Listing() const {
+  CheckArchiveOpen();
+  const TZWDirManager& dm = *d_->dirManager;
+  TZWArchiveListing listing;
+  listing.StartOffset = dm.StartOffset;
+  listing.HasZip64 = dm.HasZip64;
+  listing.Comment = dm.ArchiveComment;
+  // A multi-volume set read from its end record keeps no single directory start.
+  listing.RebuiltFromLocalHeaders = dm.DirectoryStart == -1 && d_->spanningMode == smNone;
+  const TZWDirArray& dir = dm.WorkingDirectory;
+  listing.Entries.reserve(static_cast<size_t>(dir.Count()));
+  for (int32_t i = 0; i < dir.Count(); ++i) {
+    const TDirItem& item = dir.ItemPtr(i);
+    listing.Entries.push_back({item.FileName, item.RealUncompressedSize(),
+                               item.RealCompressedSize(), item.CompressionMethod, item.Crc32,
+                               item.RealLocalHeaderOffset(), item.Flags, item.ExternalAttributes});
+  }
+  return listing;
+}
+
 int32_t TZWBaseArchiver::FilesProcessed() const { return d_->filesProcessed; }
 int32_t TZWBaseArchiver::FilesToProcess() const { return d_->filesToProcess; }
 bool TZWBaseArchiver::LastOpenRestored() const { return d_->lastOpenRestored; }

@@ -11,7 +11,6 @@
 #include <string>
 #include <vector>
 
-#include "DirManager.h"
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "Process.h"
@@ -408,23 +407,19 @@ int RunList(const std::vector<std::string>& args) {
   zip.SetFileName(args[1]);
   zip.OpenArchiveFileWithMode(64);
   ReportOpening(zip, args[1]);
-  const TZWDirManager& dm = *zip.DirManager();
-  const TZWDirArray& dir = dm.WorkingDirectory;
-  std::printf("# entries: %d\n", dir.Count());
-  std::printf("# start offset: %llu\n", static_cast<unsigned long long>(dm.StartOffset));
-  std::printf("# zip64: %s\n", dm.HasZip64 ? "yes" : "no");
-  std::printf("# comment: %s\n", Escaped(dm.ArchiveComment).c_str());
-  // Without an end record the entries come from a scan of the local headers; a
-  // multi-volume set read from its end record keeps no single directory start.
-  bool scanned = dm.DirectoryStart == -1 && zip.SpanningMode() == smNone;
-  std::printf("# directory: %s\n", scanned ? "rebuilt by scanning local headers" : "end record");
-  for (int32_t i = 0; i < dir.Count(); ++i) {
-    const TDirItem& item = dir.ItemPtr(i);
-    std::printf("%s\t%llu\t%llu\t%u\t%08X\t%llu\t%04X\t%08X\n", Escaped(item.FileName).c_str(),
-                static_cast<unsigned long long>(item.RealUncompressedSize()),
-                static_cast<unsigned long long>(item.RealCompressedSize()), item.CompressionMethod,
-                item.Crc32, static_cast<unsigned long long>(item.RealLocalHeaderOffset()),
-                item.Flags, item.ExternalAttributes);
+  TZWArchiveListing listing = zip.Listing();
+  std::printf("# entries: %zu\n", listing.Entries.size());
+  std::printf("# start offset: %llu\n", static_cast<unsigned long long>(listing.StartOffset));
+  std::printf("# zip64: %s\n", listing.HasZip64 ? "yes" : "no");
+  std::printf("# comment: %s\n", Escaped(listing.Comment).c_str());
+  std::printf("# directory: %s\n",
+              listing.RebuiltFromLocalHeaders ? "rebuilt by scanning local headers" : "end record");
+  for (const TZWListedEntry& entry : listing.Entries) {
+    std::printf("%s\t%llu\t%llu\t%u\t%08X\t%llu\t%04X\t%08X\n", Escaped(entry.Name).c_str(),
+                static_cast<unsigned long long>(entry.UncompressedSize),
+                static_cast<unsigned long long>(entry.CompressedSize), entry.Method, entry.Crc32,
+                static_cast<unsigned long long>(entry.LocalHeaderOffset), entry.Flags,
+                entry.ExternalAttributes);
   }
   return 0;
 }

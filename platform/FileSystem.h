@@ -6,8 +6,9 @@
 // "\srv\x" is rooted (absolute on the host), anything else is relative to the
 // provider's current directory. Providers:
 //   - the real Linux provider, `FileSystem::Default()`;
-//   - `MemFileSystem` (MemFileSystem.h), everything in memory;
-//   - `FaultFileSystem` (FaultFileSystem.h), a forwarding wrapper that fails the Nth
+//   - for tests (the test-support library, tests/support): `MemFileSystem`,
+//     everything in memory;
+//   - `FaultFileSystem`, a forwarding wrapper that fails the Nth
 //     operation of a kind or reports a chosen free space.
 //
 // Contract kept by every provider:

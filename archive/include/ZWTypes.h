@@ -102,6 +102,8 @@ class TZWSpanningOptions {
 };
 
 // Events. `Sender` is the archiver that fires them.
+// Seed of the random bytes of each encryption header (TZWBaseArchiver::SetSeedSource).
+using TZWSeedSource = std::function<uint32_t()>;
 using TNotifyEvent = std::function<void(TZWBaseArchiver* Sender)>;
 using TZWFileProgressEvent = std::function<void(
     TZWBaseArchiver* Sender, const std::string& FileName, double Progress,

@@ -51,8 +51,8 @@
 #include <string>
 #include <vector>
 
+#include "ArchiveListing.h"
 #include "Component.h"
-#include "ZWCrypt.h"
 #include "ZWTypes.h"
 
 namespace zw {
@@ -140,8 +140,12 @@ class TZWBaseArchiver : public TComponent {
   int32_t UpdateLevel() const;
   int32_t FileMode() const;  // 34, 64, or -1 (created)
   const std::string& CurrentVolumeFileName() const;
-  // The directory of the open archive (null when closed).
+  // The directory of the open archive (null when closed), for the component's own
+  // units and tests; its type is private to the archive library.
   const TZWDirManager* DirManager() const;
+  // A read-only listing of the open archive's directory. Raises ecArchiveNotOpen when
+  // no archive is open.
+  TZWArchiveListing Listing() const;
   int32_t FilesProcessed() const;
   int32_t FilesToProcess() const;
   // What the last opening of an archive file found. Restored: an update of this
