@@ -12,6 +12,7 @@
 #include "ZWExcept.h"
 #include "ZWMasks.h"
 #include "ZWStrFunc.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

@@ -1,6 +1,7 @@
 // Internal state of an archiver, shared by the units of the component and the storage
 // engine (lifecycle, adding files, update engine, directory, compression, volumes).
-// Not part of the component's public surface.
+// Not part of the component's public surface, and it does not include it: the engine
+// depends on the surface only where a unit calls the archiver itself.
 #pragma once
 
 #include <memory>
@@ -8,14 +9,18 @@
 #include <vector>
 
 #include "Streams.h"
-#include "ZipWriter.h"
+#include "ZWTypes.h"
 
 namespace zw {
 
+class FileSystem;
+class UserInterface;
+class TZWBaseArchiver;
 class TZWCompressor;
+class TZWDirManager;
 class TZWJournal;
 
-struct TZWBaseArchiver::State {
+struct TZWArchiverState {
   // Published values.
   bool extractCorruptedFiles = false;
   TZWCompressionLevel compressionLevel = clFastest;
@@ -65,58 +70,37 @@ struct TZWBaseArchiver::State {
   TZWSeedSource seedSource;
   std::unique_ptr<TZWCompressor> compressor;  // zlib stream and buffers, reused per entry
 
-  State();
-  ~State();
+  TZWArchiverState();
+  ~TZWArchiverState();
 };
 
-// Access to the internals for the component's own units.
+// Access to the internals for the component's own units (defined with the component,
+// which grants it; this header does not need the component's class).
 struct ArchiverAccess {
-  static TZWBaseArchiver::State& S(TZWBaseArchiver& a) { return *a.d_; }
-  static const TZWBaseArchiver::State& S(const TZWBaseArchiver& a) { return *a.d_; }
-  static TZip64Mode Zip64(const TZWBaseArchiver& a) { return a.zip64Mode_; }
-  static uint16_t Method(const TZWBaseArchiver& a) { return a.compressionMethod_; }
+  static TZWArchiverState& S(TZWBaseArchiver& a);
+  static const TZWArchiverState& S(const TZWBaseArchiver& a);
+  static TZip64Mode Zip64(const TZWBaseArchiver& a);
+  static uint16_t Method(const TZWBaseArchiver& a);
 
   static void FileProgress(TZWBaseArchiver& a, const std::string& name, double progress,
-                           TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
-    a.FireFileProgress(name, progress, op, phase, cancel);
-  }
+                           TZWProcessOperation op, TZWProgressPhase phase, bool& cancel);
   static void OverallProgress(TZWBaseArchiver& a, double progress, TZWProcessOperation op,
-                              TZWProgressPhase phase, bool& cancel) {
-    a.FireOverallProgress(progress, op, phase, cancel);
-  }
+                              TZWProgressPhase phase, bool& cancel);
   static void ProcessFileFailure(TZWBaseArchiver& a, const std::string& name,
                                  TZWProcessOperation op, int32_t native, int32_t code,
-                                 const std::string& message, TZWAction& action) {
-    a.FireProcessFileFailure(name, op, native, code, message, action);
-  }
+                                 const std::string& message, TZWAction& action);
   static void ConfirmOverwrite(TZWBaseArchiver& a, const std::string& source, std::string& dest,
-                               bool& confirm) {
-    a.FireConfirmOverwrite(source, dest, confirm);
-  }
+                               bool& confirm);
   static void ConfirmProcessFile(TZWBaseArchiver& a, const std::string& name,
-                                 TZWProcessOperation op, bool& confirm) {
-    a.FireConfirmProcessFile(name, op, confirm);
-  }
+                                 TZWProcessOperation op, bool& confirm);
   static void StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& attr,
-                        std::string& comment) {
-    a.FireStoreFile(name, attr, comment);
-  }
-  static void AfterOpen(TZWBaseArchiver& a) { a.FireAfterOpen(); }
-  static void RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel) {
-    a.RequestBlankVolume(n, name, cancel);
-  }
-  static void RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
-    a.RequestFirstVolume(name, cancel);
-  }
-  static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
-    a.RequestLastVolume(name, cancel);
-  }
-  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel) {
-    a.RequestMiddleVolume(n, name, cancel);
-  }
-  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name, bool& cancel) {
-    a.ReportDiskFull(n, name, cancel);
-  }
+                        std::string& comment);
+  static void AfterOpen(TZWBaseArchiver& a);
+  static void RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel);
+  static void RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);
+  static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);
+  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel);
+  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name, bool& cancel);
 };
 
 }  // namespace zw

@@ -9,6 +9,7 @@
 #include "ZWExcept.h"
 #include "ZWZlib.h"
 #include "ZipRecords.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

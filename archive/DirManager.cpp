@@ -5,6 +5,7 @@
 #include "Streams.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

@@ -10,6 +10,7 @@
 #include "Volumes.h"
 #include "ZWExcept.h"
 #include "ZipRecords.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

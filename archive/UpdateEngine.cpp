@@ -15,6 +15,7 @@
 #include "Paths.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

@@ -12,6 +12,7 @@
 #include "Paths.h"
 #include "Streams.h"
 #include "ZWExcept.h"
+#include "ZipWriter.h"
 
 namespace zw {
 

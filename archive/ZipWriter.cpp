@@ -18,8 +18,59 @@
 
 namespace zw {
 
-TZWBaseArchiver::State::State() = default;
-TZWBaseArchiver::State::~State() = default;
+TZWArchiverState::TZWArchiverState() = default;
+TZWArchiverState::~TZWArchiverState() = default;
+
+// Access to the internals for the component's own units.
+TZWArchiverState& ArchiverAccess::S(TZWBaseArchiver& a) { return *a.d_; }
+const TZWArchiverState& ArchiverAccess::S(const TZWBaseArchiver& a) { return *a.d_; }
+TZip64Mode ArchiverAccess::Zip64(const TZWBaseArchiver& a) { return a.zip64Mode_; }
+uint16_t ArchiverAccess::Method(const TZWBaseArchiver& a) { return a.compressionMethod_; }
+
+void ArchiverAccess::FileProgress(TZWBaseArchiver& a, const std::string& name, double progress,
+                                  TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
+  a.FireFileProgress(name, progress, op, phase, cancel);
+}
+void ArchiverAccess::OverallProgress(TZWBaseArchiver& a, double progress, TZWProcessOperation op,
+                                     TZWProgressPhase phase, bool& cancel) {
+  a.FireOverallProgress(progress, op, phase, cancel);
+}
+void ArchiverAccess::ProcessFileFailure(TZWBaseArchiver& a, const std::string& name,
+                                        TZWProcessOperation op, int32_t native, int32_t code,
+                                        const std::string& message, TZWAction& action) {
+  a.FireProcessFileFailure(name, op, native, code, message, action);
+}
+void ArchiverAccess::ConfirmOverwrite(TZWBaseArchiver& a, const std::string& source,
+                                      std::string& dest, bool& confirm) {
+  a.FireConfirmOverwrite(source, dest, confirm);
+}
+void ArchiverAccess::ConfirmProcessFile(TZWBaseArchiver& a, const std::string& name,
+                                        TZWProcessOperation op, bool& confirm) {
+  a.FireConfirmProcessFile(name, op, confirm);
+}
+void ArchiverAccess::StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& attr,
+                               std::string& comment) {
+  a.FireStoreFile(name, attr, comment);
+}
+void ArchiverAccess::AfterOpen(TZWBaseArchiver& a) { a.FireAfterOpen(); }
+void ArchiverAccess::RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
+                                        bool& cancel) {
+  a.RequestBlankVolume(n, name, cancel);
+}
+void ArchiverAccess::RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
+  a.RequestFirstVolume(name, cancel);
+}
+void ArchiverAccess::RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
+  a.RequestLastVolume(name, cancel);
+}
+void ArchiverAccess::RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
+                                         bool& cancel) {
+  a.RequestMiddleVolume(n, name, cancel);
+}
+void ArchiverAccess::ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name,
+                                    bool& cancel) {
+  a.ReportDiskFull(n, name, cancel);
+}
 
 TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State) {
   // The writer runs so that a descendant's method choice applies from the start.

@@ -60,6 +60,7 @@ namespace zw {
 class FileSystem;
 class UserInterface;
 class TZWDirManager;
+struct TZWArchiverState;
 
 class TZWBaseArchiver : public TComponent {
  public:
@@ -171,7 +172,7 @@ class TZWBaseArchiver : public TComponent {
   void SetSeedSource(TZWSeedSource source);
 
   // The internal state, opaque outside the component's own units.
-  struct State;
+  using State = TZWArchiverState;
 
  protected:
   virtual void UpdateCompressionMethod();
