@@ -96,6 +96,8 @@ struct ArchiverAccess {
   static void StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& attr,
                         std::string& comment);
   static void AfterOpen(TZWBaseArchiver& a);
+  static void Password(TZWBaseArchiver& a, const std::string& name, std::string& password,
+                       bool& skip);
   static void RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel);
   static void RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);
   static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);

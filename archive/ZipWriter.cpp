@@ -53,6 +53,10 @@ void ArchiverAccess::StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& 
   a.FireStoreFile(name, attr, comment);
 }
 void ArchiverAccess::AfterOpen(TZWBaseArchiver& a) { a.FireAfterOpen(); }
+void ArchiverAccess::Password(TZWBaseArchiver& a, const std::string& name, std::string& password,
+                              bool& skip) {
+  a.FirePassword(name, password, skip);
+}
 void ArchiverAccess::RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
                                         bool& cancel) {
   a.RequestBlankVolume(n, name, cancel);

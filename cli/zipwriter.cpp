@@ -2,6 +2,8 @@
 //
 //   zipwriter add ARCHIVE MASK... [options]   add files (each mask one batch)
 //   zipwriter list ARCHIVE                    the directory as the component reads it
+//   zipwriter test ARCHIVE [MASK...]          read and check every (matching) entry
+//   zipwriter extract ARCHIVE [MASK...] --to DIR
 #include "ZipWriter.h"
 
 #include <algorithm>
@@ -14,6 +16,7 @@
 #include "Exceptions.h"
 #include "FileSystem.h"
 #include "Process.h"
+#include "Restore.h"
 #include "ScriptUserInterface.h"
 #include "Terminal.h"
 #include "UserInterface.h"
@@ -26,6 +29,8 @@ const char kUsage[] =
     "Usage:\n"
     "  zipwriter add ARCHIVE MASK... [options]\n"
     "  zipwriter list ARCHIVE\n"
+    "  zipwriter test ARCHIVE [MASK...] [password option]\n"
+    "  zipwriter extract ARCHIVE [MASK...] --to DIR [--overwrite MODE] [password option]\n"
     "\n"
     "add: opens ARCHIVE (or creates it) and adds the files matching each MASK, one batch per\n"
     "mask. A MASK is a path with wildcards (* and ?) in its last part, e.g. 'data/*.dat'.\n"
@@ -56,6 +61,16 @@ const char kUsage[] =
     "  --volume-size SIZE   auto | 1.44MB | 100MB | 200MB | 250MB | 600MB | 650MB | 700MB | BYTES\n"
     "  --first-volume-size BYTES   size limit of the first volume\n"
     "  --classic-naming     volume names Backup.Z01 ... instead of Backup_001.zip ...\n"
+    "  --test               test the whole archive after the update (as the test command)\n"
+    "\n"
+    "test: reads every entry (those matching a MASK, when given; * also spans '/') and\n"
+    "checks its CRC-32 and size; one line per failing entry, then a summary.\n"
+    "extract: writes the entries below DIR (created when missing). Stored names never\n"
+    "leave DIR: a drive letter or leading separator is dropped, backslashes separate\n"
+    "folders, names with '..' or through a symbolic link are refused; each is reported.\n"
+    "Each file is written under a temporary name (~zwXXXX.tmp) and renamed once it checks\n"
+    "out. --overwrite decides about existing files (default prompt); --no-flush skips the\n"
+    "device sync before a file replaces an existing one.\n"
     "\n"
     "list: first lines beginning with '#' (entry count, start offset, Zip64 found, comment,\n"
     "where the directory came from: 'end record' or 'rebuilt by scanning local headers'),\n"
@@ -72,7 +87,9 @@ const char kUsage[] =
     "  1  an error ended the run (message on standard error); its batch was rolled back\n"
     "  2  usage error\n"
     "  3  a batch was aborted (Abort) and rolled back; later masks were not added\n"
-    "  4  files that could not be read were skipped (Ignore); everything else went in\n";
+    "  4  files that could not be read were skipped (Ignore); everything else went in\n"
+    "  5  test, extract, add --test: an entry failed its check, could not be read or\n"
+    "     written, or was refused (each named on standard output); a MASK matched nothing\n";
 
 // Exit statuses; scripts rely on them, so they never change meaning.
 enum ExitStatus : int {
@@ -81,6 +98,7 @@ enum ExitStatus : int {
   kExitUsage = 2,
   kExitAborted = 3,
   kExitSkipped = 4,
+  kExitEntriesFailed = 5,
 };
 
 class UsageError : public Exception {
@@ -100,6 +118,8 @@ struct AddOptions {
   std::string exclude;
   int32_t attributes = -1;
   bool oneBatch = false;
+  bool test = false;      // add: test the archive after the update
+  std::string extractTo;  // extract: the target folder
 };
 
 template <typename T>
@@ -149,6 +169,7 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
   if (opt == "--no-recurse") return o.Recurse = false, 1;
   if (opt == "--ansi") return o.OEMFileNames = false, 1;
   if (opt == "--one-batch") return add.oneBatch = true, 1;
+  if (opt == "--test") return add.test = true, 1;
   if (opt == "--no-flush") return o.FlushBuffers = false, 1;
   if (opt == "--classic-naming") return zip.SpanningOptions().AdvancedNaming = false, 1;
   if (opt == "--password-prompt") return passwordFrom(PasswordSource::kPrompt), 1;
@@ -185,6 +206,8 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
                                               {"never", omNever},
                                               {"if-newer", omIfNewer},
                                               {"if-older", omIfOlder}});
+  } else if (opt == "--to") {
+    add.extractTo = value();
   } else if (opt == "--sfx") {
     zip.SetSFXStub(value());
   } else if (opt == "--spanning") {
@@ -328,6 +351,9 @@ void InstallProgressBar(TZipWriter& zip) {
   };
 }
 
+int TestArchiveFile(ToolZipWriter& zip, const std::string& archive,
+                    const std::vector<std::string>& masks);
+
 int RunAdd(const std::vector<std::string>& args) {
   ToolZipWriter zip;
   zip.SetZip64Mode(zmAuto);
@@ -341,6 +367,7 @@ int RunAdd(const std::vector<std::string>& args) {
     }
   }
   if (add.archive.empty() || add.masks.empty()) throw UsageError("add needs ARCHIVE and MASK");
+  if (!add.extractTo.empty()) throw UsageError("--to belongs to extract");
   zip.SetNoCompressionMasks(add.noCompress);
   int32_t attributes = add.attributes >= 0 ? add.attributes : zip.Options().SearchAttr;
   ApplyPassword(zip, add);
@@ -374,7 +401,12 @@ int RunAdd(const std::vector<std::string>& args) {
                  add.archive.c_str());
     return kExitAborted;
   }
-  return zip.Skipped() > 0 ? kExitSkipped : kExitDone;
+  int status = zip.Skipped() > 0 ? kExitSkipped : kExitDone;
+  if (add.test) {
+    int tested = TestArchiveFile(zip, add.archive, {});
+    if (status == kExitDone) status = tested;
+  }
+  return status;
 }
 
 // `text` with backslash escapes for a backslash and every control byte, so that a
@@ -424,6 +456,120 @@ int RunList(const std::vector<std::string>& args) {
   return 0;
 }
 
+// --- test and extract ---
+
+// Parses `command ARCHIVE [MASK...] [options]`, taking only the options in `allowed`.
+AddOptions ParseRestoreArgs(ToolZipWriter& zip, const std::vector<std::string>& args,
+                            const std::vector<std::string>& allowed) {
+  AddOptions opts;
+  for (size_t i = 1; i < args.size();) {
+    if (args[i].rfind("--", 0) != 0) {
+      (opts.archive.empty() ? opts.archive : opts.masks.emplace_back()) = args[i];
+      ++i;
+      continue;
+    }
+    if (std::find(allowed.begin(), allowed.end(), args[i]) == allowed.end())
+      throw UsageError("option " + args[i] + " does not apply to " + args[0]);
+    i += ApplyOption(zip, opts, args, i);
+  }
+  if (opts.archive.empty()) throw UsageError(args[0] + " needs ARCHIVE");
+  return opts;
+}
+
+// Prints one line per note of a test or extraction, on standard output.
+void PrintNote(const TZWRestoreNote& note) {
+  static const char* const kKinds[] = {"failed", "refused", "kept", "renamed"};
+  EndProgressLine();
+  std::printf("%s: %s: %s\n", Escaped(note.Name).c_str(), kKinds[note.What],
+              Escaped(note.Text).c_str());
+  std::fflush(stdout);
+}
+
+// Feeds the restorer's byte counts to the progress bar InstallProgressBar set up.
+void ConnectProgress(ToolZipWriter& zip, TZWRestorer& restorer, TZWProcessOperation op) {
+  if (!zip.OnOverallProgress) return;
+  restorer.OnProgress = [&zip, op](uint64_t done, uint64_t total) {
+    bool cancel = false;
+    double percent = total == 0 ? 100.0 : 100.0 * static_cast<double>(done) / total;
+    zip.OnOverallProgress(&zip, percent, op, ppProcess, cancel);
+  };
+}
+
+void EndProgress(ToolZipWriter& zip, TZWProcessOperation op) {
+  bool cancel = false;
+  if (zip.OnOverallProgress && progressLineOpen)
+    zip.OnOverallProgress(&zip, 100, op, ppEnd, cancel);
+}
+
+// Masks that matched no entry, each named on standard error; true when there are none.
+bool EveryMaskMatched(const TZWRestoreTotals& totals) {
+  for (const std::string& mask : totals.UnmatchedMasks)
+    std::fprintf(stderr, "zipwriter: no entry matches %s\n", mask.c_str());
+  return totals.UnmatchedMasks.empty();
+}
+
+// Opens the archive read-only (when not open yet) and tests the entries.
+int TestArchiveFile(ToolZipWriter& zip, const std::string& archive,
+                    const std::vector<std::string>& masks) {
+  zip.SetFileName(archive);
+  zip.OpenArchiveFileWithMode(64);
+  ReportOpening(zip, archive);
+  TZWRestorer restorer(zip);
+  restorer.Masks = masks;
+  restorer.OnNote = PrintNote;
+  ConnectProgress(zip, restorer, poTest);
+  TZWRestoreTotals totals = restorer.Test();
+  EndProgress(zip, poTest);
+  zip.CloseArchiveFile();
+  if (totals.AllPassed())
+    std::printf("%s: %d %s tested, all OK\n", archive.c_str(), totals.Selected,
+                totals.Selected == 1 ? "entry" : "entries");
+  else
+    std::printf("%s: %d %s tested, %d OK, %d FAILED\n", archive.c_str(), totals.Selected,
+                totals.Selected == 1 ? "entry" : "entries", totals.Passed, totals.Failed);
+  bool masksMatched = EveryMaskMatched(totals);
+  return totals.AllPassed() && masksMatched ? kExitDone : kExitEntriesFailed;
+}
+
+int RunTest(const std::vector<std::string>& args) {
+  ToolZipWriter zip;
+  AddOptions opts =
+      ParseRestoreArgs(zip, args, {"--password", "--password-file", "--password-prompt"});
+  ApplyPassword(zip, opts);
+  InstallProgressBar(zip);
+  return TestArchiveFile(zip, opts.archive, opts.masks);
+}
+
+int RunExtract(const std::vector<std::string>& args) {
+  ToolZipWriter zip;
+  zip.Options().OverwriteMode = omPrompt;
+  AddOptions opts = ParseRestoreArgs(
+      zip, args,
+      {"--to", "--overwrite", "--no-flush", "--password", "--password-file", "--password-prompt"});
+  if (opts.extractTo.empty()) throw UsageError("extract needs --to DIR");
+  ApplyPassword(zip, opts);
+  InstallProgressBar(zip);
+  FileSystem& files = zip.Files();
+  if (!files.DirectoryExists(opts.extractTo) && !files.CreateDirectory(opts.extractTo))
+    throw Exception("cannot create the folder " + opts.extractTo + ": " +
+                    files.LastError().message);
+  zip.SetFileName(opts.archive);
+  zip.OpenArchiveFileWithMode(64);
+  ReportOpening(zip, opts.archive);
+  TZWRestorer restorer(zip);
+  restorer.Masks = opts.masks;
+  restorer.FlushFiles = zip.Options().FlushBuffers;
+  restorer.OnNote = PrintNote;
+  ConnectProgress(zip, restorer, poExtract);
+  TZWRestoreTotals totals = restorer.Extract(opts.extractTo);
+  EndProgress(zip, poExtract);
+  zip.CloseArchiveFile();
+  std::printf("%s: %d extracted, %d kept, %d FAILED\n", opts.archive.c_str(), totals.Passed,
+              totals.Kept, totals.Failed);
+  bool masksMatched = EveryMaskMatched(totals);
+  return totals.AllPassed() && masksMatched ? kExitDone : kExitEntriesFailed;
+}
+
 }  // namespace
 }  // namespace zw
 
@@ -450,6 +596,8 @@ int main(int argc, char** argv) {
   try {
     if (args[0] == "add") return zw::RunAdd(args);
     if (args[0] == "list") return zw::RunList(args);
+    if (args[0] == "test") return zw::RunTest(args);
+    if (args[0] == "extract") return zw::RunExtract(args);
     throw zw::UsageError("unknown command " + args[0]);
   } catch (const zw::UsageError& e) {
     std::fprintf(stderr, "zipwriter: %s\n\n%s", e.what(), zw::kUsage);

@@ -128,6 +128,21 @@ class FileSystem {
   virtual bool GetFileDate(const std::string& path, int32_t& dosDateTime) = 0;
   virtual bool DeleteFile(const std::string& path) = 0;
   virtual bool RenameFile(const std::string& from, const std::string& to) = 0;
+  // Renames `from` to `to`, replacing a file of that name in one step: `to` names
+  // either its old file or the new one, never neither (also across a crash). `to` is
+  // taken as written, not looked for in another letter case (callers that want that
+  // resolve the name first, with FindFiles): a tool writing many new files into one
+  // folder then pays no search of the folder per file. Fails like RenameFile for
+  // `from`, and with kAccessDenied when `to` is a folder or has the read-only
+  // attribute, kSharingViolation when either file is open.
+  virtual bool ReplaceFile(const std::string& from, const std::string& to) = 0;
+  // Sets the last-write time (local DOS date-time) of an existing file.
+  virtual bool SetFileDate(const std::string& path, int32_t dosDateTime) = 0;
+  // Sets or clears the read-only attribute of an existing file.
+  virtual bool SetReadOnly(const std::string& path, bool readOnly) = 0;
+  // Whether `path` itself (not what it leads to) is a symbolic link; false when it is
+  // not or does not exist. Providers without links always say false.
+  virtual bool IsSymbolicLink(const std::string& path) = 0;
   // Makes the names in the folder that holds `path` durable on the device: files
   // created, deleted or renamed there survive a power cut once this returns true.
   // (File contents become durable through FileHandle::Flush.)
@@ -202,6 +217,12 @@ class ForwardingFileSystem : public FileSystem {
   bool RenameFile(const std::string& a, const std::string& b) override {
     return target_.RenameFile(a, b);
   }
+  bool ReplaceFile(const std::string& a, const std::string& b) override {
+    return target_.ReplaceFile(a, b);
+  }
+  bool SetFileDate(const std::string& p, int32_t d) override { return target_.SetFileDate(p, d); }
+  bool SetReadOnly(const std::string& p, bool r) override { return target_.SetReadOnly(p, r); }
+  bool IsSymbolicLink(const std::string& p) override { return target_.IsSymbolicLink(p); }
   bool SyncFolderOf(const std::string& p) override { return target_.SyncFolderOf(p); }
   bool CreateDirectory(const std::string& p) override { return target_.CreateDirectory(p); }
   bool RemoveDirectory(const std::string& p) override { return target_.RemoveDirectory(p); }

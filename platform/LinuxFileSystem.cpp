@@ -569,6 +569,53 @@ std::string LinuxFileSystem::DisplayName(const std::string& path) {
   return expanded;
 }
 
+bool LinuxFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  std::string a, b;
+  if (!ToHost(from, a) || !ToHost(to, b)) return false;
+  struct stat st {};
+  if (int err = StatAnyCase(a, st); err != 0) return FailErrno(err);
+  if (S_ISDIR(st.st_mode)) return Fail(OsErrorCode::kAccessDenied);
+  if (::lstat(b.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode) || !(st.st_mode & S_IWUSR)) return Fail(OsErrorCode::kAccessDenied);
+    if (OpenElsewhere(b)) return Fail(OsErrorCode::kSharingViolation);
+  }
+  if (OpenElsewhere(a)) return Fail(OsErrorCode::kSharingViolation);
+  return ::rename(a.c_str(), b.c_str()) == 0 || FailErrno(errno);
+}
+
+bool LinuxFileSystem::SetFileDate(const std::string& path, int32_t dosDateTime) {
+  std::string host;
+  struct stat st {};
+  std::time_t t = 0;
+  if (!ToHost(path, host)) return false;
+  if (int err = StatAnyCase(host, st); err != 0) return FailErrno(err);
+  if (!DosDateTimeToUnix(dosDateTime, t)) return Fail(OsErrorCode::kInvalidParameter);
+  struct timespec times[2] = {{t, 0}, {t, 0}};
+  return ::utimensat(AT_FDCWD, host.c_str(), times, 0) == 0 || FailErrno(errno);
+}
+
+bool LinuxFileSystem::SetReadOnly(const std::string& path, bool readOnly) {
+  std::string host;
+  struct stat st {};
+  if (!ToHost(path, host)) return false;
+  if (int err = StatAnyCase(host, st); err != 0) return FailErrno(err);
+  // Read-only means the owner may not write (see GetAttributes); nobody else may then.
+  mode_t mode = readOnly ? (st.st_mode & ~static_cast<mode_t>(S_IWUSR | S_IWGRP | S_IWOTH))
+                         : (st.st_mode | S_IWUSR);
+  return ::chmod(host.c_str(), mode & 07777) == 0 || FailErrno(errno);
+}
+
+bool LinuxFileSystem::IsSymbolicLink(const std::string& path) {
+  std::string host;
+  struct stat st {};
+  if (!ToHost(path, host)) return false;
+  if (::lstat(host.c_str(), &st) != 0) {
+    host = CaseResolved(host);
+    if (::lstat(host.c_str(), &st) != 0) return false;
+  }
+  return S_ISLNK(st.st_mode);
+}
+
 bool LinuxFileSystem::SyncFolderOf(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;

@@ -35,6 +35,10 @@ class LinuxFileSystem : public FileSystem {
   bool GetFileDate(const std::string& path, int32_t& dosDateTime) override;
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
+  bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool SetFileDate(const std::string& path, int32_t dosDateTime) override;
+  bool SetReadOnly(const std::string& path, bool readOnly) override;
+  bool IsSymbolicLink(const std::string& path) override;
   bool SyncFolderOf(const std::string& path) override;
   std::string DisplayName(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;

@@ -542,6 +542,27 @@ bool MemFileSystem::RenameFile(const std::string& from, const std::string& to) {
   return true;
 }
 
+bool MemFileSystem::ReplaceFile(const std::string& from, const std::string& to) {
+  std::string a, b;
+  if (!ToHost(from, a) || !ToHost(to, b)) return false;
+  {
+    std::lock_guard<std::mutex> lock(state_->mutex);
+    auto target = state_->nodes.find(b);
+    if (target != state_->nodes.end() && a != b) {
+      if (target->second.directory || target->second.file->readOnly)
+        return Fail(OsErrorCode::kAccessDenied);
+      if (state_->opens.count(b)) return Fail(OsErrorCode::kSharingViolation);
+      auto source = state_->nodes.find(a);
+      if (source == state_->nodes.end()) return Fail(OsErrorCode::kFileNotFound);
+      if (source->second.directory) return Fail(OsErrorCode::kAccessDenied);
+      if (state_->opens.count(a)) return Fail(OsErrorCode::kSharingViolation);
+      // The replaced file's durable name stays until a sync, as for RenameFile.
+      state_->nodes.erase(target);
+    }
+  }
+  return RenameFile(from, to);
+}
+
 bool MemFileSystem::CreateDirectory(const std::string& path) {
   std::string host;
   if (!ToHost(path, host)) return false;

@@ -50,8 +50,8 @@ class MemFileSystem : public FileSystem {
   // Creates or replaces the file; on success its bytes and name are durable.
   bool WriteWholeFile(const std::string& path, const std::string& bytes);
   std::optional<std::string> ReadWholeFile(const std::string& path);
-  bool SetReadOnly(const std::string& path, bool readOnly);
-  bool SetFileDate(const std::string& path, int32_t dosDateTime);
+  bool SetReadOnly(const std::string& path, bool readOnly) override;
+  bool SetFileDate(const std::string& path, int32_t dosDateTime) override;
   bool SetHidden(const std::string& path, bool hidden);
   void SetCapacity(const std::string& folder, int64_t bytes);
   // Every file path currently held (host form), sorted.
@@ -70,6 +70,8 @@ class MemFileSystem : public FileSystem {
   bool GetFileDate(const std::string& path, int32_t& dosDateTime) override;
   bool DeleteFile(const std::string& path) override;
   bool RenameFile(const std::string& from, const std::string& to) override;
+  bool ReplaceFile(const std::string& from, const std::string& to) override;
+  bool IsSymbolicLink(const std::string&) override { return false; }  // no links here
   bool SyncFolderOf(const std::string& path) override;
   bool CreateDirectory(const std::string& path) override;
   bool RemoveDirectory(const std::string& path) override;
