@@ -47,8 +47,8 @@ measure() {
 reference() { ref_time="$m_time"; ref_cpu="$m_cpu"; }
 row() {
   local ratio cratio
-  ratio="$(awk -v a="$m_time" -v b="$ref_time" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')"
-  cratio="$(awk -v a="$m_cpu" -v b="$ref_cpu" 'BEGIN { printf "%.2f", b > 0 ? a / b : 0 }')"
+  ratio="$(awk -v a="$m_time" -v b="$ref_time" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
+  cratio="$(awk -v a="$m_cpu" -v b="$ref_cpu" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
   printf '%-30s %8.3f s %6sx %8.3f s %6sx %9d KiB %12d B\n' "$1" "$m_time" "$ratio" "$m_cpu" \
     "$cratio" "$m_mem" "$m_written"
 }
