@@ -17,6 +17,7 @@ class FileSystem;
 class UserInterface;
 class TZWBaseArchiver;
 class TZWCompressor;
+class TZWDeflatePool;
 class TZWDirManager;
 class TZWJournal;
 
@@ -31,6 +32,7 @@ struct TZWArchiverState {
   TZWOptions options;
   std::vector<std::string> fileMasks, exclusionMasks, noCompressionMasks;
   bool inMemory = false;
+  int32_t threads = 0;  // 0: as many as the process may run on
 
   // Lifecycle.
   int32_t updateLevel = 0;
@@ -69,6 +71,7 @@ struct TZWArchiverState {
   UserInterface* ui = nullptr;
   TZWSeedSource seedSource;
   std::unique_ptr<TZWCompressor> compressor;  // zlib stream and buffers, reused per entry
+  std::unique_ptr<TZWDeflatePool> deflatePool;  // workers for large entries, made on demand
 
   TZWArchiverState();
   ~TZWArchiverState();

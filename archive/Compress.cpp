@@ -5,6 +5,8 @@
 
 #include "ArchiverState.h"
 #include "DirItem.h"
+#include "ParallelDeflate.h"
+#include "Process.h"
 #include "ZWCrypt.h"
 #include "ZWExcept.h"
 #include "ZWZlib.h"
@@ -196,6 +198,50 @@ void ChunkLoop(EntryRun& r, TZWCompressor& c) {
   }
 }
 
+// The calling thread's side of a chunked entry: progress, reading, encryption and
+// writing, with the same events and checks as the single-stream loop.
+class EntryChunkIo : public TZWChunkIo {
+ public:
+  explicit EntryChunkIo(EntryRun& r) : r_(r) {}
+  bool BeforeChunk(uint64_t consumed) override {
+    r_.consumed = consumed;  // what the progress events report
+    return ReportProgress(r_);
+  }
+  bool Read(uint8_t* buffer, size_t length) override {
+    return r_.source.Read(buffer, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
+  }
+  bool Write(uint8_t* data, size_t length) override {
+    if (r_.encrypting) EncryptBuffer(static_cast<int64_t>(length), 0, data, r_.keys);
+    return r_.dest.Write(data, static_cast<int64_t>(length)) == static_cast<int64_t>(length);
+  }
+
+ private:
+  EntryRun& r_;
+};
+
+// The chunks of one entry deflated on the archiver's workers (see ParallelDeflate.h).
+void ChunkedLoop(EntryRun& r, TZWCompressor& c, TZWDeflatePool& pool) {
+  if (r.encrypting) WriteEncryptionHeader(r, c.Input(r.bufferSize));
+  EntryChunkIo io(r);
+  TZWChunkedOutcome outcome = DeflateChunked(pool, r.item.CompressionMode, r.bufferSize,
+                                             static_cast<uint64_t>(r.size), !r.encrypting, io);
+  r.consumed = outcome.consumed;
+  r.compressed += outcome.written;
+  // The single-stream loop keeps the register inverted; zlib's value is the final form.
+  if (!r.encrypting) r.crc = outcome.crc ^ 0xFFFFFFFF;
+}
+
+// Workers pay off for deflated entries of more than one chunk when more than one
+// thread is asked for; one thread keeps the single stream and its bytes.
+TZWDeflatePool* PoolFor(TZWBaseArchiver::State& s, const EntryRun& r) {
+  if (!r.deflating || r.item.CompressionMode == 0 || r.size <= r.bufferSize) return nullptr;
+  int threads = s.threads > 0 ? s.threads : ProcessorCount();
+  if (threads <= 1) return nullptr;
+  if (!s.deflatePool || s.deflatePool->Threads() != threads)
+    s.deflatePool = std::make_unique<TZWDeflatePool>(threads);
+  return s.deflatePool.get();
+}
+
 void StoreResults(EntryRun& r, TZip64Mode zip64) {
   TDirItem& item = r.item;
   bool always = zip64 == zmAlways;
@@ -234,7 +280,10 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   // (mode 0 then makes stored deflate blocks), so the bytes always match the header.
   r.deflating = item.CompressionMethod != 0 && r.size > 0;
   try {
-    ChunkLoop(r, compressor);
+    if (TZWDeflatePool* pool = PoolFor(s, r))
+      ChunkedLoop(r, compressor, *pool);
+    else
+      ChunkLoop(r, compressor);
   } catch (...) {
     compressor.Release(false);
     throw;

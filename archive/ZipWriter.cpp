@@ -12,11 +12,17 @@
 #include "FileSystem.h"
 #include "Format.h"
 #include "Journal.h"
+#include "ParallelDeflate.h"
 #include "UserInterface.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
 
 namespace zw {
+
+namespace {
+// Each thread holds two chunks in flight (up to 3.3 MB at mode 9): a bound on memory.
+constexpr int32_t kMaxThreads = 64;
+}  // namespace
 
 TZWArchiverState::TZWArchiverState() = default;
 TZWArchiverState::~TZWArchiverState() = default;
@@ -118,6 +124,13 @@ void TZWBaseArchiver::SetCompressionMode(int value) {
   d_->compressionMode = static_cast<uint8_t>(value);
   d_->compressionLevel = CompressionModeToLevel(value);
   UpdateCompressionMethod();
+}
+
+int32_t TZWBaseArchiver::Threads() const { return d_->threads; }
+
+void TZWBaseArchiver::SetThreads(int32_t value) {
+  if (value < 0 || value > kMaxThreads) throw Exception("Threads must be 0 to 64");
+  d_->threads = value;
 }
 
 std::string TZWBaseArchiver::CurrentVersion() const { return "2.60 "; }
@@ -256,6 +269,7 @@ void TZWBaseArchiver::SetPublishedProperty(const std::string& name, const std::s
         {{"clNone", clNone}, {"clFastest", clFastest}, {"clNormal", clNormal}, {"clMax", clMax}},
         name));
   if (name == "CompressionMode") return SetCompressionMode(static_cast<int>(IntValue(value, name)));
+  if (name == "Threads") return SetThreads(static_cast<int32_t>(IntValue(value, name)));
   if (name == "CurrentVersion") return SetCurrentVersion(value);
   if (name == "Password") return SetPassword(value);
   if (name == "FileName") return SetFileName(value);

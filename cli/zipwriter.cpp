@@ -36,6 +36,8 @@ const char kUsage[] =
     "mask. A MASK is a path with wildcards (* and ?) in its last part, e.g. 'data/*.dat'.\n"
     "Options:\n"
     "  --level N            compression mode 0 (store) to 9 (default 1)\n"
+    "  --threads N          threads that deflate large files, 1 to 64 (default: the\n"
+    "                       processors available); 1 gives the single-stream bytes\n"
     "  --password TEXT      encrypt new entries (traditional ZIP encryption); other users\n"
     "                       can see TEXT in the process list, so prefer one of:\n"
     "  --password-prompt    ask for the password on the terminal, without echo\n"
@@ -177,6 +179,10 @@ size_t ApplyOption(TZipWriter& zip, AddOptions& add, const std::vector<std::stri
     int64_t level = Number(opt, value());
     if (level < 0 || level > 9) throw UsageError("--level must be 0 to 9");
     zip.SetCompressionMode(static_cast<int>(level));
+  } else if (opt == "--threads") {
+    int64_t threads = Number(opt, value());
+    if (threads < 1 || threads > 64) throw UsageError("--threads must be 1 to 64");
+    zip.SetThreads(static_cast<int32_t>(threads));
   } else if (opt == "--password" || opt == "--password-file") {
     passwordFrom(opt == "--password" ? PasswordSource::kText : PasswordSource::kFile);
     add.password = value();

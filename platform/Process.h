@@ -7,4 +7,7 @@ namespace zw {
 // services report as a full disk, instead of the signal ending the process.
 void IgnoreFileSizeLimitSignal();
 
+// The number of processors this process may run on (its CPU affinity), at least 1.
+int ProcessorCount();
+
 }  // namespace zw

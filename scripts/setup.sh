@@ -8,7 +8,7 @@ packages=(
   zlib1g-dev libgtest-dev libgmock-dev
   clang-14 libclang-rt-14-dev clang-format
   qt6-base-dev xvfb xauth
-  unzip zip 7zip perl python3 libarchive-tools dosfstools
+  unzip zip 7zip pigz perl python3 libarchive-tools dosfstools
 )
 
 missing=()

@@ -99,6 +99,14 @@ class TZWBaseArchiver : public TComponent {
   void SetExclusionMasks(const std::vector<std::string>& lines);
   const std::vector<std::string>& NoCompressionMasks() const;
   void SetNoCompressionMasks(const std::vector<std::string>& lines);
+  // Threads that deflate an entry larger than one compression chunk. 0 (the default):
+  // as many as the process may run on. 1: one deflate stream per entry, the bytes of
+  // earlier versions. More: the entry's chunks are deflated side by side, each primed
+  // with the 32 KiB in front of it; the bytes then depend on the chunking alone, the
+  // same for every count above 1. Events still fire on the calling thread, in order.
+  // A value outside 0-64 raises Exception and changes nothing.
+  int32_t Threads() const;
+  void SetThreads(int32_t value);
   bool InMemory() const;
   // Moves an open archive between a file and memory (see the implementation notes).
   void SetInMemory(bool value);

@@ -200,11 +200,15 @@ TEST(Surface, PublishedPropertiesByName) {
   EXPECT_EQ(zip.NoCompressionMasks(), (std::vector<std::string>{"*.jpg", "*.png"}));
   zip.SetPublishedProperty("SpanningOptions.CustomVolumeSize", "100");
   EXPECT_EQ(zip.SpanningOptions().CustomVolumeSize(), 65536);
+  EXPECT_EQ(zip.Threads(), 0);  // as many as the process may run on
+  zip.SetPublishedProperty("Threads", "3");
+  EXPECT_EQ(zip.Threads(), 3);
 
   const std::vector<std::pair<std::string, std::string>> refused = {
       {"NoSuchProperty", "1"},   {"CompressionMode", "10"},  {"CompressionLevel", "clHuge"},
       {"CompressionLevel", "4"}, {"Options.Recurse", "yes"}, {"Zip64Mode", "3"},
-      {"Tag", "seven"},          {"OnFileProgress", "x"}};
+      {"Tag", "seven"},          {"OnFileProgress", "x"},    {"Threads", "-1"},
+      {"Threads", "65"}};
   for (const auto& [name, value] : refused)
     EXPECT_THROW(zip.SetPublishedProperty(name, value), Exception) << name << "=" << value;
   EXPECT_EQ(zip.CompressionLevel(), clNormal);

@@ -225,18 +225,28 @@ TEST_F(UpdateEngine, AbortedFirstBatchOfNewArchiveLeavesTheEmptyArchive) {
 // memory and one written straight to the archive both reach the failure event, and
 // the batch goes on with the files that fit.
 TEST_F(UpdateEngine, FullDiskIsAPerFileFailureForSmallAndLargeSources) {
-  MakeOld();
   PutFile(mem, "C:\\new\\big.bin", RandomBytes(3000000, 7));  // written straight through
   PutFile(mem, "C:\\new\\mid.bin", RandomBytes(600000, 8));   // built in memory
   PutFile(mem, "C:\\new\\tiny.txt", "fits");
-  int64_t used = 0;
-  for (const std::string& f : mem.AllFiles()) used += static_cast<int64_t>(GetFile(mem, f).size());
-  mem.SetCapacity("C:\\", used + static_cast<int64_t>(old.size()) + 200000);
-  answers = {fxaIgnore, fxaIgnore};
-  Add("C:\\new\\*.*");
-  EXPECT_EQ(failures.size(), 2u);
-  for (const std::string& f : failures) EXPECT_NE(f.find(":34"), std::string::npos) << f;
-  EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "tiny.txt"}));
+  // With threads, the big file's later chunks are in flight when a write falls short.
+  for (int threads : {1, 4}) {
+    SCOPED_TRACE(threads);
+    mem.SetCapacity("C:\\", int64_t{1} << 40);
+    if (zip->IsOpen()) zip->CloseArchiveFile();
+    mem.DeleteFile("C:\\a.zip");
+    MakeOld();
+    zip->SetThreads(threads);
+    int64_t used = 0;
+    for (const std::string& f : mem.AllFiles())
+      used += static_cast<int64_t>(GetFile(mem, f).size());
+    mem.SetCapacity("C:\\", used + static_cast<int64_t>(old.size()) + 200000);
+    failures.clear();
+    answers = {fxaIgnore, fxaIgnore};
+    Add("C:\\new\\*.*");
+    EXPECT_EQ(failures.size(), 2u);
+    for (const std::string& f : failures) EXPECT_NE(f.find(":34"), std::string::npos) << f;
+    EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "tiny.txt"}));
+  }
 }
 
 // A replacement whose name differs from the stored one only in letter case, answered
@@ -272,8 +282,11 @@ TEST_F(UpdateEngine, PartialEntryIsCutOffBeforeRetryAndIgnore) {
   MakeOld();
   PutFile(mem, "C:\\new\\n1.txt", TextBytes(1500000, 5));  // three chunks
   PutFile(mem, "C:\\new\\n2.txt", "after");
-  for (TZWAction answer : {fxaRetry, fxaIgnore}) {
-    SCOPED_TRACE(answer);
+  // With threads, the first chunk is still being deflated when the read fails.
+  for (auto [answer, threads] :
+       {std::pair{fxaRetry, 1}, {fxaIgnore, 1}, {fxaRetry, 2}, {fxaIgnore, 8}}) {
+    SCOPED_TRACE(std::to_string(answer) + " threads " + std::to_string(threads));
+    zip->SetThreads(threads);
     failures.clear();
     faults.Reset();
     faults.FailNth(FaultOp::kRead, 2);  // the source's second chunk
@@ -379,8 +392,13 @@ TEST_F(UpdateEngine, CancelDuringCompressionRollsBack) {
   MakeOld();
   PutFile(mem, "C:\\new\\f1.txt", TextBytes(1200000, 8));
   PutFile(mem, "C:\\new\\n1.txt", TextBytes(1200000, 9));
-  for (const char* mask : {"C:\\new\\n1.txt", "C:\\new\\f1.txt"}) {
-    SCOPED_TRACE(mask);
+  // One stream, and chunks in flight on workers when the cancel comes.
+  for (auto [mask, threads] : {std::pair{"C:\\new\\n1.txt", 1},
+                               {"C:\\new\\f1.txt", 1},
+                               {"C:\\new\\n1.txt", 3},
+                               {"C:\\new\\f1.txt", 3}}) {
+    SCOPED_TRACE(std::string(mask) + " threads " + std::to_string(threads));
+    zip->SetThreads(threads);
     zip->OnFileProgress = [](TZWBaseArchiver*, const std::string&, double progress,
                              TZWProcessOperation, TZWProgressPhase p,
                              bool& cancel) { cancel = p == ppProcess && progress > 10; };

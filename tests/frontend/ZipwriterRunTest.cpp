@@ -113,12 +113,17 @@ TEST_F(ZipwriterRunTest, SkippedFileIsFourAndEverythingElseGoesIn) {
 TEST_F(ZipwriterRunTest, FileSizeLimitGivesAWriteErrorNotASignal) {
   ASSERT_EQ(Run("add a.zip data/a.txt").status, 0);
   std::string before = ReadHostFile(dir / "a.zip");
-  dir.Write("big.bin", RandomBytes(1000000, 7));
-  ToolRun run = Run("add a.zip big.bin --level 0", {"Abort"}, "ulimit -f 128 && ");  // 64/128 KiB
-  EXPECT_EQ(run.status, 3) << run.errors;
-  EXPECT_NE(run.transcript.find("possibly disk is full\tAbort"), std::string::npos)
-      << run.transcript;
-  EXPECT_EQ(ReadHostFile(dir / "a.zip"), before);
+  dir.Write("big.bin", RandomBytes(4000000, 7));
+  // Stored, and deflated with chunks still in flight on the workers when a write fails.
+  for (const char* options : {"--level 0", "--level 1 --threads 2", "--level 6 --threads 8"}) {
+    SCOPED_TRACE(options);
+    ToolRun run = Run(std::string("add a.zip big.bin ") + options, {"Abort"},
+                      "ulimit -f 128 && ");  // 64/128 KiB
+    EXPECT_EQ(run.status, 3) << run.errors;
+    EXPECT_NE(run.transcript.find("possibly disk is full\tAbort"), std::string::npos)
+        << run.transcript;
+    EXPECT_EQ(ReadHostFile(dir / "a.zip"), before);
+  }
 }
 
 // An archive cut off without its directory: the scan keeps the complete entry, leaves

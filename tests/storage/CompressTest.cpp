@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "ArchiverState.h"
 #include "Compress.h"
@@ -40,13 +42,44 @@ TDirItem NewItem(int mode, uint16_t method, const std::string& password = "") {
   return item;
 }
 
+// The chunks deflated independently, as worker threads do: a raw stream per chunk,
+// primed with the 32 KiB in front of it, sync-flushed (the last one finished).
+std::string IndependentChunks(const std::string& data, int mode) {
+  std::string out;
+  size_t chunk = CompressionBufferSize(mode);
+  std::vector<unsigned char> buffer(chunk * 2 + 1024);
+  for (size_t at = 0; at < data.size(); at += chunk) {
+    z_stream zs{};
+    EXPECT_EQ(deflateInit2(&zs, mode, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY), Z_OK);
+    size_t dictionary = std::min<size_t>(at, 32768);
+    if (dictionary > 0) {
+      EXPECT_EQ(
+          deflateSetDictionary(&zs, reinterpret_cast<const Bytef*>(data.data() + at - dictionary),
+                               static_cast<uInt>(dictionary)),
+          Z_OK);
+    }
+    size_t n = std::min(chunk, data.size() - at);
+    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
+    zs.avail_in = static_cast<uInt>(n);
+    zs.next_out = buffer.data();
+    zs.avail_out = static_cast<uInt>(buffer.size());
+    EXPECT_GE(deflate(&zs, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH), 0);
+    out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - zs.avail_out);
+    deflateEnd(&zs);
+  }
+  return out;
+}
+
 // What the pipeline must write, computed with a bare zlib loop (one stream per
 // entry, chunks of the mode's buffer size, sync flushes, the last chunk finished,
-// the zlib header and Adler-32 trailer cut off) and the reference cipher.
+// the zlib header and Adler-32 trailer cut off; with `independent`, one stream per
+// chunk) and the reference cipher.
 std::string ExpectedData(const std::string& data, int mode, bool deflated,
-                         const std::string& password, uint32_t seed) {
+                         const std::string& password, uint32_t seed, bool independent = false) {
   std::string out;
-  if (deflated && !data.empty()) {
+  if (deflated && independent) {
+    out = IndependentChunks(data, mode);
+  } else if (deflated && !data.empty()) {
     z_stream zs{};
     EXPECT_EQ(deflateInit(&zs, mode), Z_OK);
     size_t chunk = CompressionBufferSize(mode);
@@ -87,6 +120,7 @@ class CompressTest : public ::testing::Test {
  protected:
   CompressTest() {
     zip_.SetSeedSource([] { return kSeed; });
+    zip_.SetThreads(1);  // one deflate stream per entry
   }
 
   // Compresses `data` into a fresh destination; returns what was written.
@@ -127,6 +161,27 @@ TEST_P(ChunkingTest, WritesExactlyTheBareZlibLoopsBytes) {
   EXPECT_TRUE((deflated ? RawInflate(plain) : plain) == data);
 }
 
+// With threads, an entry of more than one chunk is deflated chunk by chunk on the
+// workers; the bytes are those of independent chunk streams, whatever the count.
+TEST_P(ChunkingTest, WithThreadsWritesIndependentChunks) {
+  const ChunkCase& c = GetParam();
+  std::string data = TextBytes(c.size, static_cast<uint32_t>(c.size + c.mode));
+  bool deflated = c.method == 8 && !data.empty();
+  bool chunked = deflated && c.mode > 0 && data.size() > CompressionBufferSize(c.mode);
+  std::string expected = ExpectedData(data, c.mode, deflated, c.password, kSeed, chunked);
+  for (int threads : {2, 5}) {
+    SCOPED_TRACE(threads);
+    zip_.SetThreads(threads);
+    TDirItem item = NewItem(c.mode, c.method, c.password);
+    std::string written = Compress(data, item);
+    EXPECT_TRUE(written == expected);
+    EXPECT_EQ(item.Crc32, ReferenceCrc32(data));
+    EXPECT_EQ(item.CompressedSize, written.size());
+    std::string plain = *c.password ? ReferenceDecrypt(c.password, written).substr(12) : written;
+    EXPECT_TRUE((deflated ? RawInflate(plain) : plain) == data);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Sizes, ChunkingTest,
     ::testing::Values(ChunkCase{1, 8, 0, ""}, ChunkCase{1, 8, 0, "pw"}, ChunkCase{1, 8, 1, ""},
@@ -162,6 +217,7 @@ TEST_F(CompressTest, ReusedStreamGivesTheBytesOfAFreshOne) {
     TDirItem reused = NewItem(mode, 8), fresh = NewItem(mode, 8);
     std::string a = Compress(data, reused);
     TZipWriter other;
+    other.SetThreads(1);
     std::string b = Compress(data, fresh, &other);
     EXPECT_TRUE(a == b) << "mode " << mode << " size " << size;
   }
@@ -238,6 +294,7 @@ TEST_F(CompressTest, ShortSourceOrFullDestinationIsCode34AndTheNextEntryIsClean)
     std::string next = TextBytes(600000, 9);
     TDirItem again = NewItem(1, 8), fresh = NewItem(1, 8);
     TZipWriter other;
+    other.SetThreads(1);
     EXPECT_TRUE(Compress(next, again) == Compress(next, fresh, &other)) << c.what;
   }
 }
@@ -254,43 +311,50 @@ TEST_F(CompressTest, Zip64AlwaysMarksEveryEntry) {
 }
 
 TEST_F(CompressTest, ProgressStartsAtZeroNeverReports100AndCancelStops) {
-  ArchiverAccess::S(zip_).progressOn = true;
-  std::vector<double> fileProgress, overall;
-  int cancelAt = -1;
-  zip_.OnFileProgress = [&](TZWBaseArchiver*, const std::string& name, double p,
-                            TZWProcessOperation, TZWProgressPhase phase, bool& cancel) {
-    EXPECT_EQ(name, "entry.dat");
-    EXPECT_EQ(phase, ppProcess);
-    fileProgress.push_back(p);
-    if (static_cast<int>(fileProgress.size()) == cancelAt) cancel = true;
-  };
-  zip_.OnOverallProgress = [&](TZWBaseArchiver*, double p, TZWProcessOperation, TZWProgressPhase,
-                               bool&) { overall.push_back(p); };
-  std::string data = TextBytes(4 * 524288, 1);
-  TDirItem item = NewItem(1, 8);
-  Compress(data, item);
-  EXPECT_EQ(fileProgress, (std::vector<double>{0, 25, 50, 75}));
-  EXPECT_EQ(overall.size(), 4u);
+  // The same notifications, in the same order, whether chunks are deflated on
+  // workers or not; a cancel stops the workers too.
+  for (int threads : {1, 3}) {
+    SCOPED_TRACE(threads);
+    zip_.SetThreads(threads);
+    ArchiverAccess::S(zip_).progressOn = true;
+    std::vector<double> fileProgress, overall;
+    int cancelAt = -1;
+    zip_.OnFileProgress = [&](TZWBaseArchiver*, const std::string& name, double p,
+                              TZWProcessOperation, TZWProgressPhase phase, bool& cancel) {
+      EXPECT_EQ(name, "entry.dat");
+      EXPECT_EQ(phase, ppProcess);
+      fileProgress.push_back(p);
+      if (static_cast<int>(fileProgress.size()) == cancelAt) cancel = true;
+    };
+    zip_.OnOverallProgress = [&](TZWBaseArchiver*, double p, TZWProcessOperation, TZWProgressPhase,
+                                 bool&) { overall.push_back(p); };
+    std::string data = TextBytes(4 * 524288, 1);
+    TDirItem item = NewItem(1, 8);
+    Compress(data, item);
+    EXPECT_EQ(fileProgress, (std::vector<double>{0, 25, 50, 75}));
+    EXPECT_EQ(overall.size(), 4u);
 
-  // A cancel in the file notification of the third chunk: no overall notification
-  // for it, false, and the item's sizes untouched.
-  fileProgress.clear();
-  overall.clear();
-  cancelAt = 3;
-  TMemoryStream source, dest;
-  Source(source, data);
-  TDirItem cancelled = NewItem(1, 8);
-  EXPECT_FALSE(CompressEntry(zip_, source, dest, cancelled));
-  EXPECT_EQ(fileProgress.size(), 3u);
-  EXPECT_EQ(overall.size(), 2u);
-  EXPECT_EQ(cancelled.CompressedSize, 0u);
-  EXPECT_EQ(cancelled.Crc32, 0u);
-  ArchiverAccess::S(zip_).cancelled = false;
-  ArchiverAccess::S(zip_).progressOn = false;
-  // The stream left in the middle is not reused.
-  TDirItem next = NewItem(1, 8), fresh = NewItem(1, 8);
-  TZipWriter other;
-  EXPECT_TRUE(Compress(data, next) == Compress(data, fresh, &other));
+    // A cancel in the file notification of the third chunk: no overall notification
+    // for it, false, and the item's sizes untouched.
+    fileProgress.clear();
+    overall.clear();
+    cancelAt = 3;
+    TMemoryStream source, dest;
+    Source(source, data);
+    TDirItem cancelled = NewItem(1, 8);
+    EXPECT_FALSE(CompressEntry(zip_, source, dest, cancelled));
+    EXPECT_EQ(fileProgress.size(), 3u);
+    EXPECT_EQ(overall.size(), 2u);
+    EXPECT_EQ(cancelled.CompressedSize, 0u);
+    EXPECT_EQ(cancelled.Crc32, 0u);
+    ArchiverAccess::S(zip_).cancelled = false;
+    ArchiverAccess::S(zip_).progressOn = false;
+    // The stream left in the middle is not reused.
+    TDirItem next = NewItem(1, 8), fresh = NewItem(1, 8);
+    TZipWriter other;
+    other.SetThreads(threads);
+    EXPECT_TRUE(Compress(data, next) == Compress(data, fresh, &other));
+  }
 }
 
 TEST_F(CompressTest, EncryptedEntriesGetIndependentSeeds) {
