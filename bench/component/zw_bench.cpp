@@ -1,10 +1,11 @@
 // Helper of the component benchmark (run.sh).
 //
-//   zw_bench deflate [--fresh] OUT DIR
+//   zw_bench deflate [--fresh] [--level N] OUT DIR
 //       The bare zlib loop the archive component is measured against: every file of
-//       DIR (sorted by name) is read in chunks of 512 KiB, each chunk deflated at
-//       level 1 into a raw stream with one call (Z_SYNC_FLUSH, the last Z_FINISH) and checked with
-//       CRC-32, and written to OUT after a 30-byte header and the name, as an archive
+//       DIR (sorted by name) is read in chunks of 512 KiB (1 MiB at levels 4-6,
+//       1.5 MiB at 7-9, as the component cuts them), each chunk deflated at
+//       level N (default 1) into a raw stream with one call (Z_SYNC_FLUSH, the last Z_FINISH) and
+//       checked with CRC-32, and written to OUT after a 30-byte header and the name, as an archive
 //       would hold it. The stream and buffers are reused across files (deflateReset)
 //       unless --fresh asks for a new stream per file.
 //   zw_bench run CMD ARGS...
@@ -20,6 +21,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -28,12 +30,21 @@
 
 namespace {
 
-constexpr size_t kChunk = 512 * 1024;
+// The component's chunk size at each level.
+size_t ChunkSize(int level) {
+  if (level >= 1 && level <= 3) return 512 * 1024;
+  if (level >= 7 && level <= 9) return 1536 * 1024;
+  return 1024 * 1024;
+}
 
 class BareLoop {
  public:
-  explicit BareLoop(bool fresh)
-      : fresh_(fresh), input_(kChunk), output_(kChunk + kChunk / 10 + 64) {}
+  BareLoop(bool fresh, int level)
+      : fresh_(fresh),
+        level_(level),
+        chunk_(ChunkSize(level)),
+        input_(chunk_),
+        output_(chunk_ + chunk_ / 10 + 64) {}
   ~BareLoop() {
     if (initialised_) deflateEnd(&zs_);
   }
@@ -49,7 +60,7 @@ class BareLoop {
     uint32_t crc = 0;
     uint64_t size = std::filesystem::file_size(path), done = 0;
     while (done < size || size == 0) {
-      size_t n = std::fread(input_.data(), 1, kChunk, in);
+      size_t n = std::fread(input_.data(), 1, chunk_, in);
       done += n;
       bool last = done >= size;
       crc = static_cast<uint32_t>(crc32(crc, input_.data(), static_cast<uInt>(n)));
@@ -75,10 +86,12 @@ class BareLoop {
     }
     if (initialised_) deflateEnd(&zs_);
     std::memset(&zs_, 0, sizeof zs_);
-    deflateInit2(&zs_, 1, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    deflateInit2(&zs_, level_, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
     initialised_ = true;
   }
   bool fresh_;
+  int level_;
+  size_t chunk_;
   bool initialised_ = false;
   z_stream zs_{};
   std::vector<unsigned char> input_, output_;
@@ -87,15 +100,18 @@ class BareLoop {
 int Deflate(int argc, char** argv) {
   bool fresh = false;
   int i = 2;
+  int level = 1;
   if (i < argc && std::strcmp(argv[i], "--fresh") == 0) fresh = true, ++i;
-  if (argc - i != 2) return std::fprintf(stderr, "usage: zw_bench deflate [--fresh] OUT DIR\n"), 2;
+  if (i + 1 < argc && std::strcmp(argv[i], "--level") == 0) level = std::atoi(argv[i + 1]), i += 2;
+  if (argc - i != 2 || level < 1 || level > 9)
+    return std::fprintf(stderr, "usage: zw_bench deflate [--fresh] [--level N] OUT DIR\n"), 2;
   std::vector<std::filesystem::path> files;
   for (const auto& e : std::filesystem::directory_iterator(argv[i + 1]))
     if (e.is_regular_file()) files.push_back(e.path());
   std::sort(files.begin(), files.end());
   std::FILE* out = std::fopen(argv[i], "wb");
   if (!out) return std::perror(argv[i]), 1;
-  BareLoop loop(fresh);
+  BareLoop loop(fresh, level);
   for (const auto& f : files)
     if (!loop.AddFile(f, out)) return std::perror(f.c_str()), 1;
   std::fclose(out);
@@ -137,6 +153,7 @@ int Run(int argc, char** argv) {
 int main(int argc, char** argv) {
   if (argc >= 2 && std::strcmp(argv[1], "deflate") == 0) return Deflate(argc, argv);
   if (argc >= 2 && std::strcmp(argv[1], "run") == 0) return Run(argc, argv);
-  std::fprintf(stderr, "usage: zw_bench deflate [--fresh] OUT DIR | zw_bench run CMD...\n");
+  std::fprintf(stderr,
+               "usage: zw_bench deflate [--fresh] [--level N] OUT DIR | zw_bench run CMD...\n");
   return 2;
 }
