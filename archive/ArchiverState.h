@@ -19,6 +19,7 @@ class TZWBaseArchiver;
 class TZWCompressor;
 class TZWDeflatePool;
 class TZWDirManager;
+struct TZWChunkJob;
 class TZWJournal;
 
 struct TZWArchiverState {
@@ -70,8 +71,10 @@ struct TZWArchiverState {
   FileSystem* fs = nullptr;
   UserInterface* ui = nullptr;
   TZWSeedSource seedSource;
-  std::unique_ptr<TZWCompressor> compressor;  // zlib stream and buffers, reused per entry
-  std::unique_ptr<TZWDeflatePool> deflatePool;  // workers for large entries, made on demand
+  std::unique_ptr<TZWCompressor> compressor;    // zlib stream and buffers, reused per entry
+  std::unique_ptr<TZWDeflatePool> deflatePool;  // workers, made on demand
+  // The deflated data of the entry being written, when it was deflated ahead.
+  const TZWChunkJob* deflatedAhead = nullptr;
 
   TZWArchiverState();
   ~TZWArchiverState();

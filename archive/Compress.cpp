@@ -231,15 +231,21 @@ void ChunkedLoop(EntryRun& r, TZWCompressor& c, TZWDeflatePool& pool) {
   if (!r.encrypting) r.crc = outcome.crc ^ 0xFFFFFFFF;
 }
 
-// Workers pay off for deflated entries of more than one chunk when more than one
-// thread is asked for; one thread keeps the single stream and its bytes.
-TZWDeflatePool* PoolFor(TZWBaseArchiver::State& s, const EntryRun& r) {
+// Workers pay off for deflated entries of more than one chunk.
+TZWDeflatePool* PoolFor(TZWBaseArchiver& archiver, const EntryRun& r) {
   if (!r.deflating || r.item.CompressionMode == 0 || r.size <= r.bufferSize) return nullptr;
-  int threads = s.threads > 0 ? s.threads : ProcessorCount();
-  if (threads <= 1) return nullptr;
-  if (!s.deflatePool || s.deflatePool->Threads() != threads)
-    s.deflatePool = std::make_unique<TZWDeflatePool>(threads);
-  return s.deflatePool.get();
+  return DeflatePoolOf(archiver);
+}
+
+// An entry whose data was deflated ahead (EntryAhead.h): the same notification and
+// checks as the single-chunk pass of ChunkLoop.
+void WriteDeflatedAhead(EntryRun& r, const TZWChunkJob& job) {
+  if (!ReportProgress(r)) return;
+  int64_t length = static_cast<int64_t>(job.outputLength);
+  if (r.dest.Write(job.output.data(), length) != length) return;
+  r.crc = job.crc ^ 0xFFFFFFFF;  // the loop's register form
+  r.consumed = static_cast<uint64_t>(r.size);
+  r.compressed += job.outputLength;
 }
 
 void StoreResults(EntryRun& r, TZip64Mode zip64) {
@@ -266,6 +272,15 @@ void StoreResults(EntryRun& r, TZip64Mode zip64) {
 
 }  // namespace
 
+TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
+  TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
+  int threads = s.threads > 0 ? s.threads : ProcessorCount();
+  if (threads <= 1) return nullptr;
+  if (!s.deflatePool || s.deflatePool->Threads() != threads)
+    s.deflatePool = std::make_unique<TZWDeflatePool>(threads);
+  return s.deflatePool.get();
+}
+
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
                    int64_t knownSize) {
   TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
@@ -279,8 +294,11 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   // The method decides the form of the data: method 8 always gets a deflate stream
   // (mode 0 then makes stored deflate blocks), so the bytes always match the header.
   r.deflating = item.CompressionMethod != 0 && r.size > 0;
+  const TZWChunkJob* ahead = s.deflatedAhead;
   try {
-    if (TZWDeflatePool* pool = PoolFor(s, r))
+    if (ahead && r.deflating && !r.encrypting && ahead->length == static_cast<uint64_t>(r.size))
+      WriteDeflatedAhead(r, *ahead);
+    else if (TZWDeflatePool* pool = PoolFor(archiver, r))
       ChunkedLoop(r, compressor, *pool);
     else
       ChunkLoop(r, compressor);

@@ -20,6 +20,7 @@ namespace zw {
 
 class TStream;
 class TZWBaseArchiver;
+class TZWDeflatePool;
 struct TDirItem;
 
 int CompressionLevelToMode(TZWCompressionLevel level);
@@ -56,6 +57,10 @@ class TZWCompressor {
   std::vector<uint8_t> output_;
 };
 
+// The archiver's deflate workers for its thread count (made on first use); null when
+// one thread is asked for, or the process may run on one processor only.
+TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver);
+
 // Writes the entry's data for `item` from `source` (its whole size, from position 0)
 // to `dest` at its position. True when the whole source was written; false when a
 // progress handler cancelled (the item's header fields then stay as they were).
@@ -65,7 +70,10 @@ class TZWCompressor {
 // ecCompressZip64Disabled (needs Zip64 while it is disabled) or ecShortData (the source
 // delivered fewer bytes than its size, or the destination took fewer). `knownSize`, when not
 // negative, is the source's size as the caller measured it for the local header: the data then
-// matches that header even if the file grows meanwhile.
+// matches that header even if the file grows meanwhile. When the archiver holds the
+// entry's data deflated ahead (EntryAhead.h) and it matches the source's size, those
+// bytes are written instead of deflating again; with more than one thread, a source of
+// more than one chunk is deflated on the workers (ParallelDeflate.h).
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
                    int64_t knownSize = -1);
 

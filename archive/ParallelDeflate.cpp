@@ -117,6 +117,7 @@ void TZWDeflatePool::WorkerLoop() {
 
 void TZWDeflatePool::Submit(TZWChunkJob& job) {
   job.done = false;
+  job.dropped = false;
   job.error = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -132,7 +133,7 @@ void TZWDeflatePool::Wait(TZWChunkJob& job) {
 
 void TZWDeflatePool::DropQueuedAndWait() {
   std::unique_lock<std::mutex> lock(mutex_);
-  for (TZWChunkJob* job : queue_) job->done = true;
+  for (TZWChunkJob* job : queue_) job->done = job->dropped = true;
   queue_.clear();
   jobDone_.wait(lock, [this] { return running_ == 0; });
 }
@@ -154,7 +155,9 @@ class ChunkedRun {
         withCrc_(withCrc),
         io_(io) {}
   // Whatever ends the run, no worker touches the slots afterwards.
-  ~ChunkedRun() { pool_.DropQueuedAndWait(); }
+  ~ChunkedRun() {
+    if (written_ < read_) pool_.DropQueuedAndWait();
+  }
   ChunkedRun(const ChunkedRun&) = delete;
   ChunkedRun& operator=(const ChunkedRun&) = delete;
 

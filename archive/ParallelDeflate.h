@@ -42,6 +42,7 @@ struct TZWChunkJob {
   uint32_t crc = 0;
   std::exception_ptr error;
   bool done = false;
+  bool dropped = false;  // done without being deflated (DropQueuedAndWait)
 };
 
 // Worker threads that deflate chunk jobs; one pool serves an archiver's entries in turn.

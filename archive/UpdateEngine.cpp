@@ -9,6 +9,7 @@
 #include "CodePage.h"
 #include "Compress.h"
 #include "DirManager.h"
+#include "EntryAhead.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "Journal.h"
@@ -124,6 +125,9 @@ class UpdateRun {
   int64_t position_ = 0;
   TMemoryStream staging_;
   std::unique_ptr<TZWVolumeUpdate> volumes_;  // multi-volume archives only
+  // Small entries read and deflated ahead on the workers (single-file archives with
+  // more than one thread only); released when the main loop ends.
+  std::unique_ptr<TZWEntryAhead> ahead_;
 };
 
 int32_t UpdateRun::FirstChangedIndex() const {
@@ -298,7 +302,12 @@ void UpdateRun::Run() {
       if (drive == "A:" || drive == "B:") collecting_ = std::make_unique<TMemoryStream>();
     }
     s_.collectingBuffer = collecting_.get();
+    TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(a_);
+    if (pool)
+      ahead_ =
+          std::make_unique<TZWEntryAhead>(a_, *pool, ShareModeToFileMode(s_.options.ShareMode));
     MainLoop(first);
+    ahead_.reset();
     bool stopped = s_.cancelled || action_ == fxaAbort;
     if (collecting_ && !stopped && collecting_->GetSize() > 0)
       WriteBufferToVolumes(a_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume,
@@ -324,6 +333,7 @@ void UpdateRun::MainLoop(int32_t first) {
   TZWDirArray& working = dm_.WorkingDirectory;
   int32_t i = first;
   while (i < working.Count() && !s_.cancelled) {
+    if (ahead_) ahead_->Advance(i);
     bool written = true;
     do {
       action_ = fxaIgnore;
@@ -339,6 +349,7 @@ void UpdateRun::MainLoop(int32_t first) {
       ++i;
     } else if (working.ItemPtr(i).Operation == poAdd) {
       working.Delete(i);
+      if (ahead_) ahead_->Removed(i);
     } else {
       CopyUnchangedEntry(i);  // a replacement that failed keeps its stored form
       ++i;
@@ -359,8 +370,11 @@ bool UpdateRun::ProcessEntry(int32_t i) {
   try {
     item.NeedsZip64 = false;
     TStream* source = nullptr;
+    const TZWChunkJob* deflated = nullptr;
     if (item.SourceStream) {
       source = item.SourceStream.get();
+    } else if (TStream* read = ahead_ ? ahead_->Source(i, &deflated) : nullptr) {
+      source = read;
     } else if (!(item.ExternalAttributes & 0x10)) {
       try {
         opened = std::make_unique<TFileStream>(
@@ -371,7 +385,15 @@ bool UpdateRun::ProcessEntry(int32_t i) {
       }
       source = opened.get();
     }
-    bool result = WriteEntry(i, item, source, name);
+    s_.deflatedAhead = deflated;
+    bool result = false;
+    try {
+      result = WriteEntry(i, item, source, name);
+    } catch (...) {
+      s_.deflatedAhead = nullptr;
+      throw;
+    }
+    s_.deflatedAhead = nullptr;
     opened.reset();
     if (!result) return false;
     ArchiverAccess::FileProgress(a_, name, 100.0, item.Operation, ppEnd, s_.cancelled);
