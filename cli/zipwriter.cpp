@@ -329,7 +329,7 @@ void ApplyPassword(ToolZipWriter& zip, const AddOptions& add) {
       break;
     case PasswordSource::kPrompt:
       if (!zip.AskPassword(add.archive, password))
-        throw Exception("no password was entered; nothing was added");
+        throw Exception("no password was entered; nothing was done");
       break;
     case PasswordSource::kNone:
       if (const char* env = std::getenv("ZW_PASSWORD")) password = env;
