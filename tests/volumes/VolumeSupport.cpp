@@ -130,8 +130,18 @@ std::string RandomData(size_t count, uint32_t seed) {
 int DiskSwappingUi::AskChoice(const std::string& text, TMsgDlgType kind, TMsgDlgButtons buttons) {
   int answer = ScriptUserInterface::AskChoice(text, kind, buttons);
   int disk = 0;
-  if (answer == mrOk && std::sscanf(text.c_str(), "Please insert a blank disk #%d", &disk) == 1)
+  if (answer != mrOk) return answer;
+  if (std::sscanf(text.c_str(), "Please insert a blank disk #%d", &disk) == 1)
     insertDisk_(disk);
+  else if (!returnDisk_)
+    return answer;
+  else if (std::sscanf(text.c_str(), "Please insert disk #%d", &disk) == 1)
+    returnDisk_(disk);
+  else if (text == "Please insert the first disk")
+    returnDisk_(1);
+  else if (text.rfind("Please insert the last disk", 0) == 0 ||
+           text.find("insert last disk") != std::string::npos)
+    returnDisk_(0);
   return answer;
 }
 

@@ -42,15 +42,21 @@ std::string SevenZipTest(const std::string& path);
 std::string RandomData(size_t count, uint32_t seed);
 
 // A script provider whose user, before confirming a request for a blank disk,
-// inserts a new one (the callback, with the disk number shown, 1-based).
+// inserts a new one (the callback, with the disk number shown, 1-based), and before
+// confirming a request for a written disk puts that one back (`returnDisk`, given
+// the disk number shown, 1 for the first disk, 0 for the last).
 class DiskSwappingUi : public ScriptUserInterface {
  public:
-  DiskSwappingUi(const std::string& answers, std::ostream* out, std::function<void(int)> insertDisk)
-      : ScriptUserInterface(answers, out), insertDisk_(std::move(insertDisk)) {}
+  DiskSwappingUi(const std::string& answers, std::ostream* out, std::function<void(int)> insertDisk,
+                 std::function<void(int)> returnDisk = {})
+      : ScriptUserInterface(answers, out),
+        insertDisk_(std::move(insertDisk)),
+        returnDisk_(std::move(returnDisk)) {}
   int AskChoice(const std::string& text, TMsgDlgType kind, TMsgDlgButtons buttons) override;
 
  private:
   std::function<void(int)> insertDisk_;
+  std::function<void(int)> returnDisk_;
 };
 
 // Records volume labels set through it.

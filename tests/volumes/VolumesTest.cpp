@@ -1,6 +1,7 @@
 // Multi-volume archives: naming and size tables, split sets checked by layout and by
-// outside readers, spanned disks with the prompts of a scripted user, cancellation,
-// the disk-full check, detection of existing sets and additions to them.
+// outside readers, spanned disks with the prompts of a scripted user (written, then
+// tested and extracted disk by disk), cancellation, the disk-full check, detection
+// of existing sets and additions to them.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "FaultFileSystem.h"
 #include "LinuxFileSystem.h"
 #include "MemFileSystem.h"
+#include "Restore.h"
 #include "VolumeSupport.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
@@ -409,15 +411,22 @@ class SpannedDisks : public ::testing::Test {
  protected:
   void Run(const std::vector<std::string>& answers, bool advanced, int64_t diskSize) {
     std::string answerFile = answersDir.Write("answers.txt", Join(answers));
-    ui = std::make_unique<DiskSwappingUi>(answerFile, &transcript, [this, diskSize](int disk) {
-      // Each disk inserted is a fresh one; the sizes of the first ones may be chosen.
-      std::string folder = "/disk" + std::to_string(disks.size() + 1);
-      int64_t size = disks.size() < firstSizes.size() ? firstSizes[disks.size()] : diskSize;
-      mem.MapDrive('A', folder);
-      mem.SetCapacity("A:\\", size);
-      disks.push_back(folder);
-      asked.push_back(disk);
-    });
+    ui = std::make_unique<DiskSwappingUi>(
+        answerFile, &transcript,
+        [this, diskSize](int disk) {
+          // Each disk inserted is a fresh one; the sizes of the first ones may be chosen.
+          std::string folder = "/disk" + std::to_string(disks.size() + 1);
+          int64_t size = disks.size() < firstSizes.size() ? firstSizes[disks.size()] : diskSize;
+          mem.MapDrive('A', folder);
+          mem.SetCapacity("A:\\", size);
+          disks.push_back(folder);
+          asked.push_back(disk);
+        },
+        [this](int disk) {
+          // A written disk goes back into the drive: 0 stands for the last one.
+          if (disk >= 0 && static_cast<size_t>(disk) <= disks.size())
+            mem.MapDrive('A', disk == 0 ? disks.back() : disks[static_cast<size_t>(disk) - 1]);
+        });
     mem.CreateDirectory("C:\\data");
     ASSERT_TRUE(mem.WriteWholeFile("C:\\data\\a.bin", RandomData(150000, 7)));
     mem.WriteWholeFile("C:\\data\\b.bin", RandomData(120000, 8));
@@ -483,6 +492,48 @@ TEST_F(SpannedDisks, PlainNamesPutTheArchiveNameOnEveryDisk) {
   for (const std::string& f : DiskFiles()) set.push_back(*mem.ReadWholeFile(f));
   EXPECT_EQ(CheckLayout(set), "");
   EXPECT_EQ(SevenZipTestSet(set), "");
+}
+
+TEST_F(SpannedDisks, WrittenSetIsTestedAndExtractedDiskByDisk) {
+  mem.CreateDirectory("C:\\data");
+  std::string text;
+  for (int line = 0; line < 3000; ++line) text += "line " + std::to_string(line) + " of c\n";
+  mem.WriteWholeFile("C:\\data\\c.bin", text);  // deflates, unlike the random a and b
+  Run(std::vector<std::string>(40, "OK"), false, 100000);
+  zip->CloseArchiveFile();
+  ASSERT_EQ(disks.size(), 3u);
+
+  // The last disk is still in the drive; every other one is asked for by number.
+  zip->OpenArchiveFile();
+  ASSERT_EQ(zip->DirManager()->WorkingDirectory.Count(), 3);
+  TZWRestorer restorer(*zip);
+  std::vector<std::string> notes;
+  restorer.OnNote = [&](const TZWRestoreNote& n) { notes.push_back(n.Name + ": " + n.Text); };
+  TZWRestoreTotals tested = restorer.Test();
+  EXPECT_EQ(tested.Selected, 3);
+  EXPECT_EQ(tested.Passed, 3);
+  EXPECT_TRUE(tested.AllPassed());
+
+  mem.CreateDirectory("C:\\out");
+  TZWRestoreTotals extracted = restorer.Extract("C:\\out");
+  EXPECT_EQ(extracted.Passed, 3);
+  EXPECT_TRUE(extracted.AllPassed());
+  EXPECT_EQ(notes, std::vector<std::string>{});
+  // Each run asks for the disks in order, each once, from the first to the last.
+  std::vector<std::string> inOrder = {"Please insert the first disk -> OK",
+                                      "Please insert disk #2 -> OK",
+                                      "Please insert the last disk -> OK"};
+  std::vector<std::string> expected = {"Please insert a blank disk #1 -> OK",
+                                       "Please insert a blank disk #2 -> OK",
+                                       "Please insert a blank disk #3 -> OK"};
+  for (int run = 0; run < 2; ++run) expected.insert(expected.end(), inOrder.begin(), inOrder.end());
+  EXPECT_EQ(Questions(transcript.str()), expected);
+  for (std::string name : {"a.bin", "b.bin", "c.bin"}) {
+    auto written = mem.ReadWholeFile("C:\\out\\" + name);
+    ASSERT_TRUE(written) << name;
+    EXPECT_TRUE(*written == *mem.ReadWholeFile("C:\\data\\" + name)) << name;
+  }
+  zip->CloseArchiveFile();
 }
 
 TEST_F(SpannedDisks, CancelRaises45AndLeavesNoCompleteLookingArchive) {
