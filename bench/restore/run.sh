@@ -16,11 +16,11 @@ set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-$here/../../build}" && pwd)"
 zipwriter="$build/bin/zipwriter"
-timer="$build/bin/zw_bench"
+bench="$build/bin/zw_bench"
 bare="$build/bin/bare_inflate"
 runs="${RUNS:-3}"
 python="$(command -v /usr/bin/python3 || command -v python3)"
-for tool in "$zipwriter" "$timer" "$bare"; do
+for tool in "$zipwriter" "$bench" "$bare"; do
   [[ -x "$tool" ]] || { echo "missing $tool (build zipwriter, zw_bench, bare_inflate)" >&2; exit 2; }
 done
 
@@ -29,34 +29,9 @@ work="$(mktemp -d "${TMPDIR:-/tmp}/zwrestore.XXXXXX")"
 echo "# work folder: $work"
 "$python" "$here/../component/make_data.py" "$work/data" --pictures 0 ${DATA_ARGS:-}
 
-median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
-measure() {
-  local times=() cpus=() mems=() writes=() line t m w c
-  for ((r = 0; r < runs; r++)); do
-    rm -rf "$work/out"
-    mkdir -p "$work/out"
-    line="$("$timer" run "$@" 2>&1 >/dev/null | tail -n 1)"
-    read -r t m w _ c <<<"$line"
-    times+=("$t"); mems+=("$m"); writes+=("$w"); cpus+=("$c")
-  done
-  m_time="$(printf '%s\n' "${times[@]}" | median)"
-  m_cpu="$(printf '%s\n' "${cpus[@]}" | median)"
-  m_written="$(printf '%s\n' "${writes[@]}" | median)"
-  m_mem="$(printf '%s\n' "${mems[@]}" | sort -g | tail -n 1)"
-}
-reference() { ref_time="$m_time"; ref_cpu="$m_cpu"; }
-row() {
-  local ratio cratio
-  ratio="$(awk -v a="$m_time" -v b="$ref_time" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
-  cratio="$(awk -v a="$m_cpu" -v b="$ref_cpu" 'BEGIN { printf "%.2f", (b > 0 ? a / b : 0) }')"
-  printf '%-30s %8.3f s %6sx %8.3f s %6sx %9d KiB %12d B\n' "$1" "$m_time" "$ratio" "$m_cpu" \
-    "$cratio" "$m_mem" "$m_written"
-}
-header() {
-  echo
-  echo "## $1"
-  printf '%-30s %10s %7s %10s %7s %13s %14s\n' tool wall ratio cpu ratio "peak memory" written
-}
+# shellcheck source=../measure.sh
+source "$here/../measure.sh"
+PREPARE='rm -rf "$work/out"; mkdir -p "$work/out"'
 
 cat >"$work/pytest.py" <<'PY'
 import sys, zipfile
