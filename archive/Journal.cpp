@@ -32,6 +32,21 @@ uint32_t Crc(uint32_t crc, const void* data, int64_t count) {
 
 std::string FolderOf(const std::string& archiveName) { return ExtractFilePath(archiveName); }
 
+// Creates the journal file. When the archive's folder does not exist, the failure names
+// the archive: that is the file the user asked for, and it cannot be made either.
+std::unique_ptr<TFileStream> CreateJournalFile(FileSystem& fs, const std::string& path,
+                                               const std::string& archiveName) {
+  try {
+    return std::make_unique<TFileStream>(fs, path, FileMode::fmCreate);
+  } catch (const EFCreateError&) {
+    std::string why = fs.LastError().message;
+    std::string folder = ExtractFileDir(archiveName);
+    if (folder.empty() || fs.DirectoryExists(folder)) throw;
+    throw EFCreateError(
+        Format("Cannot create file \"%s\". %s", {fs.DisplayName(archiveName), why}));
+  }
+}
+
 // A parsed journal. Restore bytes stay in the file: `bytesAt` is where they start.
 struct Record {
   uint32_t kind = 0;
@@ -271,7 +286,7 @@ TZWJournal::Outcome TZWJournal::Recover(FileSystem& fs, const std::string& archi
 
 TZWJournal::TZWJournal(FileSystem& fs, const std::string& archiveName, bool sync)
     : fs_(fs), archiveName_(archiveName), path_(PathFor(archiveName)), sync_(sync) {
-  file_ = std::make_unique<TFileStream>(fs_, path_, FileMode::fmCreate);
+  file_ = CreateJournalFile(fs_, path_, archiveName_);
   try {
     WriteRaw(kMagic, sizeof kMagic);
   } catch (...) {

@@ -78,7 +78,8 @@ TEST_F(ZipwriterRunTest, EverythingInIsZeroAndAUsageErrorIsTwo) {
   // Host paths in messages are spelled as the host names them.
   ToolRun missing = Run("add nothere/a.zip data/a.txt");
   EXPECT_EQ(missing.status, 1);
-  EXPECT_NE(missing.errors.find('"' + (dir / "nothere/a.zip")), std::string::npos) << missing.errors;
+  EXPECT_NE(missing.errors.find('"' + (dir / "nothere/a.zip") + '"'), std::string::npos)
+      << missing.errors;
   EXPECT_EQ(missing.errors.find('\\'), std::string::npos) << missing.errors;
 }
 
