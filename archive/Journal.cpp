@@ -15,14 +15,24 @@ namespace zw {
 namespace {
 
 // Layout: magic, records, trailer. Restore record: kind 'R', name, alternate, keep (u64),
-// count (u64), bytes. Remove-volumes record: kind 'V', prefix, suffix, width (u32),
+// count (u64), bytes. Packed restore record (version 2): kind 'Z', name, alternate, keep,
+// count, then chunks until their raw lengths add up to count, each its raw length (u32,
+// 1 to kPackChunk), its packed length (u32), the CRC-32 of its raw bytes (u32) and its
+// raw deflate stream. Remove-volumes record: kind 'V', prefix, suffix, width (u32),
 // from (u32). Names: u16 length and bytes. Trailer: kTrailerMark, CRC-32 of everything
 // before the trailer, and that length (u64).
-constexpr char kMagic[8] = {'Z', 'W', 'J', 'R', 'N', 'L', 1, 0};
+constexpr char kMagic[8] = {'Z', 'W', 'J', 'R', 'N', 'L', 2, 0};
+// Version 1 (no packed records) is what earlier releases left: still replayed.
+constexpr char kMagicV1[8] = {'Z', 'W', 'J', 'R', 'N', 'L', 1, 0};
 constexpr uint32_t kRestoreKind = 'R';
+constexpr uint32_t kPackedRestoreKind = 'Z';
 constexpr uint32_t kRemoveVolumesKind = 'V';
 constexpr uint32_t kTrailerMark = 0x21444E45;  // "END!"
 constexpr int64_t kTrailerSize = 16;
+// Chunks are deflated independently, so a reader inflates only the one it needs.
+constexpr uint32_t kPackChunk = 256 << 10;
+constexpr int kPackLevel = 6;
+constexpr int64_t kChunkHeaderSize = 12;
 constexpr int64_t kChunk = 1 << 20;
 
 uint32_t Crc(uint32_t crc, const void* data, int64_t count) {
@@ -53,6 +63,8 @@ struct Record {
   std::string name, alternate;
   uint64_t keep = 0;
   int64_t bytesAt = 0, count = 0;
+  bool packed = false;
+  std::vector<TZWPackedChunk> chunks;
   TZWVolumeNaming naming;
   int32_t from = 0;
 };
@@ -76,7 +88,8 @@ class Reader {
     char magic[sizeof kMagic];
     file_.SetPosition(0);
     file_.ReadBuffer(magic, sizeof magic);
-    if (std::memcmp(magic, kMagic, sizeof kMagic) != 0) return false;
+    packedKnown_ = std::memcmp(magic, kMagic, sizeof kMagic) == 0;
+    if (!packedKnown_ && std::memcmp(magic, kMagicV1, sizeof kMagic) != 0) return false;
     at_ = sizeof kMagic;
     while (at_ < end_) {
       Record r;
@@ -138,6 +151,7 @@ class Reader {
       at_ += r.count;
       return !r.name.empty();
     }
+    if (r.kind == kPackedRestoreKind && packedKnown_) return ReadPackedRecord(r);
     if (r.kind == kRemoveVolumesKind) {
       uint32_t width = 0, from = 0;
       if (!TakeName(r.naming.prefix) || !TakeName(r.naming.suffix) || !TakeU32(width) ||
@@ -150,10 +164,67 @@ class Reader {
     return false;
   }
 
+  // The chunks are checked against the bytes present, and each raw length against the
+  // chunk size, so nothing is allocated beyond what the journal backs.
+  bool ReadPackedRecord(Record& r) {
+    uint64_t count = 0;
+    if (!TakeName(r.name) || !TakeName(r.alternate) || !TakeU64(r.keep) || !TakeU64(count))
+      return false;
+    r.packed = true;
+    uint64_t raw = 0;
+    while (raw < count) {
+      uint8_t b[kChunkHeaderSize];
+      if (!Take(b, kChunkHeaderSize)) return false;
+      TZWPackedChunk c;
+      c.rawAt = static_cast<int64_t>(raw);
+      c.packedAt = at_;
+      c.rawLength = GetU32(b);
+      c.packedLength = GetU32(b + 4);
+      c.rawCrc = GetU32(b + 8);
+      if (c.rawLength == 0 || c.rawLength > kPackChunk || c.rawLength > count - raw ||
+          c.packedLength > compressBound(kPackChunk) || c.packedLength > end_ - at_)
+        return false;
+      at_ += c.packedLength;
+      raw += c.rawLength;
+      r.chunks.push_back(c);
+    }
+    r.count = static_cast<int64_t>(count);
+    return !r.name.empty();
+  }
+
   TStream& file_;
   int64_t end_ = 0;
   int64_t at_ = 0;
+  bool packedKnown_ = false;
 };
+
+// Inflates one chunk into `raw`; raises EStreamError unless it gives exactly the bytes
+// the chunk names (length and CRC-32).
+void InflateChunk(TStream& journal, const TZWPackedChunk& c, std::vector<uint8_t>& packed,
+                  std::vector<uint8_t>& raw) {
+  packed.resize(c.packedLength);
+  raw.resize(c.rawLength);
+  journal.SetPosition(c.packedAt);
+  if (c.packedLength > 0) journal.ReadBuffer(packed.data(), c.packedLength);
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw EStreamError("Cannot inflate the journal");
+  z.next_in = packed.data();
+  z.avail_in = c.packedLength;
+  z.next_out = raw.data();
+  z.avail_out = c.rawLength;
+  bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.avail_out == 0 && z.avail_in == 0;
+  inflateEnd(&z);
+  if (!whole || Crc(0, raw.data(), c.rawLength) != c.rawCrc)
+    throw EStreamError("The saved bytes in the journal are damaged");
+}
+
+void CopyPacked(TStream& journal, const std::vector<TZWPackedChunk>& chunks, TStream& file) {
+  std::vector<uint8_t> packed, raw;
+  for (const TZWPackedChunk& c : chunks) {
+    InflateChunk(journal, c, packed, raw);
+    file.WriteBuffer(raw.data(), c.rawLength);
+  }
+}
 
 [[noreturn]] void RaiseNotRestored(FileSystem& fs, const std::string& archiveName,
                                    const std::string& cause) {
@@ -192,8 +263,12 @@ void ApplyRestore(FileSystem& fs, const std::string& folder, const Record& r, TS
       existed ? FileMode::fmOpenReadWrite | FileMode::fmShareExclusive : FileMode::fmCreate);
   file.SetSize(static_cast<int64_t>(r.keep));
   file.SetPosition(static_cast<int64_t>(r.keep));
-  journal.SetPosition(r.bytesAt);
-  if (r.count > 0) file.CopyFrom(journal, r.count);
+  if (r.packed) {
+    CopyPacked(journal, r.chunks, file);
+  } else {
+    journal.SetPosition(r.bytesAt);
+    if (r.count > 0) file.CopyFrom(journal, r.count);
+  }
   FlushToDevice(file, sync);
   if (sync && !existed) CheckedSyncFolder(fs, name);
 }
@@ -258,6 +333,56 @@ class TZWJournal::Window : public TStream {
   int64_t at_, size_, position_ = 0;
 };
 
+// The saved bytes of a packed first restore record, inflated a chunk at a time.
+class TZWJournal::PackedWindow : public TStream {
+ public:
+  PackedWindow(TStream& base, const std::vector<TZWPackedChunk>& chunks, int64_t size)
+      : base_(base), chunks_(chunks), size_(size) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count && position_ < size_) {
+      const TZWPackedChunk& c = ChunkAt(position_);
+      int64_t inChunk = position_ - c.rawAt;
+      int64_t n = std::min<int64_t>(count - done, c.rawLength - inChunk);
+      std::memcpy(out + done, raw_.data() + inChunk, static_cast<size_t>(n));
+      done += n;
+      position_ += n;
+    }
+    return done;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    int64_t base = origin == SeekOrigin::kBegin     ? 0
+                   : origin == SeekOrigin::kCurrent ? position_
+                                                    : size_;
+    if (base + offset < 0) throw EStreamError("Seek before the start of the saved bytes");
+    return position_ = base + offset;
+  }
+  void SetSize(int64_t) override { throw EStreamError("The saved bytes cannot be changed"); }
+  int64_t GetSize() override { return size_; }
+
+ private:
+  // The chunk holding `position` (< size_), inflated into raw_.
+  const TZWPackedChunk& ChunkAt(int64_t position) {
+    auto it = std::upper_bound(chunks_.begin(), chunks_.end(), position,
+                               [](int64_t p, const TZWPackedChunk& c) { return p < c.rawAt; });
+    size_t index = static_cast<size_t>(it - chunks_.begin()) - 1;
+    if (index != cached_) {
+      cached_ = SIZE_MAX;
+      InflateChunk(base_, chunks_[index], packed_, raw_);
+      cached_ = index;
+    }
+    return chunks_[index];
+  }
+
+  TStream& base_;
+  const std::vector<TZWPackedChunk>& chunks_;
+  int64_t size_, position_ = 0;
+  size_t cached_ = SIZE_MAX;
+  std::vector<uint8_t> packed_, raw_;
+};
+
 std::string TZWJournal::PathFor(const std::string& archiveName) { return archiveName + "-journal"; }
 
 TZWJournal::Outcome TZWJournal::Recover(FileSystem& fs, const std::string& archiveName, bool sync) {
@@ -298,6 +423,51 @@ TZWJournal::TZWJournal(FileSystem& fs, const std::string& archiveName, bool sync
 
 TZWJournal::~TZWJournal() { window_.reset(); }
 
+namespace {
+
+struct Deflater {
+  Deflater() {
+    if (deflateInit2(&z, kPackLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
+      throw EStreamError("Cannot deflate the journal");
+  }
+  ~Deflater() { deflateEnd(&z); }
+  Deflater(const Deflater&) = delete;
+  Deflater& operator=(const Deflater&) = delete;
+  z_stream z{};
+};
+
+}  // namespace
+
+void TZWJournal::WritePacked(TStream& source, int64_t count, bool first) {
+  Deflater d;
+  std::vector<uint8_t> raw(static_cast<size_t>(std::min<int64_t>(count, kPackChunk)));
+  std::vector<uint8_t> packed(deflateBound(&d.z, kPackChunk));
+  for (int64_t done = 0; done < count;) {
+    uint32_t n = static_cast<uint32_t>(std::min<int64_t>(count - done, kPackChunk));
+    source.ReadBuffer(raw.data(), n);
+    deflateReset(&d.z);
+    d.z.next_in = raw.data();
+    d.z.avail_in = n;
+    d.z.next_out = packed.data();
+    d.z.avail_out = static_cast<uInt>(packed.size());
+    if (deflate(&d.z, Z_FINISH) != Z_STREAM_END) throw EStreamError("Cannot deflate the journal");
+    TZWPackedChunk c;
+    c.rawAt = done;
+    c.rawLength = n;
+    c.packedLength = static_cast<uint32_t>(packed.size() - d.z.avail_out);
+    c.rawCrc = Crc(0, raw.data(), n);
+    uint8_t header[kChunkHeaderSize];
+    PutU32(header, c.rawLength);
+    PutU32(header + 4, c.packedLength);
+    PutU32(header + 8, c.rawCrc);
+    WriteRaw(header, kChunkHeaderSize);
+    c.packedAt = file_->GetPosition();
+    WriteRaw(packed.data(), c.packedLength);
+    if (first) firstChunks_.push_back(c);
+    done += n;
+  }
+}
+
 void TZWJournal::WriteRaw(const void* data, int64_t count) {
   file_->WriteBuffer(data, count);
   crc_ = Crc(crc_, data, count);
@@ -328,17 +498,20 @@ void TZWJournal::WriteName(const std::string& name) {
 }
 
 void TZWJournal::AddRestore(const std::string& name, const std::string& alternate, uint64_t keep,
-                            TStream& source, int64_t count) {
+                            TStream& source, int64_t count, bool packed) {
   if (count < 0) count = std::max<int64_t>(0, source.GetSize() - source.GetPosition());
-  WriteU32(kRestoreKind);
+  WriteU32(packed ? kPackedRestoreKind : kRestoreKind);
   WriteName(name);
   WriteName(alternate);
   WriteU64(keep);
   WriteU64(static_cast<uint64_t>(count));
-  if (firstBytesAt_ < 0) {
+  bool first = firstBytesAt_ < 0;
+  if (first) {
     firstBytesAt_ = file_->GetPosition();
     firstBytesCount_ = count;
+    firstPacked_ = packed;
   }
+  if (packed) return WritePacked(source, count, first);
   std::vector<uint8_t> buffer(static_cast<size_t>(std::clamp<int64_t>(count, 1, kChunk)));
   for (int64_t left = count; left > 0;) {
     int64_t n = std::min<int64_t>(left, static_cast<int64_t>(buffer.size()));
@@ -377,6 +550,8 @@ void TZWJournal::Seal() {
 
 TStream* TZWJournal::SavedBytes() {
   if (!file_) return nullptr;
+  if (!window_ && firstPacked_)
+    window_ = std::make_unique<PackedWindow>(*file_, firstChunks_, firstBytesCount_);
   if (!window_)
     window_ = std::make_unique<Window>(*file_, std::max<int64_t>(firstBytesAt_, 0),
                                        firstBytesAt_ < 0 ? 0 : firstBytesCount_);

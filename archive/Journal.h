@@ -2,8 +2,9 @@
 //
 // Before an update changes a byte of an archive file, it writes a journal beside the
 // archive ("<archive name>-journal") that says how to put every file of the archive back
-// as it was: for each file the length to keep and the bytes that followed, and which
-// volume files the update may create. The journal is sealed (trailer with a CRC-32,
+// as it was: for each file the length to keep and the bytes that followed (as they were,
+// or deflated when the update will not read them back), and which volume files the
+// update may create. The journal is sealed (trailer with a CRC-32,
 // flushed, its folder synced) before the first change; the update then changes the
 // archive, flushes it, and removes the journal: that removal is the commit point.
 //
@@ -38,6 +39,14 @@ struct TZWVolumeNaming {
 // when the system refuses (a failed flush must never pass for a durable write).
 void FlushToDevice(TStream& stream, bool wanted);
 
+// One chunk of deflated saved bytes: where its bytes lie in the journal and what they
+// inflate to.
+struct TZWPackedChunk {
+  int64_t rawAt = 0;     // position among the saved bytes
+  int64_t packedAt = 0;  // position in the journal file
+  uint32_t rawLength = 0, packedLength = 0, rawCrc = 0;
+};
+
 class TZWJournal {
  public:
   // Path of the journal of the archive file `archiveName`.
@@ -61,9 +70,11 @@ class TZWJournal {
   // Records: put file `name` back to its first `keep` bytes followed by `count` bytes
   // read now from `source` (count < 0: to its end). When a file named `alternate`
   // exists at recovery, it is the one to put back: `name` is removed and `alternate`
-  // renamed to `name` first. Names are files in the archive's folder.
+  // renamed to `name` first. Names are files in the archive's folder. `packed`: the
+  // bytes are kept deflated, in chunks; for bytes the update only puts back on failure
+  // (an append saves just the old directory), as reading them costs inflating.
   void AddRestore(const std::string& name, const std::string& alternate, uint64_t keep,
-                  TStream& source, int64_t count);
+                  TStream& source, int64_t count, bool packed = false);
   void AddRestore(const std::string& name, uint64_t keep, const std::vector<uint8_t>& bytes);
   // Record: remove the numbered volumes from number `from` on.
   void AddRemoveVolumes(const TZWVolumeNaming& naming, int32_t from);
@@ -83,6 +94,8 @@ class TZWJournal {
 
  private:
   class Window;
+  class PackedWindow;
+  void WritePacked(TStream& source, int64_t count, bool first);
   void WriteRaw(const void* data, int64_t count);
   void WriteU16(uint16_t v);
   void WriteU32(uint32_t v);
@@ -98,7 +111,9 @@ class TZWJournal {
   uint32_t crc_ = 0;
   int64_t firstBytesAt_ = -1;
   int64_t firstBytesCount_ = 0;
-  std::unique_ptr<Window> window_;
+  std::vector<TZWPackedChunk> firstChunks_;  // the first restore record's chunks when packed
+  bool firstPacked_ = false;
+  std::unique_ptr<TStream> window_;
 };
 
 }  // namespace zw

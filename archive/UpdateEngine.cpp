@@ -79,7 +79,7 @@ class UpdateRun {
   int32_t KeepOrderedPrefix(int32_t first) const;
   uint64_t LowestOffsetFrom(int32_t first) const;
   std::string MakeTempFileName();
-  void SaveRollbackData();
+  void SaveRollbackData(bool append);
   void Commit();
   void MainLoop(int32_t first);
   bool ProcessEntry(int32_t i);
@@ -184,8 +184,9 @@ std::string UpdateRun::MakeTempFileName() {
 // Keeps what lies behind the cut so that the run can be undone. For an archive file it
 // goes into the journal, which is durable before the archive is touched; a new
 // archive's journal already restores it (empty), and an in-memory archive keeps it in
-// memory.
-void UpdateRun::SaveRollbackData() {
+// memory. An append saves only the old directory and end records, read back only by a
+// rollback: the journal keeps them deflated.
+void UpdateRun::SaveRollbackData(bool append) {
   TStream& archive = *s_.archiveStream;
   archive.SetPosition(static_cast<int64_t>(truncationPoint_));
   if (!dynamic_cast<TFileStream*>(&archive) || s_.journal) {
@@ -196,7 +197,7 @@ void UpdateRun::SaveRollbackData() {
   s_.journal = std::make_unique<TZWJournal>(a_.Files(), s_.fileName, s_.options.FlushBuffers);
   ownJournal_ = true;
   try {
-    s_.journal->AddRestore(s_.fileName, "", truncationPoint_, archive, -1);
+    s_.journal->AddRestore(s_.fileName, "", truncationPoint_, archive, -1, append);
     s_.journal->Seal();
   } catch (...) {
     DiscardJournal();  // the archive is untouched; a partial journal is of no use
@@ -288,7 +289,7 @@ void UpdateRun::Run() {
                                                  : size;
     if (truncationPoint_ > size)
       throw EZWException(ecArchiveDamaged, &a_);  // the directory points past the end of the file
-    SaveRollbackData();
+    SaveRollbackData(first >= saved.Count());
   }
   try {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));

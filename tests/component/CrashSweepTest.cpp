@@ -27,6 +27,8 @@ namespace {
 
 enum class Scenario {
   kAppend,
+  kAppendToManyEntries,
+  kAbortAppend,
   kReplaceFirst,
   kReplaceLast,
   kNewArchive,
@@ -41,6 +43,10 @@ const char* ScenarioName(Scenario s) {
   switch (s) {
     case Scenario::kAppend:
       return "Append";
+    case Scenario::kAppendToManyEntries:
+      return "AppendToManyEntries";
+    case Scenario::kAbortAppend:
+      return "AbortAppend";
     case Scenario::kReplaceFirst:
       return "ReplaceFirst";
     case Scenario::kReplaceLast:
@@ -59,6 +65,15 @@ const char* ScenarioName(Scenario s) {
   return "?";
 }
 
+// The old archive has many entries: its directory is more than one chunk of the
+// journal's deflated saved bytes.
+bool HasManyEntries(Scenario s) {
+  return s == Scenario::kAppendToManyEntries || s == Scenario::kAbortAppend;
+}
+
+// A source stays locked, so the run is aborted and rolled back.
+bool IsAbort(Scenario s) { return s == Scenario::kAbort || s == Scenario::kAbortAppend; }
+
 bool IsSplit(Scenario s) {
   return s == Scenario::kSplitAppend || s == Scenario::kSplitDirectorySpans;
 }
@@ -73,12 +88,19 @@ const std::string kJournal = kArchive + "-journal";
 // What a new archive is until its first batch: the end record alone.
 const std::string kEmptyArchive = std::string("PK\5\6", 4) + std::string(18, '\0');
 
-// Kept small: every crash point rebuilds the whole folder.
-Contents OldFiles() {
-  return {{"a1.txt", TextBytes(3000, 1)},
-          {"a2.bin", RandomBytes(2000, 2)},
-          {"a3.txt", TextBytes(1500, 3)},
-          {"a4.txt", ""}};
+// Kept small: every crash point rebuilds the whole folder. An append to many entries
+// has a directory that the journal keeps in more than one deflated chunk.
+Contents OldFiles(Scenario s = Scenario::kAppend) {
+  Contents files{{"a1.txt", TextBytes(3000, 1)},
+                 {"a2.bin", RandomBytes(2000, 2)},
+                 {"a3.txt", TextBytes(1500, 3)},
+                 {"a4.txt", ""}};
+  if (!HasManyEntries(s)) return files;
+  for (int i = 0; i < 3000; ++i) {
+    std::string number = std::to_string(10000 + i);
+    files["a5-many-entries-make-a-directory-of-some-size-" + number + ".txt"] = number;
+  }
+  return files;
 }
 
 Contents NewFiles() {
@@ -119,7 +141,10 @@ const std::string kExtra = "added after the recovery";
 std::vector<std::string> Batches(Scenario s) {
   switch (s) {
     case Scenario::kAppend:
+    case Scenario::kAppendToManyEntries:
       return {"n1.txt"};
+    case Scenario::kAbortAppend:
+      return {"n*.*"};
     case Scenario::kReplaceFirst:
       return {"a1.txt"};
     case Scenario::kReplaceLast:
@@ -144,8 +169,8 @@ std::vector<Contents> Stages(Scenario s) {
     for (const auto& [name, data] : SplitNewFiles()) next[name] = data;
     return {SplitOldFiles(s), next};
   }
-  std::vector<Contents> stages{OldFiles()};
-  if (s == Scenario::kAbort) return stages;  // the batch is rolled back
+  std::vector<Contents> stages{OldFiles(s)};
+  if (IsAbort(s)) return stages;  // the batch is rolled back
   for (const std::string& mask : Batches(s)) {
     Contents next = stages.back();
     next[mask] = NewFiles().at(mask);
@@ -277,19 +302,20 @@ void Configure(TZipWriter& zip, FileSystem& fs, bool split = false) {
 }
 
 // The old archive, built once on a disk of its own; its entries in this order.
-const std::string& OldArchive() {
-  static const std::string bytes = [] {
-    MemFileSystem mem;
-    for (const auto& [name, data] : OldFiles()) PutFile(mem, Path("old\\" + name), data);
-    TZipWriter zip;
-    Configure(zip, mem);
-    zip.SetFileName(kArchive);
-    zip.OpenArchiveFile();
-    zip.AddFilesByMask(Path("old\\*.*"), 0x2F, "");
-    zip.CloseArchiveFile();
-    return GetFile(mem, kArchive);
-  }();
-  return bytes;
+const std::string& OldArchive(Scenario s = Scenario::kAppend) {
+  static std::map<bool, std::string> built;
+  const bool many = HasManyEntries(s);
+  auto found = built.find(many);
+  if (found != built.end()) return found->second;
+  MemFileSystem mem;
+  for (const auto& [name, data] : OldFiles(s)) PutFile(mem, Path("old\\" + name), data);
+  TZipWriter zip;
+  Configure(zip, mem);
+  zip.SetFileName(kArchive);
+  zip.OpenArchiveFile();
+  zip.AddFilesByMask(Path("old\\*.*"), 0x2F, "");
+  zip.CloseArchiveFile();
+  return built[many] = GetFile(mem, kArchive);
 }
 
 // The archive's files (leaf name -> bytes): the archive file, or a split set's volumes.
@@ -330,7 +356,7 @@ const Contents& OldSplitSet(Scenario scenario) {
 Contents OldVolumes(Scenario scenario) {
   if (IsSplit(scenario)) return OldSplitSet(scenario);
   if (scenario == Scenario::kNewArchive) return {};
-  return {{"a.zip", OldArchive()}};
+  return {{"a.zip", OldArchive(scenario)}};
 }
 
 // Adds the files matching `paths` as the scenario does: each path a run of its own,
@@ -348,7 +374,7 @@ void AddAll(TZipWriter& zip, Scenario scenario, const std::vector<std::string>& 
 // The whole update: opening, the batches, closing. The error that ended it, if any.
 std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
   std::unique_ptr<FileHandle> lock;
-  if (scenario == Scenario::kAbort)
+  if (IsAbort(scenario))
     lock =
         disk.mem.Open(Path("new\\n2.txt"), FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
   std::optional<std::string> error;
@@ -385,8 +411,8 @@ std::string Describe(MemFileSystem& mem, Scenario scenario, const Contents& newV
     text = "no archive file";
   } else {
     std::string bytes = GetFile(mem, kArchive);
-    text = bytes == OldArchive()    ? "the old archive"
-           : bytes == kEmptyArchive ? "the empty archive"
+    text = bytes == OldArchive(scenario) ? "the old archive"
+           : bytes == kEmptyArchive      ? "the empty archive"
                                     : "an archive of " + std::to_string(bytes.size()) + " bytes";
   }
   if (mem.FileExists(kJournal))
@@ -470,6 +496,15 @@ Plan Probe(Scenario scenario) {
     EXPECT_EQ(Read(GetFile(disk.mem, kArchive)), Stages(scenario).back());
   plan.ops = disk.log.ops();
   EXPECT_EQ(static_cast<int64_t>(plan.ops.size()), disk.faults.MutatingOps());
+  if (HasManyEntries(scenario)) {
+    // The journal keeps the old directory deflated, in more than one chunk of 256 KiB.
+    const std::string& old = OldArchive(scenario);
+    uint64_t directory = 0;
+    for (size_t k = 4; k-- > 0;)
+      directory = directory * 256 + static_cast<uint8_t>(old[old.size() - 10 + k]);
+    EXPECT_GT(directory, 256u * 1024);
+    EXPECT_LT(disk.faults.BytesWrittenByFile()[kJournal], static_cast<int64_t>(directory / 4));
+  }
   plan.newVolumes = ArchiveFiles(disk.mem);
   if (IsSplit(scenario)) {
     plan.extendedNew = Extended(scenario, disk);
@@ -507,7 +542,7 @@ Plan Probe(Scenario scenario) {
   }
   // The aborted batch deletes its journal too, after the rollback. (Deletion at step
   // i + 1, its sync at i + 2.)
-  size_t deletions = scenario == Scenario::kAbort ? 1 : Stages(scenario).size() - 1;
+  size_t deletions = IsAbort(scenario) ? 1 : Stages(scenario).size() - 1;
   EXPECT_EQ(plan.committedFrom[kill].size(), deletions);
   return plan;
 }
@@ -550,7 +585,7 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
     if (scenario == Scenario::kSplitAppend) {
       EXPECT_TRUE(renamedAway) << "the last volume should take its number during the run";
     }
-  } else if (!newArchive) {
+  } else if (!newArchive && !HasManyEntries(scenario)) {
     // "First" and "last" entry refer to this order.
     std::vector<std::string> names;
     for (const ReadEntry& e : ReadArchive(OldArchive())) names.push_back(e.name);
@@ -637,7 +672,8 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
 
 INSTANTIATE_TEST_SUITE_P(
     Updates, CrashSweep,
-    ::testing::Combine(::testing::Values(Scenario::kAppend, Scenario::kReplaceFirst,
+    ::testing::Combine(::testing::Values(Scenario::kAppend, Scenario::kAppendToManyEntries,
+                                         Scenario::kAbortAppend, Scenario::kReplaceFirst,
                                          Scenario::kReplaceLast, Scenario::kNewArchive,
                                          Scenario::kAbort, Scenario::kTwoBatches,
                                          Scenario::kSplitAppend, Scenario::kSplitDirectorySpans),

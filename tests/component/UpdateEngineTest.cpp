@@ -1,6 +1,7 @@
 // The update engine: in-place rewriting, the saved tail, per-entry failures (retry,
 // ignore, abort), cancel, rollback, and the headers it writes.
 #include <gtest/gtest.h>
+#include <zlib.h>
 
 #include <optional>
 
@@ -21,6 +22,27 @@ uint32_t U32At(const std::string& b, size_t at) {
 }
 uint16_t U16At(const std::string& b, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
+}
+
+// A journal as the previous version wrote it (version 1: the saved bytes as they were),
+// putting `name` back to its first `keep` bytes and `bytes`.
+std::string VersionOneJournal(const std::string& name, uint64_t keep, const std::string& bytes) {
+  std::string j("ZWJRNL\1\0", 8);
+  auto put = [&j](uint64_t v, int size) {
+    for (int k = 0; k < size; ++k) j += static_cast<char>(v >> (8 * k));
+  };
+  put('R', 4);
+  put(name.size(), 2);
+  j += name;
+  put(0, 2);  // no alternate
+  put(keep, 8);
+  put(bytes.size(), 8);
+  j += bytes;
+  uint64_t body = j.size();
+  put(0x21444E45, 4);
+  put(crc32(0, reinterpret_cast<const Bytef*>(j.data()), static_cast<uInt>(body)), 4);
+  put(body, 8);
+  return j;
 }
 
 // Local records must follow each other without a gap up to the central directory.
@@ -145,6 +167,22 @@ TEST_F(UpdateEngine, ReplacingFirstEntrySavesTailInJournal) {
     EXPECT_EQ(bytes.substr(after[i].offset, length), old.substr(before[i].offset, length));
   }
   ExpectContiguous(bytes);
+}
+
+// A journal left by the previous version is still replayed: an append interrupted after
+// it had cut the old directory gets it back.
+TEST_F(UpdateEngine, JournalOfThePreviousVersionIsReplayed) {
+  MakeOld();
+  zip->CloseArchiveFile();
+  uint32_t directoryStart = U32At(old, old.size() - 6);
+  PutFile(mem, "C:\\a.zip", old.substr(0, directoryStart) + "PK\3\4 cut short");
+  PutFile(mem, "C:\\a.zip-journal",
+          VersionOneJournal("a.zip", directoryStart, old.substr(directoryStart)));
+  Open();
+  EXPECT_TRUE(zip->LastOpenRestored());
+  EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
+  EXPECT_EQ(Bytes(), old);
+  EXPECT_EQ(Names().size(), 3u);
 }
 
 TEST_F(UpdateEngine, IgnoredFailures) {
