@@ -44,7 +44,6 @@ struct TZWArchiverState {
   std::unique_ptr<TZWDirManager> dirManager;
   TZWVolumeNumberInfo currentVolume;
   bool volumeProbing = false;
-  TMemoryStream* collectingBuffer = nullptr;  // during a spanned update on A: or B:
 
   // A batch has queued changes that are not yet applied (or discarded).
   bool batchPending = false;
@@ -79,6 +78,9 @@ struct TZWArchiverState {
   TZWArchiverState();
   ~TZWArchiverState();
 };
+
+// Size of the leading data (a stub) of the open archive; 0 when none is open.
+uint64_t LeadingDataSize(const TZWArchiverState& s);
 
 // Access to the internals for the component's own units (defined with the component,
 // which grants it; this header does not need the component's class).

@@ -1,10 +1,9 @@
 #include "DirManager.h"
 
+#include "ArchiveSink.h"
 #include "ArchiverState.h"
 #include "DirectoryWriter.h"
 #include "Streams.h"
-#include "Volumes.h"
-#include "ZWExcept.h"
 #include "ZipWriter.h"
 
 namespace zw {
@@ -28,12 +27,6 @@ void TZWDirManager::ResetDirectory() {
 void TZWDirManager::CopySFXStub() {
   auto& s = ArchiverAccess::S(Archiver);
   TFileStream stub(Archiver.Files(), s.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
-  if (s.spanningMode != smNone) {
-    TZWVolumeNumberInfo first;
-    first.SetFirst(true);
-    int64_t limit = GetVolumeSizeLimit(Archiver, first);
-    if (limit > 0 && limit < stub.GetSize()) throw EZWException(ecStubExceedsVolume, &Archiver);
-  }
   Stream->SetSize(0);
   Stream->SetPosition(0);
   Stream->CopyFrom(stub, -1);
@@ -45,26 +38,24 @@ TZWDirReadOptions TZWDirManager::ReadOptions() const {
   TZWDirReadOptions options;
   options.OemNames = s.options.OEMFileNames;
   options.MultiVolume = s.spanningMode != smNone;
-  if (!FixedStream) {
-    TZWBaseArchiver* archiver = &Archiver;
-    options.OpenVolume = [archiver](TZWVolumeNumberInfo& volume) {
-      OpenVolume(*archiver, volume);
-      return ArchiverAccess::S(*archiver).archiveStream.get();
-    };
-  }
+  if (!FixedStream) options.OpenVolume = OpenVolume;
   return options;
+}
+
+TStream& TZWDirManager::Current() const {
+  return FixedStream ? *Stream : *ArchiverAccess::S(Archiver).archiveStream;
 }
 
 bool TZWDirManager::ProbeEndRecord() {
   int64_t position = -1;
-  bool found = TZWDirReader(*Stream, ReadOptions()).FindEndRecord(*this, position);
+  bool found = TZWDirReader(Current(), ReadOptions()).FindEndRecord(*this, position);
   return ArchiverAccess::S(Archiver).volumeProbing ? found : true;
 }
 
 void TZWDirManager::ReadDirectory() {
   auto& s = ArchiverAccess::S(Archiver);
   s.lastOpenDropped = 0;
-  TZWDirReader reader(*Stream, ReadOptions());
+  TZWDirReader reader(Current(), ReadOptions());
   try {
     reader.Read(*this);
   } catch (...) {
@@ -75,11 +66,18 @@ void TZWDirManager::ReadDirectory() {
   s.lastOpenDropped = DroppedEntries;
 }
 
+void TZWDirManager::WriteDirectory(TZWArchiveSink& sink) {
+  TZWDirWriter(*this, ArchiverAccess::S(Archiver).options.OEMFileNames).Write(sink);
+}
+
 void TZWDirManager::WriteDirectory(TStream* stream) {
-  auto& s = ArchiverAccess::S(Archiver);
   if (stream) Stream = stream;
-  TZWBaseArchiver* volumes = s.spanningMode != smNone ? &Archiver : nullptr;
-  Stream = TZWDirWriter(*this, s.options.OEMFileNames, volumes).Write(Stream);
+  TZWDirWriter(*this, ArchiverAccess::S(Archiver).options.OEMFileNames)
+      .Write(stream ? stream : &Current());
+}
+
+uint64_t LeadingDataSize(const TZWArchiverState& s) {
+  return s.dirManager ? s.dirManager->StartOffset : 0;
 }
 
 }  // namespace zw

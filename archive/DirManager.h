@@ -1,11 +1,12 @@
 // The directory of the archive an archiver has open: it reads the directory when the
 // archive is opened (DirectoryReader.h, with the archiver's name and volume settings),
-// writes it at the end of an update (DirectoryWriter.h, through the archiver's
-// volumes for a multi-volume archive), and keeps the directory as it was before the
+// writes it at the end of an update (DirectoryWriter.h, through the archive sink of
+// the run), and keeps the directory as it was before the
 // update under way (SavedDirectory). A new archive starts with the SFX stub copied.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,6 +15,7 @@
 namespace zw {
 
 class TStream;
+class TZWArchiveSink;
 class TZWBaseArchiver;
 
 class TZWDirManager : public TZWDirectory {
@@ -28,18 +30,25 @@ class TZWDirManager : public TZWDirectory {
   // Reads the directory; the entries a local-header scan left out are also given to
   // the archiver as what its opening dropped.
   void ReadDirectory();
-  // Writes the directory at the end of `stream` (or of Stream when null).
+  // Writes the directory where `sink` stands.
+  void WriteDirectory(TZWArchiveSink& sink);
+  // Writes the directory at the end of `stream` (or of the archive's stream when null).
   void WriteDirectory(TStream* stream = nullptr);
   void ResetDirectory();
 
+  // The stream read: a fixed one, or (FixedStream false) the archive's current
+  // volume, which the volume unit may replace.
   TStream* Stream;
   bool NewArchive;
   bool FixedStream;
   TZWBaseArchiver& Archiver;
   TZWDirArray SavedDirectory;
+  // Opens another volume for the reader (set by whoever reads a multi-volume archive).
+  std::function<TStream*(TZWVolumeNumberInfo& volume)> OpenVolume;
 
  private:
   TZWDirReadOptions ReadOptions() const;
+  TStream& Current() const;
   void CopySFXStub();
 };
 

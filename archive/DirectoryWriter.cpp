@@ -3,19 +3,12 @@
 #include <algorithm>
 #include <string>
 
-#include "ArchiverState.h"
+#include "ArchiveSink.h"
 #include "Streams.h"
-#include "Volumes.h"
 
 namespace zw {
 
-TZWDirWriter::TZWDirWriter(TZWDirectory& dir, bool oemNames, TZWBaseArchiver* volumes)
-    : dir_(dir), oemNames_(oemNames), volumes_(volumes) {}
-
-uint32_t TZWDirWriter::CurrentVolume() const {
-  const auto& s = ArchiverAccess::S(*volumes_);
-  return s.currentVolume.VolumeNumber < 0 ? 0 : static_cast<uint32_t>(s.currentVolume.VolumeNumber);
-}
+TZWDirWriter::TZWDirWriter(TZWDirectory& dir, bool oemNames) : dir_(dir), oemNames_(oemNames) {}
 
 void TZWDirWriter::EncodeCentralRecord(TDirItem& item, std::vector<uint8_t>& out) const {
   std::string name = item.StoredNameBytes.empty()
@@ -52,79 +45,45 @@ void TZWDirWriter::EncodeCentralRecord(TDirItem& item, std::vector<uint8_t>& out
   out.insert(out.end(), comment.begin(), comment.end());
 }
 
-TStream* TZWDirWriter::Write(TStream* stream) {
-  stream_ = stream;
-  bool multi = volumes_ != nullptr;
-  stream_->Seek(0, SeekOrigin::kEnd);
-  int64_t dirStart =
-      multi ? ArchiverAccess::S(*volumes_).archiveStream->GetPosition() : stream_->GetPosition();
-  uint32_t dirVolume = multi ? CurrentVolume() : 0;
-  std::vector<uint8_t> record;
-  std::vector<uint8_t> pending;  // one file: headers written in pieces of 64 KiB or more
-  TMemoryStream collecting;
-  uint64_t dirSize = 0;
-  constexpr size_t kHeader = TCentralFileHeader::kSize;
-  for (int32_t i = 0; i < dir_.WorkingDirectory.Count(); ++i) {
-    TDirItem& item = dir_.WorkingDirectory.ItemPtr(i);
-    record.clear();
-    EncodeCentralRecord(item, record);
-    dirSize += record.size();
-    if (!multi) {
-      pending.insert(pending.end(), record.begin(), record.end());
-      if (pending.size() >= 65536) {
-        stream_->WriteBuffer(pending.data(), static_cast<int64_t>(pending.size()));
-        pending.clear();
-      }
-      continue;
-    }
-    auto& s = ArchiverAccess::S(*volumes_);
-    if (i == 0) dirStart = -1;  // taken from the volume the first header lands on
-    // The whole header, comment included, lands on one volume: a reader then moves
-    // on to the next volume only where one ends.
-    int32_t mustFollow = static_cast<int32_t>(record.size() - kHeader);
-    WriteBufferToVolumes(*volumes_, record.data(), static_cast<int64_t>(kHeader), s.currentVolume,
-                         mustFollow, &collecting);
-    if (dirStart < 0) {
-      dirVolume = CurrentVolume();
-      dirStart =
-          s.archiveStream->GetPosition() + collecting.GetSize() - static_cast<int64_t>(kHeader);
-    }
-    WriteBufferToVolumes(*volumes_, record.data() + kHeader,
-                         static_cast<int64_t>(record.size() - kHeader), s.currentVolume, -1,
-                         &collecting);
-  }
-  if (!pending.empty()) stream_->WriteBuffer(pending.data(), static_cast<int64_t>(pending.size()));
-  if (multi) {
-    auto& s = ArchiverAccess::S(*volumes_);
-    if (collecting.GetSize() > 0) {
-      collecting.SetPosition(0);
-      s.archiveStream->CopyFrom(collecting, -1);
-    }
-    stream_ = s.archiveStream.get();
-    if (dirStart < 0) dirStart = stream_->GetPosition();
-  }
-  dir_.DirectoryStart = dirStart;
-  Finish(dirStart, dirVolume, dirSize);
-  return stream_;
+void TZWDirWriter::Write(TStream* stream) {
+  stream->Seek(0, SeekOrigin::kEnd);
+  TZWStreamSink sink(*stream);
+  Write(sink);
 }
 
-void TZWDirWriter::Finish(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize) {
-  uint32_t volume = 0;
-  uint64_t count = static_cast<uint64_t>(dir_.WorkingDirectory.Count());
-  std::string comment = dir_.ArchiveComment.substr(0, 0xFFFF);
-  if (volumes_) {
-    auto& s = ArchiverAccess::S(*volumes_);
-    // The end records go on the volume they name as the last one.
-    EnsureRoomOnVolume(*volumes_, s.currentVolume,
-                       static_cast<int64_t>(TZip64EndRecord::kSize + TZip64Locator::kSize +
-                                            TEndOfCentralDir::kSize + comment.size()));
-    volume = CurrentVolume();
-    stream_ = s.archiveStream.get();
-    if (count == 0) {  // an empty directory begins where the end records do
-      dirVolume = volume;
-      dirStart = stream_->GetPosition();
+void TZWDirWriter::Write(TZWArchiveSink& sink) {
+  TZWArchivePlace start = sink.Position();
+  std::vector<uint8_t> record;
+  uint64_t dirSize = 0;
+  for (int32_t i = 0; i < dir_.WorkingDirectory.Count(); ++i) {
+    record.clear();
+    EncodeCentralRecord(dir_.WorkingDirectory.ItemPtr(i), record);
+    dirSize += record.size();
+    // The whole header, comment included, lands on one volume: a reader then moves
+    // on to the next volume only where one ends.
+    auto size = static_cast<int64_t>(record.size());
+    sink.Write(record.data(), size, size);
+    if (i == 0) {  // the directory begins on the volume its first header lands on
+      start = sink.Position();
+      start.offset -= size;
     }
   }
+  if (dir_.WorkingDirectory.Count() == 0) start = sink.Position();
+  dir_.DirectoryStart = start.offset;
+  Finish(sink, start, dirSize);
+}
+
+void TZWDirWriter::Finish(TZWArchiveSink& sink, TZWArchivePlace start, uint64_t dirSize) {
+  uint64_t count = static_cast<uint64_t>(dir_.WorkingDirectory.Count());
+  std::string comment = dir_.ArchiveComment.substr(0, 0xFFFF);
+  // The end records go on the volume they name as the last one.
+  sink.EnsureRoom(static_cast<int64_t>(TZip64EndRecord::kSize + TZip64Locator::kSize +
+                                       TEndOfCentralDir::kSize + comment.size()));
+  TZWArchivePlace here = sink.Position();
+  if (count == 0) start = here;  // an empty directory begins where the end records do
+  auto volume = static_cast<uint32_t>(here.volume);
+  auto dirVolume = static_cast<uint32_t>(start.volume);
+  int64_t dirStart = start.offset;
   uint64_t offset = static_cast<uint64_t>(dirStart);
   auto clip16 = [](uint64_t v) { return v >= kAllOnes16 ? kAllOnes16 : static_cast<uint16_t>(v); };
   auto clip32 = [](uint64_t v) { return v >= kAllOnes32 ? kAllOnes32 : static_cast<uint32_t>(v); };
@@ -136,7 +95,7 @@ void TZWDirWriter::Finish(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize
   end.CentralDirSize = clip32(dirSize);
   end.CentralDirOffset = clip32(offset);
   end.CommentLength = static_cast<uint16_t>(comment.size());
-  int64_t position = stream_->GetPosition();
+  int64_t position = here.offset;
   std::vector<uint8_t> bytes;
   if (static_cast<uint64_t>(position) >= kAllOnes32 || end.HasZip64Markers()) {
     TZip64EndRecord& record = dir_.Zip64EndRecord;
@@ -160,19 +119,8 @@ void TZWDirWriter::Finish(int64_t dirStart, uint32_t dirVolume, uint64_t dirSize
   bytes.resize(at + TEndOfCentralDir::kSize);
   end.Encode(bytes.data() + at);
   bytes.insert(bytes.end(), comment.begin(), comment.end());
-  EmitEndRecords(bytes);
-}
-
-void TZWDirWriter::EmitEndRecords(const std::vector<uint8_t>& bytes) {
-  if (!volumes_) {
-    stream_->WriteBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-    return;
-  }
-  auto& s = ArchiverAccess::S(*volumes_);
-  WriteBufferToVolumes(*volumes_, bytes.data(), static_cast<int64_t>(bytes.size()), s.currentVolume,
-                       0, nullptr);
-  RenameLastVolume(*volumes_);
-  stream_ = s.archiveStream.get();
+  sink.Write(bytes.data(), static_cast<int64_t>(bytes.size()), static_cast<int64_t>(bytes.size()));
+  sink.Finish();
 }
 
 }  // namespace zw

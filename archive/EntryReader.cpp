@@ -128,8 +128,6 @@ class VolumeInput {
       else
         volume.SetVolumeNumber(number);
       OpenVolume(a_, volume);
-      // The directory reads through the archive stream too; it follows the switch.
-      if (s_.dirManager) s_.dirManager->Stream = s_.archiveStream.get();
     }
     volume_ = number;
     size_ = Stream().GetSize();

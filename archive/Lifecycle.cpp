@@ -1,12 +1,14 @@
 // Opening, creating, holding and closing an archive, and the update batches.
 #include <memory>
 
+#include "ArchiveSink.h"
 #include "ArchiverState.h"
 #include "DirManager.h"
 #include "FileSystem.h"
 #include "Journal.h"
 #include "Paths.h"
 #include "UpdateEngine.h"
+#include "VolumeDetection.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
 #include "ZipRecords.h"
@@ -68,6 +70,17 @@ void StartNewArchiveJournal(TZWBaseArchiver& a, uint64_t keep) {
   s.journalForNewArchive = true;
 }
 
+// The stub of a new multi-volume archive must fit its first volume.
+void CheckStubFitsFirstVolume(TZWBaseArchiver& a) {
+  auto& s = ArchiverAccess::S(a);
+  if (s.spanningMode == smNone || s.sfxStub.empty()) return;
+  TFileStream stub(a.Files(), s.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+  TZWVolumeNumberInfo first;
+  first.SetFirst(true);
+  int64_t limit = GetVolumeSizeLimit(a, first);
+  if (limit > 0 && limit < stub.GetSize()) throw EZWException(ecStubExceedsVolume, &a);
+}
+
 void CreateArchiveFile(TZWBaseArchiver& a) {
   auto& s = ArchiverAccess::S(a);
   bool journaled = s.spanningMode == smNone;
@@ -81,6 +94,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
     if (s.journal && s.journal->Remove()) s.journal.reset();
     throw;
   }
+  CheckStubFitsFirstVolume(a);
   s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
   if (journaled && !s.sfxStub.empty()) {
     FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
@@ -93,7 +107,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
 void FinishNewArchive(TZWBaseArchiver& a) {
   auto& s = ArchiverAccess::S(a);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
-  s.dirManager->WriteDirectory();
+  s.dirManager->WriteDirectory(*MakeArchiveSink(a));
   s.directoryPending = false;
   FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
   if (s.journal && s.journalForNewArchive && s.journal->Remove()) s.journal.reset();
@@ -234,7 +248,7 @@ void TZWBaseArchiver::SetInMemory(bool value) {
     ApplyUpdate(*this);
     if (s.archiveStream->GetSize() == 0 || s.directoryPending) {
       s.archiveStream->Seek(0, SeekOrigin::kEnd);
-      s.dirManager->WriteDirectory();
+      s.dirManager->WriteDirectory(*MakeArchiveSink(*this));
       s.directoryPending = false;
     }
     {

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <memory>
-#include <tuple>
 #include <vector>
 
+#include "ArchiveSink.h"
 #include "ArchiverState.h"
 #include "CodePage.h"
 #include "Compress.h"
@@ -24,10 +24,6 @@ namespace {
 
 using State = TZWBaseArchiver::State;
 
-// Entries whose source is at most this size are built in memory before they are
-// written (one compression chunk of the largest kind, so the buffer stays small).
-constexpr int64_t kStagingLimit = 1 << 20;
-
 // Deflate can make data a little longer than its source (block headers, a sync marker
 // per chunk) and encryption adds its 12-byte header, so a source just below 4 GiB may
 // end with a compressed size that needs Zip64. The local header is written before the
@@ -35,19 +31,6 @@ constexpr int64_t kStagingLimit = 1 << 20;
 bool MayOutgrow32Bits(int64_t sourceSize) {
   uint64_t size = static_cast<uint64_t>(sourceSize);
   return size + size / 1024 + 4096 >= kAllOnes32;
-}
-
-// "FC" files of processes that died during an update. A live process holds its file
-// open with exclusive sharing, so a file that can be opened that way is an orphan.
-void RemoveOrphanedTempFiles(FileSystem& fs, const std::string& dir) {
-  std::string folder = IncludeTrailingPathDelimiter(dir);
-  std::vector<TSearchRec> found;
-  if (!fs.FindFiles(folder + "FC*.tmp", 0, found)) return;
-  for (const TSearchRec& f : found) {
-    std::string path = folder + f.Name;
-    if (!fs.Open(path, FileMode::fmOpenReadWrite | FileMode::fmShareExclusive)) continue;
-    fs.DeleteFile(path);
-  }
 }
 
 uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
@@ -78,23 +61,19 @@ class UpdateRun {
   int32_t FirstChangedIndex() const;
   int32_t KeepOrderedPrefix(int32_t first) const;
   uint64_t LowestOffsetFrom(int32_t first) const;
-  std::string MakeTempFileName();
   void SaveRollbackData(bool append);
   void Commit();
   void MainLoop(int32_t first);
   bool ProcessEntry(int32_t i);
-  bool WriteEntry(int32_t i, TDirItem& item, TStream* source, const std::string& name);
+  bool WriteEntry(TDirItem& item, TStream* source);
+  std::vector<uint8_t> LocalHeaderBytes(const TLocalFileHeader& h, const std::string& name,
+                                        bool wideSize) const;
   void CopyUnchangedEntry(int32_t i);
   int64_t DescriptorLength(int64_t dataEnd, const TDirItem& saved);
   void RollBack();
   void RestoreTail();
   void DiscardJournal();
   std::string EncodedName(const TDirItem& item) const;
-  // Where the next byte goes on the volumes: volume, its size, bytes still collected.
-  std::tuple<int32_t, int64_t, int64_t> VolumeMark() const {
-    return {s_.currentVolume.VolumeNumber, s_.archiveStream ? s_.archiveStream->GetSize() : -1,
-            collecting_ ? collecting_->GetSize() : 0};
-  }
 
   TZWBaseArchiver& a_;
   State& s_;
@@ -114,16 +93,11 @@ class UpdateRun {
     bool hasZip64;
     int64_t start;
   } oldPlace_{};
-  bool ownJournal_ = false;         // the journal was started by this run
-  bool tempFolderCleaned_ = false;  // orphaned "FC" files were looked for
-  bool archiveTouched_ = false;     // the archive has been cut (or written) in this run
+  bool ownJournal_ = false;      // the journal was started by this run
+  bool archiveTouched_ = false;  // the archive has been cut (or written) in this run
   bool committed_ = false;
-  std::unique_ptr<TMemoryStream> collecting_;
-  // Single-file archives only: where the next byte goes in the archive, kept here so
-  // that small entries cost no seek; and the buffer in which a small entry is built
-  // whole (header, name, data) before one write puts it in the archive.
-  int64_t position_ = 0;
-  TMemoryStream staging_;
+  // Where the run's bytes go, from the cut on: the archive stream or its volumes.
+  std::unique_ptr<TZWArchiveSink> sink_;
   std::unique_ptr<TZWVolumeUpdate> volumes_;  // multi-volume archives only
   // Small entries read and deflated ahead on the workers (single-file archives with
   // more than one thread only); released when the main loop ends.
@@ -166,19 +140,6 @@ uint64_t UpdateRun::LowestOffsetFrom(int32_t first) const {
   for (int32_t k = first; k < dm_.SavedDirectory.Count(); ++k)
     lowest = std::min(lowest, dm_.SavedDirectory.ItemPtr(k).RealLocalHeaderOffset());
   return lowest;
-}
-
-std::string UpdateRun::MakeTempFileName() {
-  std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
-  if (!tempFolderCleaned_) RemoveOrphanedTempFiles(a_.Files(), dir);
-  tempFolderCleaned_ = true;
-  std::string name;
-  if (!a_.Files().CreateTempFile(dir, "FC", name))
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s",
-               {a_.Files().DisplayName(IncludeTrailingPathDelimiter(dir) + "FC*.tmp"),
-                a_.Files().LastError().message}));
-  return name;
 }
 
 // Keeps what lies behind the cut so that the run can be undone. For an archive file it
@@ -280,7 +241,7 @@ void UpdateRun::Run() {
     // Volumes are continued where the old directory began and put back as a whole
     // on failure; a run that would rewrite stored entries is refused beforehand.
     volumes_ = std::make_unique<TZWVolumeUpdate>(a_);
-    truncationPoint_ = volumes_->Begin(first >= saved.Count());
+    truncationPoint_ = volumes_->Begin(first >= saved.Count(), dm_);
   } else {
     uint64_t size = static_cast<uint64_t>(s_.archiveStream->GetSize());
     truncationPoint_ = first < saved.Count()     ? LowestOffsetFrom(first)
@@ -295,32 +256,23 @@ void UpdateRun::Run() {
     s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
     archiveTouched_ = true;
     s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
-    position_ = static_cast<int64_t>(truncationPoint_);
     action_ = fxaIgnore;
     if (!volumes_) s_.currentVolume.SetFirst(true);
-    if (s_.spanningMode == smSpanning) {
-      std::string drive = AsciiUpperCase(ExtractFileDrive(s_.fileName));
-      if (drive == "A:" || drive == "B:") collecting_ = std::make_unique<TMemoryStream>();
-    }
-    s_.collectingBuffer = collecting_.get();
+    sink_ = MakeArchiveSink(a_);
     TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(a_);
     if (pool)
       ahead_ =
           std::make_unique<TZWEntryAhead>(a_, *pool, ShareModeToFileMode(s_.options.ShareMode));
     MainLoop(first);
     ahead_.reset();
-    bool stopped = s_.cancelled || action_ == fxaAbort;
-    if (collecting_ && !stopped && collecting_->GetSize() > 0)
-      WriteBufferToVolumes(a_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume,
-                           -1, nullptr);
-    collecting_.reset();
-    s_.collectingBuffer = nullptr;
-    if (!stopped) {
-      dm_.WriteDirectory(s_.archiveStream.get());
+    if (!s_.cancelled && action_ != fxaAbort) {
+      dm_.WriteDirectory(*sink_);
+      sink_.reset();
       Commit();
     }
+    sink_.reset();
   } catch (...) {
-    s_.collectingBuffer = nullptr;
+    sink_.reset();
     if (!committed_) RollBack();
     throw;
   }
@@ -363,10 +315,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
   std::string name = item.Operation == poAdd ? item.SourceFileName : item.FileName;
   ArchiverAccess::FileProgress(a_, name, 0.0, item.Operation, ppStart, s_.cancelled);
   if (s_.cancelled) return false;
-  bool spanning = s_.spanningMode != smNone;
-  int64_t start = spanning ? s_.archiveStream->GetPosition() : position_;
-  std::tuple<int32_t, int64_t, int64_t> mark =
-      spanning ? VolumeMark() : std::tuple<int32_t, int64_t, int64_t>{};
+  TZWArchiveMark mark = sink_->Mark();
   std::unique_ptr<TStream> opened;
   try {
     item.NeedsZip64 = false;
@@ -389,7 +338,7 @@ bool UpdateRun::ProcessEntry(int32_t i) {
     s_.deflatedAhead = deflated;
     bool result = false;
     try {
-      result = WriteEntry(i, item, source, name);
+      result = WriteEntry(item, source);
     } catch (...) {
       s_.deflatedAhead = nullptr;
       throw;
@@ -401,19 +350,10 @@ bool UpdateRun::ProcessEntry(int32_t i) {
     return true;
   } catch (const EZWException& e) {
     opened.reset();
-    // Bytes already placed on volumes cannot be taken back one entry at a time, and a
-    // cancelled volume request ends the run: both roll the run back and reach the caller.
-    if (s_.spanningMode != smNone && (!s_.archiveStream || VolumeMark() != mark)) throw;
-    if (!s_.archiveStream) {
-      action_ = fxaAbort;
-      return false;
-    }
     // Whatever this entry left behind goes, so a retry or the next entry starts clean.
-    if (!spanning && s_.archiveStream->GetSize() > start) s_.archiveStream->SetSize(start);
-    if (!spanning) {
-      s_.archiveStream->SetPosition(start);
-      position_ = start;
-    }
+    // Bytes the sink cannot take back (a disk out of reach) and a cancelled volume
+    // request end the run: it is rolled back and the error reaches the caller.
+    if (!sink_->Undo(mark)) throw;
     TDirItem& failed = dm_.WorkingDirectory.ItemPtr(i);
     std::string shown = failed.Operation == poUpdate ? failed.FileName : failed.SourceFileName;
     ArchiverAccess::ProcessFileFailure(a_, shown, failed.Operation, e.NativeError(), e.ErrorCode(),
@@ -422,11 +362,19 @@ bool UpdateRun::ProcessEntry(int32_t i) {
   }
 }
 
-bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::string&) {
-  bool spanning = s_.spanningMode != smNone;
-  TStream& archive = *s_.archiveStream;
-  uint64_t position = spanning ? 0 : static_cast<uint64_t>(position_);
-  item.SetLocalHeaderOffset(position, zip64_ == zmAlways);
+// The local header, its name and the room of its Zip64 block (values known once the
+// data is written).
+std::vector<uint8_t> UpdateRun::LocalHeaderBytes(const TLocalFileHeader& h, const std::string& name,
+                                                 bool wideSize) const {
+  std::vector<uint8_t> bytes(TLocalFileHeader::kSize);
+  h.Encode(bytes.data());
+  bytes.insert(bytes.end(), name.begin(), name.end());
+  bytes.resize(bytes.size() + (wideSize ? TZip64Extra::kLocalBlockSize : 0));
+  return bytes;
+}
+
+bool UpdateRun::WriteEntry(TDirItem& item, TStream* source) {
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(sink_->Position().offset), zip64_ == zmAlways);
   int64_t sourceSize = source ? source->GetSize() : 0;
   bool nearLimit = source && zip64_ != zmDisabled && MayOutgrow32Bits(sourceSize);
   bool wideSize = source && (static_cast<uint64_t>(sourceSize) >= kAllOnes32 ||
@@ -454,77 +402,38 @@ bool UpdateRun::WriteEntry(int32_t, TDirItem& item, TStream* source, const std::
   if (zip64_ == zmDisabled && item.NeedsZip64)
     throw EZWException(ecEntryZip64Disabled, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
 
-  std::unique_ptr<TFileStream> temp;
-  std::string tempName;
-  struct TempGuard {
-    TZWBaseArchiver& a;
-    std::unique_ptr<TFileStream>& t;
-    std::string& n;
-    ~TempGuard() {
-      t.reset();
-      if (!n.empty()) a.Files().DeleteFile(n);
-    }
-  } guard{a_, temp, tempName};
-  if (spanning) {
-    tempName = MakeTempFileName();
-    temp = std::make_unique<TFileStream>(a_.Files(), tempName, FileMode::fmCreate);
-  }
-  // A small entry is built in memory and written with one call; a large one goes
-  // straight to the archive, so memory stays bounded whatever the file size.
-  bool staged = !spanning && sourceSize <= kStagingLimit;
-  if (staged) staging_.Clear();
-  TStream& dest = spanning ? static_cast<TStream&>(*temp) : staged ? staging_ : archive;
-  int64_t headerAt = dest.GetPosition();
-  uint8_t raw[TLocalFileHeader::kSize];
-  h.Encode(raw);
-  dest.WriteBuffer(raw, sizeof raw);
-  dest.WriteBuffer(name.data(), static_cast<int64_t>(name.size()));
-  // The local Zip64 block's room; its values are known once the data is written.
-  std::vector<uint8_t> zip64Block(wideSize ? TZip64Extra::kLocalBlockSize : 0);
-  if (wideSize) dest.WriteBuffer(zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
-  int64_t headerLength = dest.GetPosition() - headerAt;
-
+  struct EntryGuard {
+    TZWArchiveSink& sink;
+    ~EntryGuard() { sink.DropEntry(); }
+  } guard{*sink_};
+  sink_->BeginEntry(LocalHeaderBytes(h, name, wideSize), sourceSize);
   if (source) {
-    if (!CompressEntry(a_, *source, dest, item, sourceSize)) return false;
+    if (!CompressEntry(a_, *source, sink_->EntryData(), item, sourceSize)) return false;
     h.CompressionMethod = item.CompressionMethod;
     h.Crc32 = item.Crc32;
     // With a local Zip64 block both sizes live there, and both fields say so (readers
     // that compare the local header with the central one insist on it).
     h.CompressedSize =
         (item.CompressedSize == kAllOnes32 || wideSize) ? kAllOnes32 : item.CompressedSize;
-    int64_t end = dest.GetPosition();
-    dest.SetPosition(headerAt);
+    uint8_t raw[TLocalFileHeader::kSize];
     h.Encode(raw);
-    dest.WriteBuffer(raw, sizeof raw);
+    sink_->PatchHeader(0, raw, sizeof raw);
     if (wideSize) {
-      zip64Block.clear();
+      std::vector<uint8_t> zip64Block;
       TZip64Extra::ForLocal(item.RealUncompressedSize(), item.RealCompressedSize())
           .Encode(zip64Block);
-      dest.SetPosition(headerAt + static_cast<int64_t>(TLocalFileHeader::kSize + name.size()));
-      dest.WriteBuffer(zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
+      sink_->PatchHeader(static_cast<int64_t>(TLocalFileHeader::kSize + name.size()),
+                         zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
     }
-    dest.SetPosition(end);
   }
   if (s_.cancelled) return false;
-  dest.Seek(0, SeekOrigin::kEnd);
-  if (staged) {
-    // A short write (a full disk) is this entry's failure, as it is for an entry
-    // written straight to the archive: the user is asked, the batch goes on.
-    if (archive.Write(staging_.Data().data(), staging_.GetSize()) != staging_.GetSize())
-      throw EZWException(ecShortData, {static_cast<long long>(sourceSize), 0LL}, &a_);
-    position_ += staging_.GetSize();
-  } else if (!spanning) {
-    position_ = archive.GetPosition();
-  }
-  if (spanning) {
-    temp->SetPosition(0);
-    CopyStreamToVolumes(a_, *temp, collecting_.get(), 0, headerLength, s_.currentVolume);
-    item.DiskNumberStart = static_cast<uint16_t>(std::max(s_.currentVolume.VolumeNumber, 0));
-    // The volume holds what was written to it plus what is still being collected.
-    int64_t reached = s_.archiveStream->GetPosition() + (collecting_ ? collecting_->GetSize() : 0);
-    item.SetLocalHeaderOffset(static_cast<uint64_t>(reached - headerLength), zip64_ == zmAlways);
-    CopyStreamToVolumes(a_, *temp, collecting_.get(), -1, -1, s_.currentVolume);
-  }
+  TZWArchivePlace header;
+  // A short write (a full disk) is this entry's failure, as it is for an entry
+  // written straight to the archive: the user is asked, the batch goes on.
+  if (!sink_->EndEntry(header))
+    throw EZWException(ecShortData, {static_cast<long long>(sourceSize), 0LL}, &a_);
+  item.DiskNumberStart = static_cast<uint16_t>(header.volume);
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(header.offset), zip64_ == zmAlways);
   return true;
 }
 
@@ -555,7 +464,6 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   if (k < 0) throw EZWException(ecEntryNotInArchive, &a_);
   const TDirItem& stored = saved.ItemPtr(k);
   if (item.Operation == poUpdate) item = stored;
-  TStream& archive = *s_.archiveStream;
   if (!tail_ || stored.RealLocalHeaderOffset() < truncationPoint_)
     throw EZWException(ecEntryNotInArchive, &a_);
   // The record as it lies in the saved tail, checked before a single byte is copied.
@@ -574,16 +482,9 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   length += data;
   if (stored.Flags & kFlagDataDescriptor)
     length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
-  bool spanning = s_.spanningMode != smNone;
-  uint64_t position = static_cast<uint64_t>(spanning ? archive.GetPosition() : position_);
-  item.SetLocalHeaderOffset(position, false);
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(sink_->Position().offset), false);
   tail_->SetPosition(static_cast<int64_t>(at));
-  if (!spanning) {
-    archive.CopyFrom(*tail_, static_cast<int64_t>(length));
-    position_ += static_cast<int64_t>(length);
-  } else
-    CopyStreamToVolumes(a_, *tail_, collecting_.get(), -1, static_cast<int64_t>(length),
-                        s_.currentVolume);
+  sink_->CopyFrom(*tail_, static_cast<int64_t>(length));
 }
 
 // Puts the saved bytes back behind the cut. When that fails, the journal stays (held

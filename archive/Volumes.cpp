@@ -5,7 +5,7 @@
 
 #include "ArchiverState.h"
 #include "CodePage.h"
-#include "DirManager.h"
+#include "DirectoryReader.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "Journal.h"
@@ -35,8 +35,7 @@ NameParts Split(const std::string& name) {
 
 bool SelfExtracting(TZWBaseArchiver& a, const std::string& name) {
   S& s = ArchiverAccess::S(a);
-  return (s.dirManager && s.dirManager->StartOffset != 0) || !s.sfxStub.empty() ||
-         IsExeFileName(name);
+  return LeadingDataSize(s) != 0 || !s.sfxStub.empty() || IsExeFileName(name);
 }
 
 std::string Numbered(const NameParts& p, int32_t n, const std::string& ext) {
@@ -316,6 +315,15 @@ void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buf
   }
 }
 
+void ReopenVolumeForWriting(TZWBaseArchiver& a, const std::string& name, int32_t number) {
+  S& s = ArchiverAccess::S(a);
+  OpenVolumeFileWithMode(a, name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
+  if (number == 0)
+    s.currentVolume.SetFirst(true);
+  else
+    s.currentVolume.SetVolumeNumber(number);
+}
+
 void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes) {
   S& s = ArchiverAccess::S(a);
   if (s.spanningMode == smNone || RoomOnVolume(a, volume, nullptr) >= bytes) return;
@@ -335,94 +343,8 @@ void RenameLastVolume(TZWBaseArchiver& a) {
       a.Files(), name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyNone);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
   s.currentVolumeFileName = name;
-  if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
   // Without its own name the archive cannot be found: that is no success.
   if (!renamed) throw EZWException(ecCannotRenameVolume, {a.Files().DisplayName(last)}, &a);
-}
-
-void DetectSpanningMode(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  TZWDirManager& dm = *s.dirManager;
-  if (dm.EndRecord.Signature != kEndRecordSignature) {
-    s.spanningMode = IsRemovableDrive(a, s.fileName) ? smSpanning : smNone;
-    return;
-  }
-  bool probingSaved = s.volumeProbing;
-  s.volumeProbing = true;
-  bool found = dm.ProbeEndRecord();
-  s.volumeProbing = probingSaved;
-  int32_t disk = dm.EndRecord.NumberOfThisDisk;
-  if (found && disk == 0) {
-    s.spanningMode = smNone;
-    return;
-  }
-  s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, disk - 1, false))) {
-    if (disk == 0) s.spanningMode = smNone;
-    return;
-  }
-  s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, disk - 1, false))) return;
-  s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  s.spanningMode = (disk != 0 || IsRemovableDrive(a, s.fileName)) ? smSpanning : smNone;
-}
-
-namespace {
-
-struct ProbingScope {
-  S& s;
-  bool saved;
-  explicit ProbingScope(S& state) : s(state), saved(state.volumeProbing) { s.volumeProbing = true; }
-  ~ProbingScope() { s.volumeProbing = saved; }
-};
-
-void DetectLoop(TZWBaseArchiver& a, bool removableStep) {
-  S& s = ArchiverAccess::S(a);
-  TZWVolumeNumberInfo volume;
-  bool found = false;
-  do {
-    s.dirManager.reset();
-    s.currentVolume.Reset();
-    volume.Reset();
-    volume.SetLast(true);
-    if (removableStep && !a.Files().FileExists(s.fileName) && IsRemovableDrive(a, s.fileName))
-      s.spanningMode = smSpanning;
-    OpenVolume(a, volume);
-    s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, false);
-    found = s.dirManager->ProbeEndRecord();
-    DetectSpanningMode(a);
-  } while (!found && s.spanningMode != smNone);
-}
-
-}  // namespace
-
-void DetectVolumes(TZWBaseArchiver& a) {
-  ProbingScope probing(ArchiverAccess::S(a));
-  DetectLoop(a, true);
-}
-
-void DetectExeVolumes(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  TZWVolumeNumberInfo volume;
-  volume.SetLast(true);
-  OpenVolume(a, volume);
-  s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, false);
-  ProbingScope probing(s);
-  if (s.dirManager->ProbeEndRecord()) {
-    DetectSpanningMode(a);
-    return;
-  }
-  s.dirManager.reset();
-  s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, -1, false))) {
-    s.currentVolume.Reset();
-    volume.Reset();
-    volume.SetLast(true);
-    OpenVolume(a, volume);
-  }
-  s.spanningMode = smNone;
-  s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, false);
-  DetectLoop(a, false);
 }
 
 // ---------------------------------------------------------------------------
@@ -437,7 +359,7 @@ struct DirectoryPlace {
 
 // Where the directory last read or written lies. The end record's own fields serve
 // unless they defer to the Zip64 record.
-DirectoryPlace WrittenDirectory(const TZWDirManager& dm) {
+DirectoryPlace WrittenDirectory(const TZWDirectory& dm) {
   const TEndOfCentralDir& e = dm.EndRecord;
   bool wide =
       dm.HasZip64 && (e.NumberOfThisDisk == kAllOnes16 || e.DiskWithCentralDir == kAllOnes16 ||
@@ -467,9 +389,8 @@ std::string TZWVolumeUpdate::VolumeName(int32_t n) const {
   return GetVolumeFileName(a_, ArchiverAccess::S(a_).fileName, n, false);
 }
 
-uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
+uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
   S& s = ArchiverAccess::S(a_);
-  TZWDirManager& dm = *s.dirManager;
   if (!s.archiveStream) throw EZWException(ecVolumeRequestCancelled, &a_);
   fresh_ = s.directoryPending;
   if (fresh_) {
@@ -499,7 +420,6 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
   begun_ = true;
   try {
     s.archiveStream.reset();
-    dm.Stream = nullptr;
     if (startVolume_ == lastVolume_) {
       if (!a_.Files().RenameFile(lastName, startName))
         throw EZWException(ecCannotRenameVolume, {a_.Files().DisplayName(startName)}, &a_);
@@ -509,7 +429,6 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly) {
     OpenVolumeFileWithMode(a_, startName, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
     s.archiveStream->SetSize(static_cast<int64_t>(startOffset_));
     s.archiveStream->SetPosition(static_cast<int64_t>(startOffset_));
-    dm.Stream = s.archiveStream.get();
     s.currentVolume.Reset();
     s.currentVolume.SetVolumeNumber(startVolume_);
   } catch (...) {
@@ -608,12 +527,10 @@ void TZWVolumeUpdate::RollBack() {
   int32_t reached = std::max(s.currentVolume.VolumeNumber, startVolume_);
   bool streamGone = !s.archiveStream;
   s.archiveStream.reset();
-  if (s.dirManager) s.dirManager->Stream = nullptr;
   if (fresh_)
     RestoreFresh(current, reached, streamGone);
   else
     RestoreAppended();
-  if (s.dirManager) s.dirManager->Stream = s.archiveStream.get();
 }
 
 }  // namespace zw

@@ -26,6 +26,7 @@ namespace zw {
 class TStream;
 class TMemoryStream;
 class TZWBaseArchiver;
+struct TZWDirectory;
 
 int64_t GetVolumeSizeLimit(const TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume);
 // Name of volume n (0-based; -1 = the last volume) of the archive `name`. Numbered
@@ -54,6 +55,9 @@ void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
 // Copies `count` bytes (-1: the rest) of `source` through WriteToVolumes.
 void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buffer,
                          int32_t mustFollow, int64_t count, TZWVolumeNumberInfo& volume);
+// Makes the volume file `name` (number `number`, written earlier in this run) the open
+// one again, for writing.
+void ReopenVolumeForWriting(TZWBaseArchiver& a, const std::string& name, int32_t number);
 // Moves on to a new volume unless the current one has room for `bytes` more, so that
 // records written next (the end records) land together on the volume they name.
 void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes);
@@ -63,10 +67,6 @@ void RenameLastVolume(TZWBaseArchiver& a);
 
 // How the numbered volumes of a split archive named `name` are named (leaf names).
 TZWVolumeNaming SplitVolumeNaming(TZWBaseArchiver& a, const std::string& name);
-
-void DetectSpanningMode(TZWBaseArchiver& a);
-void DetectVolumes(TZWBaseArchiver& a);
-void DetectExeVolumes(TZWBaseArchiver& a);
 
 // The volumes of one update run of a multi-volume archive: where writing starts, and
 // how to put the volumes back when the run fails or is cancelled.
@@ -82,7 +82,8 @@ class TZWVolumeUpdate {
   // after it are removed. Raises EZWException ecMultiVolumeChange, before anything is touched, for
   // a run that would rewrite stored entries (`appendOnly` false) and for a spanned archive that
   // already has a directory (its disks cannot be put back unattended).
-  uint64_t Begin(bool appendOnly);
+  // `dir`: the archive's directory as last read or written.
+  uint64_t Begin(bool appendOnly, const TZWDirectory& dir);
 
   // Puts the volumes back as they were before Begin: volumes created by the run are
   // deleted, the start volume is cut back and the saved directory restored; the

@@ -1,0 +1,261 @@
+// The archive sink of a multi-volume archive, over the volume unit.
+//
+// Each entry is built in a temporary file first and copied to the volumes once its
+// header holds its final values (the local header begun only where it lands whole);
+// on a floppy drive the bytes of a volume are collected in memory and written when
+// the volume is complete. Entries written straight to the volumes (direct_) patch
+// their header in place, on an earlier volume when the data moved on.
+#include <algorithm>
+
+#include "ArchiveSink.h"
+#include "ArchiverState.h"
+#include "CodePage.h"
+#include "FileSystem.h"
+#include "Format.h"
+#include "Journal.h"
+#include "Paths.h"
+#include "Volumes.h"
+#include "ZWExcept.h"
+#include "ZipWriter.h"
+
+namespace zw {
+
+namespace {
+
+using State = TZWArchiverState;
+
+// "FC" files of processes that died during an update. A live process holds its file
+// open with exclusive sharing, so a file that can be opened that way is an orphan.
+void RemoveOrphanedTempFiles(FileSystem& fs, const std::string& dir) {
+  std::string folder = IncludeTrailingPathDelimiter(dir);
+  std::vector<TSearchRec> found;
+  if (!fs.FindFiles(folder + "FC*.tmp", 0, found)) return;
+  for (const TSearchRec& f : found) {
+    std::string path = folder + f.Name;
+    if (!fs.Open(path, FileMode::fmOpenReadWrite | FileMode::fmShareExclusive)) continue;
+    fs.DeleteFile(path);
+  }
+}
+
+// Entry data written across volumes; nothing but writes and the position.
+class VolumeDataStream : public TStream {
+ public:
+  VolumeDataStream(TZWBaseArchiver& a, TMemoryStream* collecting)
+      : a_(a), collecting_(collecting) {}
+  int64_t Read(void*, int64_t) override { return 0; }
+  int64_t Write(const void* data, int64_t count) override {
+    State& s = ArchiverAccess::S(a_);
+    return WriteToVolumes(a_, data, count, s.currentVolume, -1, collecting_);
+  }
+  int64_t Seek(int64_t, SeekOrigin) override {
+    State& s = ArchiverAccess::S(a_);
+    return s.archiveStream->GetPosition() + (collecting_ ? collecting_->GetSize() : 0);
+  }
+  void SetSize(int64_t) override { throw EWriteError(); }
+
+ private:
+  TZWBaseArchiver& a_;
+  TMemoryStream* collecting_;
+};
+
+class TZWVolumeSink : public TZWArchiveSink {
+ public:
+  explicit TZWVolumeSink(TZWBaseArchiver& a);
+  ~TZWVolumeSink() override { DropEntry(); }
+
+  TZWArchivePlace Position() const override;
+  void Write(const void* data, int64_t count, int64_t whole) override;
+  void CopyFrom(TStream& source, int64_t count) override;
+  void BeginEntry(const std::vector<uint8_t>& header, int64_t sourceSize) override;
+  TStream& EntryData() override { return temp_ ? static_cast<TStream&>(*temp_) : data_; }
+  void PatchHeader(int64_t at, const void* data, int64_t count) override;
+  bool EndEntry(TZWArchivePlace& header) override;
+  void DropEntry() override;
+  TZWArchiveMark Mark() const override;
+  bool Undo(const TZWArchiveMark& mark) override;
+  void EnsureRoom(int64_t bytes) override;
+  void Finish() override;
+
+ private:
+  std::string MakeTempFileName();
+  void WriteCollected();
+  void PatchVolume(int64_t at, const void* data, int64_t count);
+  void TakeBack(const TZWArchiveMark& mark);
+
+  TZWBaseArchiver& a_;
+  State& s_;
+  // Entries go straight to the volumes (a split set); otherwise through temp_.
+  bool direct_ = false;
+  bool tempFolderCleaned_ = false;
+  std::unique_ptr<TMemoryStream> collecting_;
+  VolumeDataStream data_;
+  std::unique_ptr<TFileStream> temp_;
+  std::string tempName_;
+  int64_t headerLength_ = 0;
+  TZWArchivePlace header_;  // direct entries: where the header landed, in headerFile_
+  std::string headerFile_;
+};
+
+// A floppy disk takes a volume's bytes in one go, once the volume is complete.
+std::unique_ptr<TMemoryStream> CollectingBufferFor(const State& s) {
+  if (s.spanningMode != smSpanning) return nullptr;
+  std::string drive = AsciiUpperCase(ExtractFileDrive(s.fileName));
+  if (drive != "A:" && drive != "B:") return nullptr;
+  return std::make_unique<TMemoryStream>();
+}
+
+TZWVolumeSink::TZWVolumeSink(TZWBaseArchiver& a)
+    : a_(a),
+      s_(ArchiverAccess::S(a)),
+      collecting_(CollectingBufferFor(s_)),
+      data_(a, collecting_.get()) {}
+
+TZWArchivePlace TZWVolumeSink::Position() const {
+  int64_t pending = collecting_ ? collecting_->GetSize() : 0;
+  return {std::max(s_.currentVolume.VolumeNumber, 0), s_.archiveStream->GetPosition() + pending};
+}
+
+void TZWVolumeSink::Write(const void* data, int64_t count, int64_t whole) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  if (whole > 0) WriteBufferToVolumes(a_, bytes, whole, s_.currentVolume, 0, collecting_.get());
+  if (count > whole)
+    WriteBufferToVolumes(a_, bytes + whole, count - whole, s_.currentVolume, -1, collecting_.get());
+}
+
+void TZWVolumeSink::CopyFrom(TStream& source, int64_t count) {
+  CopyStreamToVolumes(a_, source, collecting_.get(), -1, count, s_.currentVolume);
+}
+
+std::string TZWVolumeSink::MakeTempFileName() {
+  std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
+  if (!tempFolderCleaned_) RemoveOrphanedTempFiles(a_.Files(), dir);
+  tempFolderCleaned_ = true;
+  std::string name;
+  if (!a_.Files().CreateTempFile(dir, "FC", name))
+    throw EFCreateError(
+        Format("Cannot create file \"%s\". %s",
+               {a_.Files().DisplayName(IncludeTrailingPathDelimiter(dir) + "FC*.tmp"),
+                a_.Files().LastError().message}));
+  return name;
+}
+
+void TZWVolumeSink::BeginEntry(const std::vector<uint8_t>& header, int64_t) {
+  headerLength_ = static_cast<int64_t>(header.size());
+  if (direct_) {
+    Write(header.data(), headerLength_, headerLength_);
+    header_ = Position();
+    header_.offset -= headerLength_;
+    headerFile_ = s_.currentVolumeFileName;
+    return;
+  }
+  tempName_ = MakeTempFileName();
+  temp_ = std::make_unique<TFileStream>(a_.Files(), tempName_, FileMode::fmCreate);
+  temp_->WriteBuffer(header.data(), headerLength_);
+}
+
+void TZWVolumeSink::PatchHeader(int64_t at, const void* data, int64_t count) {
+  if (direct_) return PatchVolume(header_.offset + at, data, count);
+  int64_t end = temp_->GetPosition();
+  temp_->SetPosition(at);
+  temp_->WriteBuffer(data, count);
+  temp_->SetPosition(end);
+}
+
+// The header lies on the open volume, or on an earlier one of this run, which is
+// opened again (and made durable: it was flushed when the run moved on from it).
+void TZWVolumeSink::PatchVolume(int64_t at, const void* data, int64_t count) {
+  if (s_.archiveStream && s_.currentVolumeFileName == headerFile_) {
+    TStream& volume = *s_.archiveStream;
+    int64_t end = volume.GetPosition();
+    volume.SetPosition(at);
+    volume.WriteBuffer(data, count);
+    volume.SetPosition(end);
+    return;
+  }
+  TFileStream earlier(a_.Files(), headerFile_,
+                      FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  earlier.SetPosition(at);
+  earlier.WriteBuffer(data, count);
+  FlushToDevice(earlier, s_.options.FlushBuffers);
+}
+
+bool TZWVolumeSink::EndEntry(TZWArchivePlace& header) {
+  if (direct_) {
+    header = header_;
+    return true;
+  }
+  temp_->SetPosition(0);
+  CopyStreamToVolumes(a_, *temp_, collecting_.get(), 0, headerLength_, s_.currentVolume);
+  header = Position();
+  header.offset -= headerLength_;
+  CopyStreamToVolumes(a_, *temp_, collecting_.get(), -1, -1, s_.currentVolume);
+  DropEntry();
+  return true;
+}
+
+void TZWVolumeSink::DropEntry() {
+  temp_.reset();
+  if (!tempName_.empty()) a_.Files().DeleteFile(tempName_);
+  tempName_.clear();
+}
+
+TZWArchiveMark TZWVolumeSink::Mark() const {
+  TZWArchiveMark mark;
+  mark.volume = s_.currentVolume.VolumeNumber;
+  mark.size = s_.archiveStream ? s_.archiveStream->GetSize() : -1;
+  mark.pending = collecting_ ? collecting_->GetSize() : 0;
+  mark.file = s_.currentVolumeFileName;
+  return mark;
+}
+
+bool TZWVolumeSink::Undo(const TZWArchiveMark& mark) {
+  DropEntry();
+  if (!s_.archiveStream) return false;
+  if (Mark() == mark) return true;
+  if (!direct_ || mark.size < 0) return false;
+  TakeBack(mark);
+  return true;
+}
+
+// Volumes the entry began are deleted (the run's journal lists them for removal
+// already); the volume it began on is cut back to the mark.
+void TZWVolumeSink::TakeBack(const TZWArchiveMark& mark) {
+  if (s_.currentVolumeFileName != mark.file) {
+    int32_t reached = s_.currentVolume.VolumeNumber;
+    s_.archiveStream.reset();
+    for (int32_t n = mark.volume + 1; n <= reached; ++n) {
+      std::string name = GetVolumeFileName(a_, s_.fileName, n, false);
+      if (a_.Files().FileExists(name)) a_.Files().DeleteFile(name);
+    }
+    ReopenVolumeForWriting(a_, mark.file, mark.volume);
+  }
+  s_.archiveStream->SetSize(mark.size);
+  s_.archiveStream->SetPosition(mark.size);
+}
+
+void TZWVolumeSink::WriteCollected() {
+  if (!collecting_ || collecting_->GetSize() == 0) return;
+  WriteBufferToVolumes(a_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume, -1,
+                       nullptr);
+  collecting_->Clear();
+}
+
+void TZWVolumeSink::EnsureRoom(int64_t bytes) {
+  WriteCollected();
+  EnsureRoomOnVolume(a_, s_.currentVolume, bytes);
+}
+
+void TZWVolumeSink::Finish() {
+  WriteCollected();
+  RenameLastVolume(a_);
+}
+
+}  // namespace
+
+std::unique_ptr<TZWArchiveSink> MakeArchiveSink(TZWBaseArchiver& a) {
+  State& s = ArchiverAccess::S(a);
+  if (s.spanningMode == smNone) return std::make_unique<TZWStreamSink>(*s.archiveStream);
+  return std::make_unique<TZWVolumeSink>(a);
+}
+
+}  // namespace zw
