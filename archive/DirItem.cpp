@@ -56,7 +56,14 @@ void TZWDirArray::InvalidateIndex() const {
 
 void TZWDirArray::ExtendIndex() const {
   for (; indexed_ < count_; ++indexed_)
-    nameIndex_.emplace(FoldName(items_[static_cast<size_t>(indexed_)].FileName), indexed_);
+    nameIndex_.emplace(FoldName(items_[static_cast<size_t>(indexed_)]->FileName), indexed_);
+}
+
+void TZWDirArray::Reserve(int32_t n) {
+  if (n <= Capacity()) return;
+  growStep_ = std::min(growStep_ * 2, kMaxGrowStep);
+  int64_t capacity = static_cast<int64_t>(Capacity()) + growStep_ > n ? Capacity() + growStep_ : n;
+  items_.resize(static_cast<size_t>(capacity));
 }
 
 void TZWDirArray::SetCount(int32_t n) {
@@ -68,45 +75,43 @@ void TZWDirArray::SetCount(int32_t n) {
     InvalidateIndex();
     return;
   }
-  if (n > Capacity()) {
-    growStep_ = std::min(growStep_ * 2, kMaxGrowStep);
-    int64_t capacity =
-        static_cast<int64_t>(Capacity()) + growStep_ > n ? Capacity() + growStep_ : n;
-    items_.resize(static_cast<size_t>(capacity));
-  }
-  for (int32_t i = count_; i < n; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+  Reserve(n);
+  for (int32_t i = count_; i < n; ++i)
+    items_[static_cast<size_t>(i)] = std::make_shared<TDirItem>();
   if (n < count_) {
-    for (int32_t i = n; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+    for (int32_t i = n; i < count_; ++i) items_[static_cast<size_t>(i)].reset();
     InvalidateIndex();
   }
   count_ = n;
 }
 
 void TZWDirArray::Clear() {
-  for (int32_t i = 0; i < count_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+  for (int32_t i = 0; i < count_; ++i) items_[static_cast<size_t>(i)].reset();
   count_ = 0;
   InvalidateIndex();
 }
 
 void TZWDirArray::GetItem(int32_t index, TDirItem& item) const {
   if (index < 0 || index >= count_) throw EZWException(ecGetItemIndex);
-  item = items_[static_cast<size_t>(index)];
+  item = *items_[static_cast<size_t>(index)];
 }
 
 void TZWDirArray::SetItem(int32_t index, const TDirItem& item) {
   if (index < 0 || index >= count_) throw EZWException(ecSetItemIndex);
-  items_[static_cast<size_t>(index)] = item;
+  items_[static_cast<size_t>(index)] = std::make_shared<TDirItem>(item);
   InvalidateIndex();
 }
 
 TDirItem& TZWDirArray::ItemPtr(int32_t index) {
   if (index < 0 || index >= count_) throw EZWException(ecItemIndex);
-  return items_[static_cast<size_t>(index)];
+  std::shared_ptr<TDirItem>& slot = items_[static_cast<size_t>(index)];
+  if (slot.use_count() > 1) slot = std::make_shared<TDirItem>(*slot);  // shared: copy first
+  return *slot;
 }
 
 const TDirItem& TZWDirArray::ItemPtr(int32_t index) const {
   if (index < 0 || index >= count_) throw EZWException(ecItemIndex);
-  return items_[static_cast<size_t>(index)];
+  return *items_[static_cast<size_t>(index)];
 }
 
 void TZWDirArray::Delete(int32_t index) {
@@ -120,9 +125,11 @@ void TZWDirArray::Delete(int32_t index) {
 void TZWDirArray::Assign(const TZWDirArray& source) {
   if (&source == this) return;
   Clear();
-  SetCount(source.Count());
+  if (source.Count() == 0) return SetCount(0);
+  Reserve(source.Count());
   for (int32_t i = 0; i < source.Count(); ++i)
     items_[static_cast<size_t>(i)] = source.items_[static_cast<size_t>(i)];
+  count_ = source.Count();
   InvalidateIndex();
 }
 
@@ -136,7 +143,7 @@ bool TZWDirArray::FindByName(const std::string& name, int32_t& index) const {
   std::string key = FoldName(name);
   auto it = nameIndex_.find(key);
   if (it != nameIndex_.end() && it->second < count_ &&
-      FoldName(items_[static_cast<size_t>(it->second)].FileName) == key) {
+      FoldName(items_[static_cast<size_t>(it->second)]->FileName) == key) {
     index = it->second;
     return true;
   }

@@ -37,21 +37,20 @@ struct TDirItem : TCentralFileHeader {
   // of an entry that is copied. Empty otherwise, and for every new entry.
   std::string StoredNameBytes;
   std::vector<TExtraField> ExtraFields;
-  bool NeedsZip64 = false;
   uint64_t Zip64UncompressedSize = 0;
   uint64_t Zip64CompressedSize = 0;
   uint64_t Zip64LocalHeaderOffset = 0;
   uint32_t Zip64DiskNumberStart = 0;
+  bool NeedsZip64 = false;
 
-  // The pending change; never written to the archive.
+  // The pending change; never written to the archive. (The small fields share the word
+  // above: a large directory holds an item per entry.)
   bool Modified = false;
-  std::string Password;
-  std::shared_ptr<TStream> SourceStream;  // data source when set, else SourceFileName
-  bool OwnsSourceStream = false;
-  int32_t SourceOffset = 0;
-  std::string SourceFileName;
   uint8_t CompressionMode = 0;
   TZWProcessOperation Operation = poAdd;
+  std::string Password;
+  std::shared_ptr<TStream> SourceStream;  // data source when set, else SourceFileName
+  std::string SourceFileName;
 
   void EncodeHeader(uint8_t out[kHeaderSize]) const;
   void DecodeHeader(const uint8_t in[kHeaderSize]);
@@ -71,6 +70,12 @@ struct TDirItem : TCentralFileHeader {
 // Array of items in central directory order. Index arguments outside 0..Count-1
 // raise EZWException "Index out of bounds" with internal code
 // ecSetItemIndex, ecGetItemIndex, ecItemIndex or ecDeleteIndex and change nothing.
+//
+// Arrays share unchanged items: after Assign both hold the same items, and an item is
+// copied when it is first changed through either array (the non-const ItemPtr,
+// SetItem), so the directory saved for a batch costs a pointer per entry the batch
+// leaves alone. Read through a const array where nothing changes: the non-const
+// ItemPtr copies a shared item.
 class TZWDirArray {
  public:
   TZWDirArray() = default;
@@ -109,7 +114,10 @@ class TZWDirArray {
  private:
   void InvalidateIndex() const;
   void ExtendIndex() const;
-  std::vector<TDirItem> items_;  // Capacity slots
+  // Grows the slots to hold n items (see SetCount).
+  void Reserve(int32_t n);
+  // Capacity slots; those from Count on are empty.
+  std::vector<std::shared_ptr<TDirItem>> items_;
   int32_t count_ = 0;
   int32_t growStep_ = kInitialGrowStep;
   mutable std::unordered_map<std::string, int32_t> nameIndex_;  // folded name -> first index

@@ -274,6 +274,7 @@ void TZWDirReader::ReadCentralHeader(BoundedReader& in, TDirItem& item) {
   if (item.Signature != kCentralHeaderSignature) throw EZWException(ecInvalidArchive);
   std::string rawName = in.ReadText(item.FileNameLength);
   item.FileName = DecodeEntryName(rawName, item.Flags, options_.OemNames);
+  item.FileName.shrink_to_fit();  // decoding reserves room; a short name fits in place
   if (EncodeEntryName(item.FileName, item.Flags, options_.OemNames) != rawName)
     item.StoredNameBytes = rawName;
   if (item.ExtraFieldLength) ParseExtraFields(item, in.ReadText(item.ExtraFieldLength));

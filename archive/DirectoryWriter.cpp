@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <utility>
 
 #include "ArchiveSink.h"
 #include "Streams.h"
@@ -10,7 +11,8 @@ namespace zw {
 
 TZWDirWriter::TZWDirWriter(TZWDirectory& dir, bool oemNames) : dir_(dir), oemNames_(oemNames) {}
 
-void TZWDirWriter::EncodeCentralRecord(TDirItem& item, std::vector<uint8_t>& out) const {
+void TZWDirWriter::EncodeCentralRecord(const TDirItem& item, std::vector<uint8_t>& out,
+                                       uint16_t& nameLength, uint16_t& extraLength) const {
   std::string name = item.StoredNameBytes.empty()
                          ? EncodeEntryName(item.FileName, item.Flags, oemNames_)
                          : item.StoredNameBytes;
@@ -33,13 +35,15 @@ void TZWDirWriter::EncodeCentralRecord(TDirItem& item, std::vector<uint8_t>& out
     w.U16(static_cast<uint16_t>(block.Data.size()));
     w.Bytes(block.Data.data(), block.Data.size());
   }
-  item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
-  item.ExtraFieldLength = static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF));
+  TCentralFileHeader fields = item;
+  fields.FileNameLength = nameLength = static_cast<uint16_t>(std::min<size_t>(name.size(), 0xFFFF));
+  fields.ExtraFieldLength = extraLength =
+      static_cast<uint16_t>(std::min<size_t>(extra.size(), 0xFFFF));
   uint8_t header[TCentralFileHeader::kSize];
-  item.Encode(header);
+  fields.Encode(header);
   out.insert(out.end(), header, header + sizeof header);
-  out.insert(out.end(), name.begin(), name.begin() + item.FileNameLength);
-  out.insert(out.end(), extra.begin(), extra.begin() + item.ExtraFieldLength);
+  out.insert(out.end(), name.begin(), name.begin() + nameLength);
+  out.insert(out.end(), extra.begin(), extra.begin() + extraLength);
   std::string comment = item.FileComment.substr(0, item.FileCommentLength);
   comment.resize(item.FileCommentLength, '\0');
   out.insert(out.end(), comment.begin(), comment.end());
@@ -56,8 +60,16 @@ void TZWDirWriter::Write(TZWArchiveSink& sink) {
   std::vector<uint8_t> record;
   uint64_t dirSize = 0;
   for (int32_t i = 0; i < dir_.WorkingDirectory.Count(); ++i) {
+    // Changed only where the lengths differ: unchanged items may be shared.
+    const TDirItem& item = std::as_const(dir_.WorkingDirectory).ItemPtr(i);
     record.clear();
-    EncodeCentralRecord(dir_.WorkingDirectory.ItemPtr(i), record);
+    uint16_t nameLength = 0, extraLength = 0;
+    EncodeCentralRecord(item, record, nameLength, extraLength);
+    if (item.FileNameLength != nameLength || item.ExtraFieldLength != extraLength) {
+      TDirItem& changed = dir_.WorkingDirectory.ItemPtr(i);
+      changed.FileNameLength = nameLength;
+      changed.ExtraFieldLength = extraLength;
+    }
     dirSize += record.size();
     // The whole header, comment included, lands on one volume: a reader then moves
     // on to the next volume only where one ends.

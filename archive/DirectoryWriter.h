@@ -29,7 +29,10 @@ class TZWDirWriter {
   void Write(TStream* stream);
   // Encodes the item's central record; its name and extra field lengths become those
   // written.
-  void EncodeCentralRecord(TDirItem& item, std::vector<uint8_t>& out) const;
+  // Appends the item's central header; the name and extra field lengths it took are
+  // returned for the item to keep.
+  void EncodeCentralRecord(const TDirItem& item, std::vector<uint8_t>& out, uint16_t& nameLength,
+                           uint16_t& extraLength) const;
 
  private:
   void Finish(TZWArchiveSink& sink, TZWArchivePlace start, uint64_t dirSize);

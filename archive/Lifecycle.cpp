@@ -1,5 +1,6 @@
 // Opening, creating, holding and closing an archive, and the update batches.
 #include <memory>
+#include <utility>
 
 #include "ArchiveSink.h"
 #include "ArchiverState.h"
@@ -195,7 +196,9 @@ void TZWBaseArchiver::BeginUpdate() {
     SetArchiveOpen(true);
     if (s.fileMode != -1 && (s.fileMode & 3) == 0) throw EZWException(ecReadOnlyArchive, this);
     TZWDirArray& working = s.dirManager->WorkingDirectory;
-    for (int32_t i = 0; i < working.Count(); ++i) working.ItemPtr(i).Modified = false;
+    // Read before written: the saved directory shares the items the batch leaves alone.
+    for (int32_t i = 0; i < working.Count(); ++i)
+      if (std::as_const(working).ItemPtr(i).Modified) working.ItemPtr(i).Modified = false;
     s.dirManager->SavedDirectory.Assign(working);
     s.batchPending = true;
   }

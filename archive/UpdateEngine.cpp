@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "ArchiveSink.h"
@@ -138,7 +139,7 @@ int32_t UpdateRun::KeepOrderedPrefix(int32_t first) const {
 uint64_t UpdateRun::LowestOffsetFrom(int32_t first) const {
   uint64_t lowest = UINT64_MAX;
   for (int32_t k = first; k < dm_.SavedDirectory.Count(); ++k)
-    lowest = std::min(lowest, dm_.SavedDirectory.ItemPtr(k).RealLocalHeaderOffset());
+    lowest = std::min(lowest, std::as_const(dm_.SavedDirectory).ItemPtr(k).RealLocalHeaderOffset());
   return lowest;
 }
 
@@ -224,9 +225,10 @@ void UpdateRun::Run() {
   TZWDirArray& working = dm_.WorkingDirectory;
   TZWProcessOperation overall = poDelete;
   for (int32_t i = working.Count() - 1; i >= 0; --i) {
-    if (!working.ItemPtr(i).Modified) continue;
+    const TDirItem& item = std::as_const(working).ItemPtr(i);  // shared items stay shared
+    if (!item.Modified) continue;
     ++s_.filesToProcess;
-    overall = working.ItemPtr(i).Operation;
+    overall = item.Operation;
   }
   int32_t first = KeepOrderedPrefix(FirstChangedIndex());
   oldPlace_ = {dm_.Zip64Locator, dm_.Zip64EndRecord, dm_.EndRecord, dm_.HasZip64,
@@ -539,6 +541,14 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
         {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"},
         &archiver);
   }
+  // The saved directory serves this batch only: kept, it would keep sharing items that
+  // later changes then copy.
+  struct ReleaseSaved {
+    State& s;
+    ~ReleaseSaved() {
+      if (s.dirManager) s.dirManager->SavedDirectory.SetCount(0);
+    }
+  } release{s};
   UpdateRun run(archiver);
   try {
     run.Run();

@@ -284,10 +284,14 @@ TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
     EXPECT_EQ(failures.size(), 1u);
     EXPECT_EQ(Bytes(), old);
     EXPECT_TRUE(TempFiles().empty());
+    // The directory is the old one again, and nothing of the batch is kept.
     const TZWDirManager& dm = *zip->DirManager();
-    ASSERT_EQ(dm.WorkingDirectory.Count(), dm.SavedDirectory.Count());
+    std::vector<std::string> oldNames;
+    for (const ReadEntry& e : ReadArchive(old)) oldNames.push_back(e.name);
+    ASSERT_EQ(dm.WorkingDirectory.Count(), static_cast<int32_t>(oldNames.size()));
     for (int32_t i = 0; i < dm.WorkingDirectory.Count(); ++i)
-      EXPECT_EQ(dm.WorkingDirectory.ItemPtr(i).FileName, dm.SavedDirectory.ItemPtr(i).FileName);
+      EXPECT_EQ(dm.WorkingDirectory.ItemPtr(i).FileName, oldNames[static_cast<size_t>(i)]);
+    EXPECT_EQ(dm.SavedDirectory.Count(), 0);
     mem.DeleteFile("C:\\new\\f1.txt");
   }
   // The archiver carries on as before.

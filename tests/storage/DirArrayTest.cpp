@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <utility>
 
 #include "DirItem.h"
 #include "ZWExcept.h"
@@ -142,6 +143,12 @@ TEST(DirArray, AssignAndGetItemMakeIndependentCopies) {
   source.SetItem(source.Add(), item);
   TZWDirArray copy;
   copy.Assign(source);
+  // Shared until changed through either array: a saved directory costs no second item.
+  EXPECT_EQ(&std::as_const(copy).ItemPtr(0), &std::as_const(source).ItemPtr(0));
+  TZWDirArray other;
+  other.Assign(source);
+  other.ItemPtr(0).FileName = "y";
+  EXPECT_EQ(std::as_const(source).ItemPtr(0).FileName, "x");
   source.ItemPtr(0).ExtraFields[0].Data[0] = 9;
   source.Delete(0);
   ASSERT_EQ(copy.Count(), 1);
