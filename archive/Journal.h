@@ -45,6 +45,7 @@ struct TZWPackedChunk {
   int64_t rawAt = 0;     // position among the saved bytes
   int64_t packedAt = 0;  // position in the journal file
   uint32_t rawLength = 0, packedLength = 0, rawCrc = 0;
+  bool regrouped = false;  // central headers regrouped before deflating
 };
 
 class TZWJournal {

@@ -142,7 +142,8 @@ echo "# ideal ratio for O(n): $(awk -v a="$n_l" -v b="$n_s" 'BEGIN { printf "%.1
 
 # Appending one small file to the archive of n tiny files: what the directory costs.
 # Every tool appends to a copy of the same archive (zipwriter's), so each writes the
-# same directory; zipwriter also writes its journal (the old directory, deflated).
+# same directory; zipwriter also writes its journal (the old directory, regrouped and
+# deflated).
 echo
 echo "## append one small file to the $n_l-entry archive (ratios to zip -g)"
 printf 'one small file\n' >"$work/small.txt"

@@ -24,23 +24,47 @@ uint16_t U16At(const std::string& b, size_t at) {
   return static_cast<uint16_t>(static_cast<uint8_t>(b[at]) | static_cast<uint8_t>(b[at + 1]) << 8);
 }
 
-// A journal as the previous version wrote it (version 1: the saved bytes as they were),
-// putting `name` back to its first `keep` bytes and `bytes`.
-std::string VersionOneJournal(const std::string& name, uint64_t keep, const std::string& bytes) {
-  std::string j("ZWJRNL\1\0", 8);
+// A journal putting `name` back to its first `keep` bytes and `bytes`, as earlier
+// versions wrote it: version 1 keeps the bytes as they were; version 2 ('Z' records)
+// deflated in one chunk.
+std::string OlderJournal(int version, const std::string& name, uint64_t keep,
+                         const std::string& bytes) {
+  std::string j("ZWJRNL", 6);
   auto put = [&j](uint64_t v, int size) {
     for (int k = 0; k < size; ++k) j += static_cast<char>(v >> (8 * k));
   };
-  put('R', 4);
+  put(version, 2);
+  put(version == 1 ? 'R' : 'Z', 4);
   put(name.size(), 2);
   j += name;
   put(0, 2);  // no alternate
   put(keep, 8);
   put(bytes.size(), 8);
-  j += bytes;
+  auto crc = [](const std::string& b) {
+    return crc32(0, reinterpret_cast<const Bytef*>(b.data()), static_cast<uInt>(b.size()));
+  };
+  if (version == 1) {
+    j += bytes;
+  } else {
+    std::string packed(compressBound(static_cast<uLong>(bytes.size())), '\0');
+    z_stream z{};
+    deflateInit2(&z, 6, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY);
+    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(bytes.data()));
+    z.avail_in = static_cast<uInt>(bytes.size());
+    z.next_out = reinterpret_cast<Bytef*>(packed.data());
+    z.avail_out = static_cast<uInt>(packed.size());
+    EXPECT_EQ(deflate(&z, Z_FINISH), Z_STREAM_END);
+    packed.resize(z.total_out);
+    deflateEnd(&z);
+    put(bytes.size(), 4);
+    put(packed.size(), 4);
+    put(crc(bytes), 4);
+    j += packed;
+  }
   uint64_t body = j.size();
+  uLong bodyCrc = crc(j);
   put(0x21444E45, 4);
-  put(crc32(0, reinterpret_cast<const Bytef*>(j.data()), static_cast<uInt>(body)), 4);
+  put(bodyCrc, 4);
   put(body, 8);
   return j;
 }
@@ -169,20 +193,24 @@ TEST_F(UpdateEngine, ReplacingFirstEntrySavesTailInJournal) {
   ExpectContiguous(bytes);
 }
 
-// A journal left by the previous version is still replayed: an append interrupted after
-// it had cut the old directory gets it back.
-TEST_F(UpdateEngine, JournalOfThePreviousVersionIsReplayed) {
+// Journals of earlier versions are still replayed: an append interrupted after it had
+// cut the old directory gets it back.
+TEST_F(UpdateEngine, JournalsOfEarlierVersionsAreReplayed) {
   MakeOld();
   zip->CloseArchiveFile();
   uint32_t directoryStart = U32At(old, old.size() - 6);
-  PutFile(mem, "C:\\a.zip", old.substr(0, directoryStart) + "PK\3\4 cut short");
-  PutFile(mem, "C:\\a.zip-journal",
-          VersionOneJournal("a.zip", directoryStart, old.substr(directoryStart)));
-  Open();
-  EXPECT_TRUE(zip->LastOpenRestored());
-  EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
-  EXPECT_EQ(Bytes(), old);
-  EXPECT_EQ(Names().size(), 3u);
+  for (int version : {1, 2}) {
+    SCOPED_TRACE(version);
+    PutFile(mem, "C:\\a.zip", old.substr(0, directoryStart) + "PK\3\4 cut short");
+    PutFile(mem, "C:\\a.zip-journal",
+            OlderJournal(version, "a.zip", directoryStart, old.substr(directoryStart)));
+    Open();
+    EXPECT_TRUE(zip->LastOpenRestored());
+    EXPECT_FALSE(mem.FileExists("C:\\a.zip-journal"));
+    EXPECT_EQ(Bytes(), old);
+    EXPECT_EQ(Names().size(), 3u);
+    zip->CloseArchiveFile();
+  }
 }
 
 TEST_F(UpdateEngine, IgnoredFailures) {
@@ -299,6 +327,21 @@ TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
   Add("C:\\new\\d.txt");
   zip->CloseArchiveFile();
   EXPECT_EQ(Names(), (std::vector<std::string>{"f1.txt", "f2.bin", "f3.txt", "d.txt"}));
+}
+
+// The journal regroups the old directory's headers before deflating them; a rolled back
+// append gets it back byte for byte also when its headers carry Zip64 blocks and
+// all-ones sizes and offsets.
+TEST_F(UpdateEngine, AbortedAppendRestoresZip64Headers) {
+  zip->SetZip64Mode(zmAlways);
+  MakeOld();
+  PutFile(mem, "C:\\new\\a.txt", "a");
+  PutFile(mem, "C:\\new\\b.txt", "b");
+  auto lock = mem.Open("C:\\new\\b.txt", FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
+  answers = {fxaAbort};
+  Add("C:\\new\\*.txt");
+  EXPECT_EQ(failures.size(), 1u);
+  EXPECT_EQ(Bytes(), old);
 }
 
 // A new archive whose first batch is aborted ends as the empty archive: one end record,
