@@ -1,5 +1,7 @@
 #include "DirItem.h"
 
+#include <functional>
+
 #include "CodePage.h"
 #include "Streams.h"
 #include "ZWExcept.h"
@@ -49,14 +51,45 @@ std::string FoldName(const std::string& name) {
   return AsciiUpperCase(name);
 }
 
+namespace {
+
+uint32_t HashOf(const std::string& key) {
+  return static_cast<uint32_t>(std::hash<std::string>{}(key));
+}
+
+}  // namespace
+
 void TZWDirArray::InvalidateIndex() const {
-  nameIndex_.clear();
+  slots_.clear();
+  hashes_.clear();
   indexed_ = 0;
 }
 
 void TZWDirArray::ExtendIndex() const {
-  for (; indexed_ < count_; ++indexed_)
-    nameIndex_.emplace(FoldName(items_[static_cast<size_t>(indexed_)]->FileName), indexed_);
+  if (indexed_ == count_) return;
+  size_t wanted = 16;
+  while (wanted < static_cast<size_t>(count_) * 2) wanted *= 2;
+  if (slots_.size() < wanted) {  // grown: every item again
+    slots_.assign(wanted, -1);
+    hashes_.assign(wanted, 0);
+    indexed_ = 0;
+  }
+  size_t mask = slots_.size() - 1;
+  for (; indexed_ < count_; ++indexed_) {
+    std::string key = FoldName(items_[static_cast<size_t>(indexed_)]->FileName);
+    uint32_t hash = HashOf(key);
+    for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+      int32_t held = slots_[slot];
+      if (held < 0) {
+        slots_[slot] = indexed_;
+        hashes_[slot] = hash;
+        break;
+      }
+      // An earlier item of the same name keeps the slot: the look-up finds the first.
+      if (hashes_[slot] == hash && FoldName(items_[static_cast<size_t>(held)]->FileName) == key)
+        break;
+    }
+  }
 }
 
 void TZWDirArray::Reserve(int32_t n) {
@@ -140,18 +173,24 @@ int32_t TZWDirArray::Add() {
 
 bool TZWDirArray::FindByName(const std::string& name, int32_t& index) const {
   ExtendIndex();
+  if (count_ == 0) return false;
   std::string key = FoldName(name);
-  auto it = nameIndex_.find(key);
-  if (it != nameIndex_.end() && it->second < count_ &&
-      FoldName(items_[static_cast<size_t>(it->second)]->FileName) == key) {
-    index = it->second;
-    return true;
+  uint32_t hash = HashOf(key);
+  size_t mask = slots_.size() - 1;
+  for (size_t slot = hash & mask;; slot = (slot + 1) & mask) {
+    int32_t held = slots_[slot];
+    if (held < 0) return false;
+    if (hashes_[slot] != hash) continue;
+    std::string heldKey = FoldName(items_[static_cast<size_t>(held)]->FileName);
+    if (heldKey == key) {
+      index = held;
+      return true;
+    }
+    if (HashOf(heldKey) != hash) {  // stale: an item was renamed in place
+      InvalidateIndex();
+      return FindByName(name, index);
+    }
   }
-  if (it != nameIndex_.end()) {  // stale: an item was renamed in place
-    InvalidateIndex();
-    return FindByName(name, index);
-  }
-  return false;
 }
 
 void TZWDirArray::NameChanged(int32_t index) {

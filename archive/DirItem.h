@@ -10,7 +10,6 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "ZWTypes.h"
@@ -120,8 +119,12 @@ class TZWDirArray {
   std::vector<std::shared_ptr<TDirItem>> items_;
   int32_t count_ = 0;
   int32_t growStep_ = kInitialGrowStep;
-  mutable std::unordered_map<std::string, int32_t> nameIndex_;  // folded name -> first index
-  mutable int32_t indexed_ = 0;                                 // items covered by the index
+  // The case-folded name look-up: an open-addressed table of item indices (-1: free) at
+  // the hash of the folded name, that hash kept beside each. The folded names are not
+  // kept: a candidate is checked by folding its own name.
+  mutable std::vector<int32_t> slots_;
+  mutable std::vector<uint32_t> hashes_;
+  mutable int32_t indexed_ = 0;  // items covered by the index
 };
 
 // The case-folded form used to compare names.
