@@ -206,7 +206,9 @@ int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& ent
   if (utf8Name) item.Flags |= kFlagUtf8Name;
   item.FileNameLength = static_cast<uint16_t>(std::min<size_t>(stored.size(), 0xFFFF));
   item.ExternalAttributes = attributes;
+  // The handler's comment is written with the entry (none when it sets none).
   item.FileComment = comment;
+  item.FileCommentLength = static_cast<uint16_t>(std::min<size_t>(comment.size(), 0xFFFF));
   working.NameChanged(index);
   return index;
 }

@@ -319,6 +319,10 @@ TEST_F(AddFiles, StoreFileEventRenamesAndComments) {
   EXPECT_EQ(Working().ItemPtr(0).FileName, "renamed/Picture/h1.jpg");
   EXPECT_EQ(Working().ItemPtr(0).ExternalAttributes, 0x21u);
   EXPECT_EQ(Working().ItemPtr(0).FileComment, "c");
+  zip->CloseArchiveFile();
+  std::vector<ReadEntry> entries = ReadArchive(Bytes("C:\\out\\a.zip"));
+  ASSERT_EQ(entries.size(), 1u);
+  EXPECT_EQ(entries[0].comment, "c");
 }
 
 TEST_F(AddFiles, ConfirmProcessFileSkips) {

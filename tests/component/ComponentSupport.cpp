@@ -98,6 +98,7 @@ std::vector<ReadEntry> ReadArchive(const std::string& b, std::string* error) {
     if (at + 46 + nameLen + extraLen + commentLen > b.size())
       return fail("header past the end"), finish();
     e.name = b.substr(at + 46, nameLen);
+    e.comment = b.substr(at + 46 + nameLen + extraLen, commentLen);
     ApplyZip64(b.substr(at + 46 + nameLen, extraLen), e.size, e.compressedSize, &e.offset);
     at += 46u + nameLen + extraLen + commentLen;
     // The local header must agree with the central one.

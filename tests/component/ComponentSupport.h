@@ -31,6 +31,7 @@ struct ReadEntry {
   uint64_t size = 0;
   uint64_t offset = 0;
   uint32_t attributes = 0;
+  std::string comment;
   std::string data;  // decompressed (empty for encrypted entries)
   bool crcOk = false;
 };
