@@ -19,7 +19,7 @@ namespace {
 // alternate, keep, count, then chunks until their raw lengths add up to count, each its
 // raw length (u32, 1 to kPackChunk), its packed length (u32), the CRC-32 of its raw
 // bytes (u32) and its raw deflate stream: of the raw bytes ('Z'), or of them regrouped
-// ('T', see Regroup). Remove-volumes record: kind 'V', prefix, suffix, width (u32), from
+// ('T', see JournalPacking.h). Remove-volumes record: kind 'V', prefix, suffix, width (u32), from
 // (u32). Names: u16 length and bytes. Trailer: kTrailerMark, CRC-32 of everything
 // before the trailer, and that length (u64).
 constexpr char kMagic[8] = {'Z', 'W', 'J', 'R', 'N', 'L', 2, 0};
@@ -31,9 +31,6 @@ constexpr uint32_t kRegroupedRestoreKind = 'T';
 constexpr uint32_t kRemoveVolumesKind = 'V';
 constexpr uint32_t kTrailerMark = 0x21444E45;  // "END!"
 constexpr int64_t kTrailerSize = 16;
-// Chunks are deflated independently, so a reader inflates only the one it needs.
-constexpr uint32_t kPackChunk = 256 << 10;
-constexpr int kPackLevel = 6;
 constexpr int64_t kChunkHeaderSize = 12;
 constexpr int64_t kChunk = 1 << 20;
 
@@ -186,7 +183,7 @@ class Reader {
       c.rawCrc = GetU32(b + 8);
       c.regrouped = r.kind == kRegroupedRestoreKind;
       if (c.rawLength == 0 || c.rawLength > kPackChunk || c.rawLength > count - raw ||
-          c.packedLength > compressBound(kPackChunk + 4) || c.packedLength > end_ - at_)
+          c.packedLength > MaxPackedLength() || c.packedLength > end_ - at_)
         return false;
       at_ += c.packedLength;
       raw += c.rawLength;
@@ -202,112 +199,13 @@ class Reader {
   bool packedKnown_ = false;
 };
 
-// A chunk of central headers is deflated regrouped: the count of whole central headers
-// it begins with (u32), their fixed parts column by column (byte k of every header,
-// then byte k + 1), each local header offset as its distance from where the entry in
-// front ended, then their names, extra fields and comments, then the chunk's other
-// bytes. Neighbouring headers differ in a few bytes, which deflate finds far better in
-// columns than in line. Any bytes regroup: the headers are only those that parse.
-constexpr size_t kHeader = TCentralFileHeader::kSize;
-
-// The whole central headers `raw` begins with; `end` is where they end.
-size_t LeadingHeaders(const uint8_t* raw, size_t size, size_t& end) {
-  size_t count = 0;
-  end = 0;
-  while (size - end >= kHeader) {
-    TCentralFileHeader h = TCentralFileHeader::Decode(raw + end);
-    size_t length = kHeader + h.FileNameLength + h.ExtraFieldLength + h.FileCommentLength;
-    if (h.Signature != kCentralHeaderSignature || length > size - end) break;
-    end += length;
-    ++count;
-  }
-  return count;
-}
-
-// Where the local header after this entry's is expected (modulo 2^32).
-uint32_t NextOffset(const TCentralFileHeader& h) {
-  return h.LocalHeaderOffset + static_cast<uint32_t>(TLocalFileHeader::kSize) + h.FileNameLength +
-         h.CompressedSize;
-}
-
-size_t VariableLength(const TCentralFileHeader& h) {
-  return static_cast<size_t>(h.FileNameLength) + h.ExtraFieldLength + h.FileCommentLength;
-}
-
-// `out` gets size + 4 bytes.
-void Regroup(const uint8_t* raw, size_t size, std::vector<uint8_t>& out) {
-  size_t end = 0;
-  size_t count = LeadingHeaders(raw, size, end);
-  out.assign(size + 4, 0);
-  PutU32(out.data(), static_cast<uint32_t>(count));
-  uint8_t* columns = out.data() + 4;
-  uint8_t* variable = columns + count * kHeader;
-  uint32_t expected = 0;
-  for (size_t j = 0, at = 0; j < count; ++j) {
-    TCentralFileHeader h = TCentralFileHeader::Decode(raw + at);
-    uint32_t next = NextOffset(h);
-    h.LocalHeaderOffset -= expected;
-    expected = next;
-    uint8_t fixed[kHeader];
-    h.Encode(fixed);
-    for (size_t k = 0; k < kHeader; ++k) columns[k * count + j] = fixed[k];
-    size_t length = VariableLength(h);
-    std::memcpy(variable, raw + at + kHeader, length);
-    variable += length;
-    at += kHeader + length;
-  }
-  std::memcpy(variable, raw + end, size - end);
-}
-
-// The inverse of Regroup: `in` of size + 4 bytes back into `raw` of size bytes. False
-// when `in` cannot be a regrouping of that many bytes.
-bool Ungroup(const uint8_t* in, size_t size, uint8_t* raw) {
-  size_t count = GetU32(in);
-  if (count > size / kHeader) return false;
-  const uint8_t* columns = in + 4;
-  const uint8_t* variable = columns + count * kHeader;
-  const uint8_t* limit = in + 4 + size;
-  uint32_t expected = 0;
-  size_t at = 0;
-  for (size_t j = 0; j < count; ++j) {
-    uint8_t fixed[kHeader];
-    for (size_t k = 0; k < kHeader; ++k) fixed[k] = columns[k * count + j];
-    TCentralFileHeader h = TCentralFileHeader::Decode(fixed);
-    h.LocalHeaderOffset += expected;
-    expected = NextOffset(h);
-    h.Encode(raw + at);
-    size_t length = VariableLength(h);
-    if (length > static_cast<size_t>(limit - variable)) return false;
-    std::memcpy(raw + at + kHeader, variable, length);
-    variable += length;
-    at += kHeader + length;
-  }
-  std::memcpy(raw + at, variable, static_cast<size_t>(limit - variable));
-  return true;
-}
-
-// Inflates one chunk into `raw`; raises EStreamError unless it gives exactly the bytes
-// the chunk names (length and CRC-32).
+// Inflates one chunk read from the journal into `raw`.
 void InflateChunk(TStream& journal, const TZWPackedChunk& c, std::vector<uint8_t>& packed,
                   std::vector<uint8_t>& raw) {
   packed.resize(c.packedLength);
-  std::vector<uint8_t> regrouped(c.regrouped ? c.rawLength + 4 : 0);
-  raw.resize(c.rawLength);
-  uint8_t* out = c.regrouped ? regrouped.data() : raw.data();
-  uint32_t outLength = c.rawLength + (c.regrouped ? 4 : 0);
   journal.SetPosition(c.packedAt);
   if (c.packedLength > 0) journal.ReadBuffer(packed.data(), c.packedLength);
-  z_stream z{};
-  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) throw EStreamError("Cannot inflate the journal");
-  z.next_in = packed.data();
-  z.avail_in = c.packedLength;
-  z.next_out = out;
-  z.avail_out = outLength;
-  bool whole = inflate(&z, Z_FINISH) == Z_STREAM_END && z.avail_out == 0 && z.avail_in == 0;
-  inflateEnd(&z);
-  if (whole && c.regrouped) whole = Ungroup(regrouped.data(), c.rawLength, raw.data());
-  if (!whole || Crc(0, raw.data(), c.rawLength) != c.rawCrc)
-    throw EStreamError("The saved bytes in the journal are damaged");
+  UnpackChunk(packed.data(), c, raw);
 }
 
 void CopyPacked(TStream& journal, const std::vector<TZWPackedChunk>& chunks, TStream& file) {
@@ -397,18 +295,12 @@ std::string TZWVolumeNaming::NameOf(int32_t n) const {
   return prefix + number + suffix;
 }
 
-// The saved bytes of the first restore record, as a stream of their own.
-class TZWJournal::Window : public TStream {
+namespace {
+
+// Saved bytes as a read-only stream of their own; subclasses read them.
+class SavedBytesView : public TStream {
  public:
-  Window(TStream& base, int64_t at, int64_t size) : base_(base), at_(at), size_(size) {}
-  int64_t Read(void* buffer, int64_t count) override {
-    count = std::max<int64_t>(0, std::min(count, size_ - position_));
-    if (count == 0) return 0;
-    base_.SetPosition(at_ + position_);
-    int64_t n = base_.Read(buffer, count);
-    if (n > 0) position_ += n;
-    return n;
-  }
+  explicit SavedBytesView(int64_t size) : size_(size) {}
   int64_t Write(const void*, int64_t) override { return 0; }
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
     int64_t base = origin == SeekOrigin::kBegin     ? 0
@@ -420,16 +312,35 @@ class TZWJournal::Window : public TStream {
   void SetSize(int64_t) override { throw EStreamError("The saved bytes cannot be changed"); }
   int64_t GetSize() override { return size_; }
 
+ protected:
+  int64_t size_, position_ = 0;
+};
+
+}  // namespace
+
+// The saved bytes of the first restore record, as a stream of their own.
+class TZWJournal::Window : public SavedBytesView {
+ public:
+  Window(TStream& base, int64_t at, int64_t size) : SavedBytesView(size), base_(base), at_(at) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    count = std::max<int64_t>(0, std::min(count, size_ - position_));
+    if (count == 0) return 0;
+    base_.SetPosition(at_ + position_);
+    int64_t n = base_.Read(buffer, count);
+    if (n > 0) position_ += n;
+    return n;
+  }
+
  private:
   TStream& base_;
-  int64_t at_, size_, position_ = 0;
+  int64_t at_;
 };
 
 // The saved bytes of a packed first restore record, inflated a chunk at a time.
-class TZWJournal::PackedWindow : public TStream {
+class TZWJournal::PackedWindow : public SavedBytesView {
  public:
   PackedWindow(TStream& base, const std::vector<TZWPackedChunk>& chunks, int64_t size)
-      : base_(base), chunks_(chunks), size_(size) {}
+      : SavedBytesView(size), base_(base), chunks_(chunks) {}
   int64_t Read(void* buffer, int64_t count) override {
     auto* out = static_cast<uint8_t*>(buffer);
     int64_t done = 0;
@@ -443,16 +354,6 @@ class TZWJournal::PackedWindow : public TStream {
     }
     return done;
   }
-  int64_t Write(const void*, int64_t) override { return 0; }
-  int64_t Seek(int64_t offset, SeekOrigin origin) override {
-    int64_t base = origin == SeekOrigin::kBegin     ? 0
-                   : origin == SeekOrigin::kCurrent ? position_
-                                                    : size_;
-    if (base + offset < 0) throw EStreamError("Seek before the start of the saved bytes");
-    return position_ = base + offset;
-  }
-  void SetSize(int64_t) override { throw EStreamError("The saved bytes cannot be changed"); }
-  int64_t GetSize() override { return size_; }
 
  private:
   // The chunk holding `position` (< size_), inflated into raw_.
@@ -470,7 +371,6 @@ class TZWJournal::PackedWindow : public TStream {
 
   TStream& base_;
   const std::vector<TZWPackedChunk>& chunks_;
-  int64_t size_, position_ = 0;
   size_t cached_ = SIZE_MAX;
   std::vector<uint8_t> packed_, raw_;
 };
@@ -515,26 +415,10 @@ TZWJournal::TZWJournal(FileSystem& fs, const std::string& archiveName, bool sync
 
 TZWJournal::~TZWJournal() { window_.reset(); }
 
-namespace {
-
-struct Deflater {
-  Deflater() {
-    if (deflateInit2(&z, kPackLevel, Z_DEFLATED, -MAX_WBITS, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-      throw EStreamError("Cannot deflate the journal");
-  }
-  ~Deflater() { deflateEnd(&z); }
-  Deflater(const Deflater&) = delete;
-  Deflater& operator=(const Deflater&) = delete;
-  z_stream z{};
-};
-
-}  // namespace
-
 // Chunks end where a central header ends, so that each begins with whole headers.
 void TZWJournal::WritePacked(TStream& source, int64_t count, bool first) {
-  Deflater d;
+  TZWChunkPacker packer;
   std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(count, kPackChunk)));
-  std::vector<uint8_t> regrouped, packed(deflateBound(&d.z, kPackChunk + 4));
   size_t filled = 0;
   int64_t rawAt = 0;
   for (int64_t left = count; left > 0 || filled > 0;) {
@@ -542,33 +426,21 @@ void TZWJournal::WritePacked(TStream& source, int64_t count, bool first) {
     source.ReadBuffer(buffer.data() + filled, static_cast<int64_t>(more));
     filled += more;
     left -= static_cast<int64_t>(more);
-    size_t end = 0;
-    uint32_t n =
-        static_cast<uint32_t>(LeadingHeaders(buffer.data(), filled, end) > 0 ? end : filled);
-    Regroup(buffer.data(), n, regrouped);
-    deflateReset(&d.z);
-    d.z.next_in = regrouped.data();
-    d.z.avail_in = static_cast<uInt>(regrouped.size());
-    d.z.next_out = packed.data();
-    d.z.avail_out = static_cast<uInt>(packed.size());
-    if (deflate(&d.z, Z_FINISH) != Z_STREAM_END) throw EStreamError("Cannot deflate the journal");
+    size_t n = NextChunkLength(buffer.data(), filled);
     TZWPackedChunk c;
     c.rawAt = rawAt;
-    c.rawLength = n;
-    c.packedLength = static_cast<uint32_t>(packed.size() - d.z.avail_out);
-    c.rawCrc = Crc(0, buffer.data(), n);
-    c.regrouped = true;
+    const uint8_t* packed = packer.Pack(buffer.data(), n, c);
     uint8_t header[kChunkHeaderSize];
     PutU32(header, c.rawLength);
     PutU32(header + 4, c.packedLength);
     PutU32(header + 8, c.rawCrc);
     WriteRaw(header, kChunkHeaderSize);
     c.packedAt = file_->GetPosition();
-    WriteRaw(packed.data(), c.packedLength);
+    WriteRaw(packed, c.packedLength);
     if (first) firstChunks_.push_back(c);
     std::memmove(buffer.data(), buffer.data() + n, filled - n);
     filled -= n;
-    rawAt += n;
+    rawAt += static_cast<int64_t>(n);
   }
 }
 

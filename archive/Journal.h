@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "FileSystem.h"
+#include "JournalPacking.h"
 #include "Streams.h"
 
 namespace zw {
@@ -38,15 +39,6 @@ struct TZWVolumeNaming {
 // Flushes `stream` to the device when it is a file and `wanted`; raises EStreamError
 // when the system refuses (a failed flush must never pass for a durable write).
 void FlushToDevice(TStream& stream, bool wanted);
-
-// One chunk of deflated saved bytes: where its bytes lie in the journal and what they
-// inflate to.
-struct TZWPackedChunk {
-  int64_t rawAt = 0;     // position among the saved bytes
-  int64_t packedAt = 0;  // position in the journal file
-  uint32_t rawLength = 0, packedLength = 0, rawCrc = 0;
-  bool regrouped = false;  // central headers regrouped before deflating
-};
 
 class TZWJournal {
  public:
