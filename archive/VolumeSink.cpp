@@ -1,10 +1,13 @@
 // The archive sink of a multi-volume archive, over the volume unit.
 //
-// Each entry is built in a temporary file first and copied to the volumes once its
-// header holds its final values (the local header begun only where it lands whole);
-// on a floppy drive the bytes of a volume are collected in memory and written when
-// the volume is complete. Entries written straight to the volumes (direct_) patch
-// their header in place, on an earlier volume when the data moved on.
+// A split set (fixed disk, volume files that can be opened again) takes each entry
+// straight on its volumes: the local header is begun only where it lands whole, the
+// data runs on across volumes, and the header is patched in place, on an earlier
+// volume when the data moved on; an entry that fails is cut back to its mark, the
+// volumes it began deleted. A spanned set (disks asked for one after the other, never
+// revisited) builds each entry in a temporary file first and copies it to the volumes
+// once its header holds its final values; on a floppy drive the bytes of a volume are
+// collected in memory and written when the volume is complete.
 #include <algorithm>
 
 #include "ArchiveSink.h"
@@ -85,7 +88,7 @@ class TZWVolumeSink : public TZWArchiveSink {
   TZWBaseArchiver& a_;
   State& s_;
   // Entries go straight to the volumes (a split set); otherwise through temp_.
-  bool direct_ = false;
+  bool direct_;
   bool tempFolderCleaned_ = false;
   std::unique_ptr<TMemoryStream> collecting_;
   VolumeDataStream data_;
@@ -107,6 +110,7 @@ std::unique_ptr<TMemoryStream> CollectingBufferFor(const State& s) {
 TZWVolumeSink::TZWVolumeSink(TZWBaseArchiver& a)
     : a_(a),
       s_(ArchiverAccess::S(a)),
+      direct_(s_.spanningMode == smSplitting),
       collecting_(CollectingBufferFor(s_)),
       data_(a, collecting_.get()) {}
 
