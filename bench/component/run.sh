@@ -161,3 +161,24 @@ ratio_row "zipwriter add"
 PREPARE="cp '$out/l.zip' '$work/g-py.zip'" \
   measure "$python" "$work/pyappend.py" "$work/g-py.zip" "$work/small.txt"
 ratio_row "python zipfile (mode a)"
+
+# A split set of the records (volumes of 10 MiB): the bytes each tool writes for it,
+# beside the size of the set it leaves (written / set: 1.00 when nothing is written
+# twice).
+echo
+echo "## split set of the records, volumes of 10 MiB: bytes written"
+printf '%-34s %14s %14s %7s\n' tool written "set size" ratio
+split_row() {  # tool, folder holding only the set
+  local size
+  size="$(du -cb "$2"/* | tail -n 1 | cut -f1)"
+  printf '%-34s %12d B %12d B %6sx\n' "$1" "$m_written" "$size" \
+    "$(awk -v a="$m_written" -v b="$size" 'BEGIN { printf "%.2f", a / b }')"
+}
+mkdir -p "$work/split-zw" "$work/split-zip"
+PREPARE="rm -f '$work/split-zw'/*" measure "$zipwriter" add "$work/split-zw/s.zip" \
+  "$data/records/*" --level 1 --no-recurse --store-path none --attr 0x2F \
+  --spanning split --classic-naming --volume-size 10485760
+split_row "zipwriter add --spanning split" "$work/split-zw"
+PREPARE="rm -f '$work/split-zip'/*" measure bash -c \
+  "cd '$data/records' && zip -1 -j -q -s 10m '$work/split-zip/s.zip' *"
+split_row "zip -1 -j -q -s 10m" "$work/split-zip"

@@ -582,6 +582,16 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
     bool renamedAway = false;
     for (const OpLog::Op& op : plan.ops)
       renamedAway = renamedAway || (op.kind == FaultOp::kRename && op.path.rfind(kArchive, 0) == 0);
+    // An entry is written straight to the volumes: its header, on a volume the data
+    // moved on from, is patched there afterwards (a crash may come in between).
+    std::string latest;  // the highest-numbered volume written so far ("a.zNN")
+    bool patchedBack = false;
+    for (const OpLog::Op& op : plan.ops) {
+      if (op.kind != FaultOp::kWrite || op.path.rfind(Path("a.z"), 0) != 0) continue;
+      patchedBack = patchedBack || op.path < latest;
+      latest = std::max(latest, op.path);
+    }
+    EXPECT_TRUE(patchedBack) << "a header should be patched on an earlier volume";
     if (scenario == Scenario::kSplitAppend) {
       EXPECT_TRUE(renamedAway) << "the last volume should take its number during the run";
     }
