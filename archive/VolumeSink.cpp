@@ -222,12 +222,14 @@ bool TZWVolumeSink::Undo(const TZWArchiveMark& mark) {
 }
 
 // Volumes the entry began are deleted (the run's journal lists them for removal
-// already); the volume it began on is cut back to the mark.
+// already), the last first: the volumes left always form one run of numbers, as a
+// recovery expects after an interruption. The volume the entry began on is cut back
+// to the mark.
 void TZWVolumeSink::TakeBack(const TZWArchiveMark& mark) {
   if (s_.currentVolumeFileName != mark.file) {
     int32_t reached = s_.currentVolume.VolumeNumber;
     s_.archiveStream.reset();
-    for (int32_t n = mark.volume + 1; n <= reached; ++n) {
+    for (int32_t n = reached; n > mark.volume; --n) {
       std::string name = GetVolumeFileName(a_, s_.fileName, n, false);
       if (a_.Files().FileExists(name)) a_.Files().DeleteFile(name);
     }

@@ -35,7 +35,8 @@ enum class Scenario {
   kAbort,
   kTwoBatches,
   kSplitAppend,
-  kSplitDirectorySpans
+  kSplitDirectorySpans,
+  kSplitEntryFails
 };
 enum class Variant { kKill, kPowerCut };
 
@@ -61,6 +62,8 @@ const char* ScenarioName(Scenario s) {
       return "SplitAppend";
     case Scenario::kSplitDirectorySpans:
       return "SplitDirectorySpans";
+    case Scenario::kSplitEntryFails:
+      return "SplitEntryFails";
   }
   return "?";
 }
@@ -75,7 +78,8 @@ bool HasManyEntries(Scenario s) {
 bool IsAbort(Scenario s) { return s == Scenario::kAbort || s == Scenario::kAbortAppend; }
 
 bool IsSplit(Scenario s) {
-  return s == Scenario::kSplitAppend || s == Scenario::kSplitDirectorySpans;
+  return s == Scenario::kSplitAppend || s == Scenario::kSplitDirectorySpans ||
+         s == Scenario::kSplitEntryFails;
 }
 // The smallest volume size the component takes.
 constexpr int64_t kVolumeSize = 65536;
@@ -121,7 +125,7 @@ constexpr size_t kSplitFill = 64781;
 // volumes), or so close to its end that the directory begins there and ends on the last
 // volume.
 Contents SplitOldFiles(Scenario s) {
-  if (s == Scenario::kSplitAppend)
+  if (s != Scenario::kSplitDirectorySpans)
     return {{"s1.bin", RandomBytes(100000, 21)}, {"s2.txt", TextBytes(3000, 22)}, {"s3.txt", ""}};
   return {{"s1.bin", RandomBytes(kSplitFill, 24)},
           {"s2.txt", TextBytes(1200, 25)},
@@ -134,6 +138,11 @@ Contents SplitOldFiles(Scenario s) {
 Contents SplitNewFiles() {
   return {{"b1.bin", RandomBytes(70000, 27)}, {"b2.txt", TextBytes(2000, 28)}};
 }
+
+// Added first by kSplitEntryFails: its second chunk cannot be read, after its first one
+// reached new volumes; it is skipped (Ignore), so the run removes it and its volumes
+// and goes on with SplitNewFiles.
+const std::string kFailingSource = "b0.bin";
 
 const std::string kExtra = "added after the recovery";
 
@@ -157,6 +166,8 @@ std::vector<std::string> Batches(Scenario s) {
     case Scenario::kSplitAppend:
     case Scenario::kSplitDirectorySpans:
       return {"b1.bin", "b2.txt"};  // one run
+    case Scenario::kSplitEntryFails:
+      return {kFailingSource, "b1.bin", "b2.txt"};
   }
   return {};
 }
@@ -277,6 +288,8 @@ struct Disk {
     for (const auto& [name, data] : NewFiles()) PutSource(mem, Path("new\\" + name), data);
     if (IsSplit(scenario))
       for (const auto& [name, data] : SplitNewFiles()) PutSource(mem, Path("new\\" + name), data);
+    if (scenario == Scenario::kSplitEntryFails)
+      PutSource(mem, Path("new\\" + kFailingSource), RandomBytes(600000, 29));
     PutSource(mem, Path("extra.txt"), kExtra);
     for (const auto& [name, data] : oldVolumes) PutFile(mem, Path(name), data);
     mem.MarkAllDurable();
@@ -380,6 +393,17 @@ std::optional<std::string> RunUpdate(Disk& disk, Scenario scenario) {
   std::optional<std::string> error;
   TZipWriter zip;
   Configure(zip, disk.faults, IsSplit(scenario));
+  if (scenario == Scenario::kSplitEntryFails) {
+    zip.SetThreads(1);  // each chunk written before the next one is read
+    zip.OnFileProgress = [&](TZWBaseArchiver*, const std::string& name, double, TZWProcessOperation,
+                             TZWProgressPhase phase, bool&) {
+      if (name.find(kFailingSource) != std::string::npos && phase == ppStart)
+        disk.faults.FailNth(FaultOp::kRead, disk.faults.Count(FaultOp::kRead) + 2);
+    };
+    zip.OnProcessFileFailure = [](TZWBaseArchiver*, const std::string&, TZWProcessOperation,
+                                  int32_t, int32_t, const std::string&,
+                                  TZWAction& action) { action = fxaIgnore; };
+  }
   try {
     zip.SetFileName(kArchive);
     zip.OpenArchiveFile();
@@ -574,7 +598,7 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
     const int disk = u16(end + 4), directoryDisk = u16(end + 6);
     EXPECT_EQ(static_cast<size_t>(disk) + 1, old.size());
     EXPECT_GE(disk, 1);
-    if (scenario == Scenario::kSplitAppend)
+    if (scenario != Scenario::kSplitDirectorySpans)
       EXPECT_EQ(directoryDisk, disk) << "the directory should lie on the last volume";
     else
       EXPECT_EQ(directoryDisk, disk - 1) << "the directory should span two volumes";
@@ -592,7 +616,7 @@ TEST_P(CrashSweep, OldOrNewAfterRecovery) {
       latest = std::max(latest, op.path);
     }
     EXPECT_TRUE(patchedBack) << "a header should be patched on an earlier volume";
-    if (scenario == Scenario::kSplitAppend) {
+    if (scenario != Scenario::kSplitDirectorySpans) {
       EXPECT_TRUE(renamedAway) << "the last volume should take its number during the run";
     }
   } else if (!newArchive && !HasManyEntries(scenario)) {
@@ -686,7 +710,8 @@ INSTANTIATE_TEST_SUITE_P(
                                          Scenario::kAbortAppend, Scenario::kReplaceFirst,
                                          Scenario::kReplaceLast, Scenario::kNewArchive,
                                          Scenario::kAbort, Scenario::kTwoBatches,
-                                         Scenario::kSplitAppend, Scenario::kSplitDirectorySpans),
+                                         Scenario::kSplitAppend, Scenario::kSplitDirectorySpans,
+                                         Scenario::kSplitEntryFails),
                        ::testing::Values(Variant::kKill, Variant::kPowerCut)),
     [](const auto& info) {
       return std::string(ScenarioName(std::get<0>(info.param))) +
