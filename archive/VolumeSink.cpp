@@ -143,10 +143,13 @@ std::string TZWVolumeSink::MakeTempFileName() {
   return name;
 }
 
-void TZWVolumeSink::BeginEntry(const std::vector<uint8_t>& header, int64_t) {
+// A local header with data behind it is begun only where its first data byte fits
+// too: Info-ZIP's `zip -s 0` mis-joins an entry whose header ends a volume.
+void TZWVolumeSink::BeginEntry(const std::vector<uint8_t>& header, int64_t sourceSize) {
   headerLength_ = static_cast<int64_t>(header.size());
   if (direct_) {
-    Write(header.data(), headerLength_, headerLength_);
+    WriteBufferToVolumes(a_, header.data(), headerLength_, s_.currentVolume, sourceSize > 0 ? 1 : 0,
+                         collecting_.get());
     header_ = Position();
     header_.offset -= headerLength_;
     headerFile_ = s_.currentVolumeFileName;
@@ -188,8 +191,10 @@ bool TZWVolumeSink::EndEntry(TZWArchivePlace& header) {
     header = header_;
     return true;
   }
+  bool hasData = temp_->GetSize() > headerLength_;
   temp_->SetPosition(0);
-  CopyStreamToVolumes(a_, *temp_, collecting_.get(), 0, headerLength_, s_.currentVolume);
+  CopyStreamToVolumes(a_, *temp_, collecting_.get(), hasData ? 1 : 0, headerLength_,
+                      s_.currentVolume);
   header = Position();
   header.offset -= headerLength_;
   CopyStreamToVolumes(a_, *temp_, collecting_.get(), -1, -1, s_.currentVolume);
