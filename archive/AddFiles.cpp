@@ -176,7 +176,7 @@ int32_t FileSearch::QueueFile(const std::string& diskPath, const TSearchRec& ent
   TZWDirArray& working = s_.dirManager->WorkingDirectory;
   // The base resolved before the search moved into it: a relative BaseDir read again
   // now would name a folder inside itself.
-  std::string stored = MakeStoredName(fs_, diskPath, base_, s_.options.StorePath);
+  std::string stored = MakeStoredNameInResolved(fs_, diskPath, base_, s_.options.StorePath);
   bool isDirectory = entry.Attr >= 0 && (entry.Attr & kDirectoryBit) != 0;
   if (isDirectory && (stored.empty() || stored.back() != '/')) stored += '/';
   uint32_t attributes =

@@ -86,7 +86,11 @@ std::string RelativePath(const std::string& base, const std::string& path) {
 
 std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const std::string& baseDir,
                            TZWStorePathMode mode) {
-  std::string base = ResolveDirectory(fs, baseDir);
+  return MakeStoredNameInResolved(fs, diskPath, ResolveDirectory(fs, baseDir), mode);
+}
+
+std::string MakeStoredNameInResolved(FileSystem& fs, const std::string& diskPath,
+                                     const std::string& base, TZWStorePathMode mode) {
   std::string full = ExpandInDirectory(fs, base, diskPath);
   if (!full.empty() && IsPathDelimiter(full.back())) full.pop_back();
   if (!full.empty() && full.back() == '.') full.pop_back();

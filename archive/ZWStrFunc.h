@@ -24,6 +24,10 @@ std::string RelativePath(const std::string& base, const std::string& path);
 // The name under which a file is stored ("/" separators), by StorePath mode.
 std::string MakeStoredName(FileSystem& fs, const std::string& diskPath, const std::string& baseDir,
                            TZWStorePathMode mode);
+// The same with the base already resolved (ResolveDirectory): a search that stores
+// many names resolves its base once instead of asking the file system per name.
+std::string MakeStoredNameInResolved(FileSystem& fs, const std::string& diskPath,
+                                     const std::string& resolvedBase, TZWStorePathMode mode);
 
 struct ExpandedMask {
   std::string pattern;

@@ -17,6 +17,7 @@
 #include <fstream>
 #include <random>
 #include <sstream>
+#include <utility>
 #include <vector>
 
 #include "CodePage.h"
@@ -29,7 +30,6 @@ namespace {
 
 thread_local OsError tLastError;
 
-// Reserved lock bytes, far beyond any real data.
 // Reserved lock bytes, far beyond any real data. The order lets one call claim or
 // test neighbouring bytes together.
 constexpr off_t kLockBase = 0x7FFFFFFF00000000LL;
@@ -89,30 +89,56 @@ bool Held(int fd, off_t at, off_t length) {
   return fl.l_type != F_UNLCK;
 }
 
-bool HoldShared(int fd, off_t at, off_t length) {
+bool SetLock(int fd, short type, off_t at, off_t length) {
   struct flock fl {};
-  fl.l_type = F_RDLCK;
+  fl.l_type = type;
   fl.l_whence = SEEK_SET;
   fl.l_start = at;
   fl.l_len = length;
   return fcntl(fd, F_OFD_SETLK, &fl) == 0;
 }
 
-// Checks the new open against every holder and records its own access and denials.
-// flock serialises the check-and-set of concurrent openers of the same file.
+// The reserved bytes an open tests (held by another: a sharing violation) and claims.
+struct SharingBytes {
+  std::vector<off_t> tested, claimed;  // both in ascending order
+};
+
+SharingBytes BytesOf(const Sharing& s) {
+  SharingBytes b;
+  b.claimed.push_back(kIsOpen);
+  if (s.denyRead) b.tested.push_back(kHasRead);
+  if (s.denyWrite) b.tested.push_back(kHasWrite);
+  if (s.read) b.tested.push_back(kDeniesRead);
+  if (s.write) b.tested.push_back(kDeniesWrite);
+  if (s.read) b.claimed.push_back(kHasRead);
+  if (s.write) b.claimed.push_back(kHasWrite);
+  if (s.denyRead) b.claimed.push_back(kDeniesRead);
+  if (s.denyWrite) b.claimed.push_back(kDeniesWrite);
+  return b;
+}
+
+bool Claim(int fd, const SharingBytes& b) {
+  return ForEachRun(b.claimed, [fd](off_t at, off_t n) { return SetLock(fd, F_RDLCK, at, n); });
+}
+
+void DropClaims(int fd) { SetLock(fd, F_UNLCK, kIsOpen, kDeniesWrite - kIsOpen + 1); }
+
+// Every opener claims its bytes before it tests the others': of two openers that
+// conflict, the later test sees the earlier claim, so both can never win. The usual
+// case, a file nobody else has open, costs two calls: the claim, and one test that
+// no other handle holds any reserved byte. Otherwise the claim is dropped and the
+// opener retries under flock, which queues such openers: there the claim is tested
+// byte by byte, and a refused opener drops its claim before it lets the next one
+// in, so of racing openers that conflict exactly one wins.
 bool ClaimSharing(int fd, const Sharing& s) {
-  std::vector<off_t> tested, claimed{kIsOpen};  // both in ascending order
-  if (s.denyRead) tested.push_back(kHasRead);
-  if (s.denyWrite) tested.push_back(kHasWrite);
-  if (s.read) tested.push_back(kDeniesRead);
-  if (s.write) tested.push_back(kDeniesWrite);
-  if (s.read) claimed.push_back(kHasRead);
-  if (s.write) claimed.push_back(kHasWrite);
-  if (s.denyRead) claimed.push_back(kDeniesRead);
-  if (s.denyWrite) claimed.push_back(kDeniesWrite);
+  SharingBytes b = BytesOf(s);
+  if (!Claim(fd, b)) return false;
+  if (!Held(fd, kIsOpen, kDeniesWrite - kIsOpen + 1)) return true;
+  DropClaims(fd);
   if (flock(fd, LOCK_EX) != 0) return false;
-  bool ok = ForEachRun(tested, [fd](off_t at, off_t n) { return !Held(fd, at, n); }) &&
-            ForEachRun(claimed, [fd](off_t at, off_t n) { return HoldShared(fd, at, n); });
+  bool ok =
+      Claim(fd, b) && ForEachRun(b.tested, [fd](off_t at, off_t n) { return !Held(fd, at, n); });
+  if (!ok) DropClaims(fd);
   flock(fd, LOCK_UN);
   return ok;
 }
@@ -215,10 +241,12 @@ bool SurelyNoDirectory(const struct dirent& e) {
 
 class LinuxFileHandle : public FileHandle {
  public:
-  explicit LinuxFileHandle(int fd) : fd_(fd) {}
+  // `sizeAtOpen`: the size the opening fstat saw (-1 for none).
+  LinuxFileHandle(int fd, int64_t sizeAtOpen) : fd_(fd), sizeAtOpen_(sizeAtOpen) {}
   ~LinuxFileHandle() override { ::close(fd_); }
 
   int64_t Read(void* buffer, int64_t count) override {
+    sizeAtOpen_ = -1;
     int64_t done = 0;
     auto* p = static_cast<char*>(buffer);
     while (done < count) {
@@ -237,6 +265,7 @@ class LinuxFileHandle : public FileHandle {
   }
 
   int64_t Write(const void* buffer, int64_t count) override {
+    sizeAtOpen_ = -1;
     int64_t done = 0;
     auto* p = static_cast<const char*>(buffer);
     while (done < count) {
@@ -255,6 +284,7 @@ class LinuxFileHandle : public FileHandle {
   }
 
   int64_t Seek(int64_t offset, SeekOrigin origin) override {
+    sizeAtOpen_ = -1;
     int whence = origin == SeekOrigin::kBegin     ? SEEK_SET
                  : origin == SeekOrigin::kCurrent ? SEEK_CUR
                                                   : SEEK_END;
@@ -269,6 +299,7 @@ class LinuxFileHandle : public FileHandle {
   }
 
   bool Truncate(int64_t size) override {
+    sizeAtOpen_ = -1;
     if (size >= 0 && ::ftruncate(fd_, size) == 0) return true;
     Fail(size < 0 ? OsErrorCode::kInvalidParameter : OsErrorFromErrno(errno));
     return false;
@@ -281,6 +312,9 @@ class LinuxFileHandle : public FileHandle {
   }
 
   int64_t Size() override {
+    // Asked right after opening (a source measured before it is read), the opening
+    // fstat's answer is as fresh as another one.
+    if (int64_t known = std::exchange(sizeAtOpen_, -1); known >= 0) return known;
     struct stat st {};
     if (::fstat(fd_, &st) != 0) return Fail(OsErrorFromErrno(errno));
     return st.st_size;
@@ -297,6 +331,7 @@ class LinuxFileHandle : public FileHandle {
     if (position_ >= 0) position_ += count;
   }
   int fd_;
+  int64_t sizeAtOpen_;    // until the first operation after opening, else -1
   int64_t position_ = 0;  // the file offset of fd_, -1 when a failure left it unknown
   OsError error_;
 };
@@ -489,7 +524,7 @@ std::unique_ptr<FileHandle> LinuxFileSystem::Open(const std::string& path, uint1
     FailErrno(err);
     return nullptr;
   }
-  return std::make_unique<LinuxFileHandle>(fd);
+  return std::make_unique<LinuxFileHandle>(fd, create ? 0 : static_cast<int64_t>(st.st_size));
 }
 
 bool LinuxFileSystem::FileExists(const std::string& path) {

@@ -311,23 +311,26 @@ TEST_P(ContractTest, ClosingOneOfTwoHandlesKeepsTheOthersClaims) {
 }
 
 TEST_P(ContractTest, RacingUpdatersGetTheFileOneAtATime) {
-  // The sharing check and the claim must be one step, or two openers both win.
+  // The sharing check and the claim must be one step, or two openers both win; and a
+  // refused opener must not make the others fail as well.
   env_->Put("race.dat", kPayload);
   std::string path = env_->PathOf("race.dat");
   constexpr int kThreads = 8;
-  for (int round = 0; round < 20; ++round) {
+  for (int round = 0; round < 30; ++round) {
+    const uint16_t kRacingModes[] = {kUpdate, kReadExclusive, fmCreate};
+    uint16_t mode = kRacingModes[round % 3];
     std::vector<std::unique_ptr<FileHandle>> handles(kThreads);
     std::latch start(kThreads);
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t)
       threads.emplace_back([&, t] {
         start.arrive_and_wait();
-        handles[t] = env_->fs().Open(path, kUpdate);
+        handles[t] = env_->fs().Open(path, mode);
       });
     for (auto& th : threads) th.join();
     int winners = 0;
     for (const auto& h : handles) winners += h != nullptr;
-    ASSERT_EQ(winners, 1) << "round " << round;
+    ASSERT_EQ(winners, 1) << "round " << round << " mode 0x" << std::hex << mode;
   }
 }
 
