@@ -1,28 +1,38 @@
 // Small entries deflated ahead on worker threads while the update engine writes the
 // entries in front of them.
 //
-// The calling thread opens and reads the sources of the next few entries to be written
-// and hands their data to the deflate pool's workers. Each is deflated by a fresh raw
-// stream to Z_FINISH in one call: exactly the bytes the single stream gives an entry of
-// one chunk, so the archive is the same for every thread count. Only entries that will
-// be deflated, unencrypted, into a single-file archive, from a source of at most one
-// compression chunk, are read ahead; any other entry, and a source that cannot be
-// opened or read in full, is left to the engine's usual path, which opens it in its
-// turn and reports a failure there. When the engine reaches an entry read ahead it
-// takes its data and deflated bytes instead of opening the file; every event still
-// fires then, on the calling thread, in directory order. At most two entries per
-// worker are held, so memory stays bounded.
+// The sources of the next entries to be written are read and deflated by the deflate
+// pool's workers. Each is deflated by a fresh raw stream to Z_FINISH in one call:
+// exactly the bytes the single stream gives an entry of one chunk, so the archive is
+// the same for every thread count. Only entries that will be deflated, unencrypted,
+// into a single-file archive, from a source of at most one compression chunk, are
+// read ahead; any other entry, and a source that cannot be opened or read in full, is
+// left to the engine's usual path, which opens it in its turn and reports a failure
+// there. When the engine reaches an entry read ahead it takes its data and deflated
+// bytes instead of opening the file; every event still fires then, on the calling
+// thread, in directory order.
+//
+// Who reads: when the file system allows reads on several threads, the worker that
+// deflates a source also opens and reads it (same sharing mode as the engine), so the
+// calling thread only writes; many entries are then queued ahead, their held bytes
+// bounded by a budget (a source over it is left to the engine). Otherwise the calling
+// thread reads, a few entries ahead, so the provider sees its operations in a fixed
+// order.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "ParallelDeflate.h"
 #include "Streams.h"
 
 namespace zw {
 
+class FileSystem;
 class TZWBaseArchiver;
 
 class TZWEntryAhead {
@@ -45,19 +55,35 @@ class TZWEntryAhead {
   void Removed(int32_t index);
 
  private:
-  struct Held {
-    TZWChunkJob job;  // input: the whole source
-    std::unique_ptr<TReadOnlyMemoryStream> source;
+  // One entry read ahead; reused for later entries, so its buffers are allocated once.
+  struct Held : TZWJobLoader {
+    bool Load(TZWChunkJob& job) override;  // on a worker
+    TZWChunkJob job;                       // input: the whole source
+    TReadOnlyMemoryStream source{nullptr, 0};
+    // What a worker needs to read the source (the working directory may change meanwhile).
+    FileSystem* fs = nullptr;
+    std::string path;
+    uint16_t mode = 0;
+    uint32_t limit = 0;  // largest source taken
+    std::atomic<int64_t>* heldBytes = nullptr;
+    int64_t reserved = 0;  // this entry's part of heldBytes
   };
   bool Eligible(int32_t index);
   void ReadAhead(int32_t index);
+  void QueueForWorker(int32_t index);
+  std::unique_ptr<Held> TakeSpare();
+  void Release(std::map<int32_t, std::unique_ptr<Held>>::iterator at);
+  void WaitForBatch(int32_t index, Held& held);
 
   TZWBaseArchiver& archiver_;
   TZWDeflatePool& pool_;
   uint16_t shareMode_;
+  bool workersRead_;
   size_t capacity_;
   int32_t scanned_ = 0;  // entries before this one were considered
   std::map<int32_t, std::unique_ptr<Held>> held_;
+  std::vector<std::unique_ptr<Held>> spare_;
+  std::atomic<int64_t> heldBytes_{0};  // source bytes the workers' reads hold
 };
 
 }  // namespace zw

@@ -104,38 +104,54 @@ void TZWDeflatePool::WorkerLoop() {
     ++running_;
     lock.unlock();
     try {
-      DeflateJob(stream, *job);
+      if (job->loader) job->loaded = job->loader->Load(*job);
+      if (!job->loader || job->loaded) DeflateJob(stream, *job);
     } catch (...) {
       job->error = std::current_exception();
     }
     lock.lock();
     --running_;
     job->done = true;
-    jobDone_.notify_all();
+    // Only the job waited for (or the last running one) wakes the calling thread.
+    if (awaited_ == job || (awaitingIdle_ && running_ == 0)) jobDone_.notify_all();
   }
 }
 
-void TZWDeflatePool::Submit(TZWChunkJob& job) {
+void TZWDeflatePool::Submit(TZWChunkJob& job, bool wake) {
   job.done = false;
   job.dropped = false;
+  job.loaded = false;
   job.error = nullptr;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(&job);
   }
-  workAvailable_.notify_one();
+  if (wake) workAvailable_.notify_one();
 }
+
+void TZWDeflatePool::WakeAll() { workAvailable_.notify_all(); }
 
 void TZWDeflatePool::Wait(TZWChunkJob& job) {
   std::unique_lock<std::mutex> lock(mutex_);
-  jobDone_.wait(lock, [&job] { return job.done; });
+  while (!job.done) {
+    awaited_ = &job;
+    jobDone_.wait(lock);
+  }
+  awaited_ = nullptr;
+}
+
+bool TZWDeflatePool::IsDone(TZWChunkJob& job) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return job.done;
 }
 
 void TZWDeflatePool::DropQueuedAndWait() {
   std::unique_lock<std::mutex> lock(mutex_);
   for (TZWChunkJob* job : queue_) job->done = job->dropped = true;
   queue_.clear();
+  awaitingIdle_ = true;
   jobDone_.wait(lock, [this] { return running_ == 0; });
+  awaitingIdle_ = false;
 }
 
 namespace {

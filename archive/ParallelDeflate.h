@@ -9,7 +9,8 @@
 // with crc32_combine.
 //
 // The calling thread reads, writes and fires every event (through TZWChunkIo);
-// workers only deflate buffers in memory and never touch the file system. At most
+// workers only deflate buffers in memory and touch the file system only through a
+// job's loader (EntryAhead.h), for providers that allow reads on several threads. At most
 // two chunks per worker are in flight, so memory stays bounded whatever the size of
 // the source. A cancel, a failure or an exception stops the workers before the call
 // returns: chunks not yet started are dropped, running ones are waited for.
@@ -29,6 +30,17 @@ namespace zw {
 // Deflate dictionary taken from the input in front of each chunk (deflate's window).
 constexpr size_t kDeflateDictionarySize = 32768;
 
+struct TZWChunkJob;
+
+// Fills a job's input on the worker that takes it, before it is deflated (a small
+// source read ahead by the worker itself).
+class TZWJobLoader {
+ public:
+  virtual ~TZWJobLoader() = default;
+  // True when the input is there to be deflated; false leaves the job undeflated.
+  virtual bool Load(TZWChunkJob& job) = 0;
+};
+
 // One chunk's work and result; owned by the pool's ring of slots.
 struct TZWChunkJob {
   std::vector<uint8_t> input;  // dictionary, then the chunk's data
@@ -42,7 +54,9 @@ struct TZWChunkJob {
   uint32_t crc = 0;
   std::exception_ptr error;
   bool done = false;
-  bool dropped = false;  // done without being deflated (DropQueuedAndWait)
+  bool dropped = false;            // done without being deflated (DropQueuedAndWait)
+  TZWJobLoader* loader = nullptr;  // when set, run on the worker first
+  bool loaded = false;             // the loader filled the input
 };
 
 // Worker threads that deflate chunk jobs; one pool serves an archiver's entries in turn.
@@ -59,9 +73,14 @@ class TZWDeflatePool {
   // The ring of job slots one entry cycles through (two per worker).
   std::vector<TZWChunkJob>& Slots() { return slots_; }
 
-  void Submit(TZWChunkJob& job);
+  // Queues `job`; without `wake` no idle worker is woken for it (WakeAll does, once
+  // a run of jobs is queued).
+  void Submit(TZWChunkJob& job, bool wake = true);
+  void WakeAll();
   // Blocks until `job` is done (deflated, failed, or dropped by DropQueued).
   void Wait(TZWChunkJob& job);
+  // Whether `job` is done, without waiting.
+  bool IsDone(TZWChunkJob& job);
   // Drops the jobs no worker has started and waits for the running ones.
   void DropQueuedAndWait();
 
@@ -74,6 +93,10 @@ class TZWDeflatePool {
   std::condition_variable jobDone_;
   std::deque<TZWChunkJob*> queue_;
   int running_ = 0;
+  // What the calling thread waits for: one job, or every running job to end. Only one
+  // thread waits at a time (the calling thread).
+  TZWChunkJob* awaited_ = nullptr;
+  bool awaitingIdle_ = false;
   bool stopping_ = false;
   std::vector<std::thread> workers_;
 };

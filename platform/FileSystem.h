@@ -186,6 +186,12 @@ class FileSystem {
 
   // The error of the last failed operation of this provider on this thread.
   virtual OsError LastError() const = 0;
+
+  // Whether files may be opened and read on several threads at once, in no fixed
+  // order, without changing what the provider does or counts. Only then does the
+  // component read sources on worker threads; a provider that counts or orders its
+  // operations (fault injection) says no and gets every read on the calling thread.
+  virtual bool AllowsConcurrentReads() const { return false; }
 };
 
 // Process-wide active provider used by default by the component and the utility.
@@ -245,6 +251,7 @@ class ForwardingFileSystem : public FileSystem {
     return target_.SetVolumeLabel(r, l);
   }
   OsError LastError() const override { return target_.LastError(); }
+  // Not forwarded: a wrapper counts or changes operations unless it says otherwise.
 
  protected:
   FileSystem& target() { return target_; }

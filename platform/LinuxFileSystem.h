@@ -55,6 +55,7 @@ class LinuxFileSystem : public FileSystem {
   int64_t GetFreeSpace(const std::string& path) override;
   DriveType GetDriveType(const std::string& root) override;
   bool SetVolumeLabel(const std::string& root, const std::string& label) override;
+  bool AllowsConcurrentReads() const override { return true; }
   OsError LastError() const override;
 
   // Host path of a Windows-style path (expanded against the current directory);

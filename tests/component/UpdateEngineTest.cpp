@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <zlib.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <optional>
 
 #include "CodePage.h"
@@ -290,6 +292,76 @@ TEST_F(UpdateEngine, ThreadsKeepTheBytesAndTheOrderOfEvents) {
       EXPECT_EQ(single[e].compressedSize, several[e].compressedSize);
     }
   }
+}
+
+// On the host file system the workers open and read small sources themselves. The
+// bytes and the events are those of one thread. A source rewritten or removed after
+// the batch began is taken whole either as a worker read it or as the engine finds it
+// in its turn (then failing and reported there); sharing holds against workers too.
+TEST(UpdateEngineOnDisk, WorkersReadingSourcesKeepBytesEventsAndChanges) {
+  TempDir dir;
+  const int kFiles = 80;
+  auto name = [](int n) { return "s" + std::to_string(100 + n) + ".txt"; };
+  for (int n = 0; n < kFiles; ++n) dir.Write("data/" + name(n), TextBytes(700 + n * 211, n));
+  dir.Write("data/" + name(kFiles), TextBytes(1100000, 3));  // chunks, at the end
+  std::string rewritten = RandomBytes(3333, 9);
+  struct Outcome {
+    std::string bytes;
+    std::vector<std::string> events;
+  };
+  auto run = [&](int threads, bool change) {
+    Outcome out;
+    std::string archive = dir / ("t" + std::to_string(threads) + (change ? "c" : "") + ".zip");
+    TZipWriter zip;
+    zip.Options().Recurse = false;
+    zip.Options().StorePath = spNoPath;
+    zip.SetThreads(threads);
+    zip.OnFileProgress = [&](TZWBaseArchiver*, const std::string& file, double progress,
+                             TZWProcessOperation, TZWProgressPhase phase, bool&) {
+      std::string shown = ExtractFileName(file);
+      out.events.push_back(shown + " " + std::to_string(phase) + " " +
+                           std::to_string(static_cast<int>(progress)));
+      if (change && shown == name(0) && phase == ppStart) {
+        WriteHostFile(dir / ("data/" + name(10)), rewritten);
+        std::remove((dir / ("data/" + name(11))).c_str());
+      }
+    };
+    zip.OnProcessFileFailure = [&](TZWBaseArchiver*, const std::string& file, TZWProcessOperation,
+                                   int32_t, int32_t, const std::string&, TZWAction& action) {
+      out.events.push_back("failure " + ExtractFileName(file));
+      action = fxaIgnore;
+    };
+    zip.SetFileName(archive);
+    zip.OpenArchiveFile();
+    // Held with a sharing mode that refuses readers: neither a worker nor the engine
+    // may read it.
+    auto locked = FileSystem::Default().Open(dir / ("data/" + name(7)),
+                                             FileMode::fmOpenRead | FileMode::fmShareDenyRead);
+    zip.AddFilesByMask(dir / "data/*.txt", 0x2F, "");
+    zip.CloseArchiveFile();
+    out.bytes = ReadHostFile(archive);
+    EXPECT_EQ(UnzipTest(archive), "");
+    return out;
+  };
+  Outcome one = run(1, false), two = run(2, false), five = run(5, false);
+  EXPECT_EQ(two.events, one.events);
+  EXPECT_EQ(five.events, one.events);
+  EXPECT_TRUE(two.bytes == five.bytes);
+  auto single = ArchiveContents(one.bytes), several = ArchiveContents(two.bytes);
+  EXPECT_EQ(several, single);
+  EXPECT_EQ(several.count(name(7)), 0u);
+  EXPECT_EQ(std::count(one.events.begin(), one.events.end(), "failure " + name(7)), 1);
+
+  Outcome changed = run(2, true);
+  auto contents = ArchiveContents(changed.bytes);
+  EXPECT_TRUE(contents[name(10)] == rewritten || contents[name(10)] == single[name(10)]);
+  bool removedFailed =
+      std::count(changed.events.begin(), changed.events.end(), "failure " + name(11)) == 1;
+  EXPECT_EQ(contents.count(name(11)), removedFailed ? 0u : 1u);
+  if (!removedFailed) {
+    EXPECT_TRUE(contents[name(11)] == single[name(11)]);
+  }
+  EXPECT_EQ(contents.size(), single.size() - (removedFailed ? 1 : 0));
 }
 
 TEST_F(UpdateEngine, AbortOnSecondFileRestoresArchiveByteForByte) {
