@@ -22,8 +22,9 @@ class TZWDirManager;
 struct TZWChunkJob;
 class TZWJournal;
 
-struct TZWArchiverState {
-  // Published values.
+// The published settings: written by the component's setters (the spanning mode also
+// by opening, which detects it); the engine reads them during a run.
+struct TZWSettings {
   bool extractCorruptedFiles = false;
   TZWCompressionLevel compressionLevel = clFastest;
   uint8_t compressionMode = 1;
@@ -34,8 +35,11 @@ struct TZWArchiverState {
   std::vector<std::string> fileMasks, exclusionMasks, noCompressionMasks;
   bool inMemory = false;
   int32_t threads = 0;  // 0: as many as the process may run on
+};
 
-  // Lifecycle.
+// The open archive: its stream, directory, current volume and journal, from opening
+// to closing.
+struct TZWSession {
   int32_t updateLevel = 0;
   bool isOpen = false;
   std::string currentVolumeFileName;
@@ -60,13 +64,21 @@ struct TZWArchiverState {
   bool lastOpenRestored = false;
   int32_t lastOpenDropped = 0;
 
-  // One update run.
+  TZWSession();
+  ~TZWSession();
+};
+
+// The counters of one update run.
+struct TZWRunCounters {
   int32_t filesToProcess = 0;
   int32_t filesProcessed = 0;
   bool cancelled = false;
   bool progressOn = false;
+};
 
-  // Services.
+// What the archiver works with: its file system and user interaction, and the
+// compression state kept across entries.
+struct TZWServices {
   FileSystem* fs = nullptr;
   UserInterface* ui = nullptr;
   TZWSeedSource seedSource;
@@ -75,12 +87,19 @@ struct TZWArchiverState {
   // The deflated data of the entry being written, when it was deflated ahead.
   const TZWChunkJob* deflatedAhead = nullptr;
 
+  TZWServices();
+  ~TZWServices();
+};
+
+// The whole state, for the units that still take all of it (ArchiverAccess::S); a
+// unit that needs less is handed only its parts.
+struct TZWArchiverState : TZWSettings, TZWSession, TZWRunCounters, TZWServices {
   TZWArchiverState();
   ~TZWArchiverState();
 };
 
 // Size of the leading data (a stub) of the open archive; 0 when none is open.
-uint64_t LeadingDataSize(const TZWArchiverState& s);
+uint64_t LeadingDataSize(const TZWSession& s);
 
 // Access to the internals for the component's own units (defined with the component,
 // which grants it; this header does not need the component's class).

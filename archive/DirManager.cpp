@@ -4,18 +4,21 @@
 #include "ArchiverState.h"
 #include "DirectoryWriter.h"
 #include "Streams.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
-TZWDirManager::TZWDirManager(TStream* stream, TZWBaseArchiver& archiver, bool newArchive)
-    : Stream(stream), NewArchive(newArchive), Archiver(archiver) {
-  auto& s = ArchiverAccess::S(archiver);
-  FixedStream = stream != s.archiveStream.get();
+TZWDirManager::TZWDirManager(TStream* stream, const TZWSettings& settings, TZWSession& session,
+                             FileSystem& files, bool newArchive)
+    : Stream(stream),
+      NewArchive(newArchive),
+      settings_(settings),
+      session_(session),
+      files_(files) {
+  FixedStream = stream != session.archiveStream.get();
   ResetDirectory();
   if (newArchive) {
-    s.currentVolume.SetFirst(true);
-    if (!s.sfxStub.empty()) CopySFXStub();
+    session.currentVolume.SetFirst(true);
+    if (!settings.sfxStub.empty()) CopySFXStub();
   }
 }
 
@@ -25,8 +28,7 @@ void TZWDirManager::ResetDirectory() {
 }
 
 void TZWDirManager::CopySFXStub() {
-  auto& s = ArchiverAccess::S(Archiver);
-  TFileStream stub(Archiver.Files(), s.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+  TFileStream stub(files_, settings_.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
   Stream->SetSize(0);
   Stream->SetPosition(0);
   Stream->CopyFrom(stub, -1);
@@ -34,27 +36,23 @@ void TZWDirManager::CopySFXStub() {
 }
 
 TZWDirReadOptions TZWDirManager::ReadOptions() const {
-  const auto& s = ArchiverAccess::S(Archiver);
   TZWDirReadOptions options;
-  options.OemNames = s.options.OEMFileNames;
-  options.MultiVolume = s.spanningMode != smNone;
+  options.OemNames = settings_.options.OEMFileNames;
+  options.MultiVolume = settings_.spanningMode != smNone;
   if (!FixedStream) options.OpenVolume = OpenVolume;
   return options;
 }
 
-TStream& TZWDirManager::Current() const {
-  return FixedStream ? *Stream : *ArchiverAccess::S(Archiver).archiveStream;
-}
+TStream& TZWDirManager::Current() const { return FixedStream ? *Stream : *session_.archiveStream; }
 
 bool TZWDirManager::ProbeEndRecord() {
   int64_t position = -1;
   bool found = TZWDirReader(Current(), ReadOptions()).FindEndRecord(*this, position);
-  return ArchiverAccess::S(Archiver).volumeProbing ? found : true;
+  return session_.volumeProbing ? found : true;
 }
 
 void TZWDirManager::ReadDirectory() {
-  auto& s = ArchiverAccess::S(Archiver);
-  s.lastOpenDropped = 0;
+  session_.lastOpenDropped = 0;
   TZWDirReader reader(Current(), ReadOptions());
   try {
     reader.Read(*this);
@@ -63,20 +61,19 @@ void TZWDirManager::ReadDirectory() {
     throw;
   }
   Stream = &reader.Stream();
-  s.lastOpenDropped = DroppedEntries;
+  session_.lastOpenDropped = DroppedEntries;
 }
 
 void TZWDirManager::WriteDirectory(TZWArchiveSink& sink) {
-  TZWDirWriter(*this, ArchiverAccess::S(Archiver).options.OEMFileNames).Write(sink);
+  TZWDirWriter(*this, settings_.options.OEMFileNames).Write(sink);
 }
 
 void TZWDirManager::WriteDirectory(TStream* stream) {
   if (stream) Stream = stream;
-  TZWDirWriter(*this, ArchiverAccess::S(Archiver).options.OEMFileNames)
-      .Write(stream ? stream : &Current());
+  TZWDirWriter(*this, settings_.options.OEMFileNames).Write(stream ? stream : &Current());
 }
 
-uint64_t LeadingDataSize(const TZWArchiverState& s) {
+uint64_t LeadingDataSize(const TZWSession& s) {
   return s.dirManager ? s.dirManager->StartOffset : 0;
 }
 

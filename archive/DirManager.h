@@ -14,13 +14,19 @@
 
 namespace zw {
 
+class FileSystem;
 class TStream;
 class TZWArchiveSink;
-class TZWBaseArchiver;
+struct TZWSession;
+struct TZWSettings;
 
 class TZWDirManager : public TZWDirectory {
  public:
-  TZWDirManager(TStream* stream, TZWBaseArchiver& archiver, bool newArchive);
+  // Reads the settings (names, spanning mode, SFX stub) and the open-archive session
+  // (its current stream and volume, volume probing); tells the session what an
+  // opening dropped. `files` opens the SFX stub.
+  TZWDirManager(TStream* stream, const TZWSettings& settings, TZWSession& session,
+                FileSystem& files, bool newArchive);
   TZWDirManager(const TZWDirManager&) = delete;
   TZWDirManager& operator=(const TZWDirManager&) = delete;
 
@@ -41,7 +47,6 @@ class TZWDirManager : public TZWDirectory {
   TStream* Stream;
   bool NewArchive;
   bool FixedStream;
-  TZWBaseArchiver& Archiver;
   TZWDirArray SavedDirectory;
   // Opens another volume for the reader (set by whoever reads a multi-volume archive).
   std::function<TStream*(TZWVolumeNumberInfo& volume)> OpenVolume;
@@ -50,6 +55,10 @@ class TZWDirManager : public TZWDirectory {
   TZWDirReadOptions ReadOptions() const;
   TStream& Current() const;
   void CopySFXStub();
+
+  const TZWSettings& settings_;
+  TZWSession& session_;
+  FileSystem& files_;
 };
 
 }  // namespace zw

@@ -96,7 +96,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
     throw;
   }
   CheckStubFitsFirstVolume(a);
-  s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
+  s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), s, s, a.Files(), true);
   if (journaled && !s.sfxStub.empty()) {
     FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
     StartNewArchiveJournal(a, s.dirManager->StartOffset);
@@ -119,7 +119,7 @@ void OpenOrCreateArchive(TZWBaseArchiver& a) {
   if (s.fileMode == -1 || s.inMemory) {
     if (s.inMemory) {
       s.archiveStream = std::make_unique<TMemoryStream>();
-      s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, true);
+      s.dirManager = std::make_unique<TZWDirManager>(s.archiveStream.get(), s, s, a.Files(), true);
     } else {
       CreateArchiveFile(a);
     }

@@ -15,7 +15,7 @@ using S = TZWBaseArchiver::State;
 // on to other volumes through it.
 std::unique_ptr<TZWDirManager> ManagerOnVolumes(TZWBaseArchiver& a) {
   S& s = ArchiverAccess::S(a);
-  auto dm = std::make_unique<TZWDirManager>(s.archiveStream.get(), a, false);
+  auto dm = std::make_unique<TZWDirManager>(s.archiveStream.get(), s, s, a.Files(), false);
   TZWBaseArchiver* archiver = &a;
   dm->OpenVolume = [archiver](TZWVolumeNumberInfo& volume) {
     OpenVolume(*archiver, volume);

@@ -24,6 +24,10 @@ namespace {
 constexpr int32_t kMaxThreads = 64;
 }  // namespace
 
+TZWSession::TZWSession() = default;
+TZWSession::~TZWSession() = default;
+TZWServices::TZWServices() = default;
+TZWServices::~TZWServices() = default;
 TZWArchiverState::TZWArchiverState() = default;
 TZWArchiverState::~TZWArchiverState() = default;
 

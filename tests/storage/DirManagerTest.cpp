@@ -218,7 +218,8 @@ ScanOutcome Scan(const std::string& bytes) {
   TZipWriter zip;
   ArchiverAccess::S(zip).lastOpenDropped = -1;  // must be set by the reading
   TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-  TZWDirManager manager(&stream, zip, false);
+  TZWDirManager manager(&stream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                        false);
   try {
     manager.ReadDirectory();
   } catch (const EZWException& e) {
@@ -496,7 +497,7 @@ TEST(ReadDirectory, LongNamesAndCommentsAreKeptWhole) {
   TZipWriter zip;
   zip.Options().OEMFileNames = false;
   TReadOnlyMemoryStream in(b.bytes.data(), static_cast<int64_t>(b.bytes.size()));
-  TZWDirManager first(&in, zip, false);
+  TZWDirManager first(&in, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(), false);
   first.ReadDirectory();
   TMemoryStream out;
   out.WriteBuffer(b.bytes.data(), static_cast<int64_t>(b.directoryStart));
@@ -661,7 +662,8 @@ class WriteDirectoryTest : public ::testing::Test {
  protected:
   std::string Write(const std::vector<TDirItem>& items, const std::string& comment = "") {
     TMemoryStream stream;
-    TZWDirManager manager(&stream, zip_, false);
+    TZWDirManager manager(&stream, ArchiverAccess::S(zip_), ArchiverAccess::S(zip_), zip_.Files(),
+                          false);
     for (const TDirItem& item : items)
       manager.WorkingDirectory.SetItem(manager.WorkingDirectory.Add(), item);
     manager.ArchiveComment = comment;
@@ -804,7 +806,8 @@ TEST(WriteDirectoryRules, Zip64EndRecordsWhenTheDirectoryEndsBeyond4GiB) {
   for (const Case& c : cases) {
     TZipWriter zip;
     HighStream stream(c.start);
-    TZWDirManager manager(&stream, zip, false);
+    TZWDirManager manager(&stream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                          false);
     TDirItem& item = manager.WorkingDirectory.ItemPtr(manager.WorkingDirectory.Add());
     item.Signature = kCentralHeaderSignature;
     item.FileName = "x";
@@ -838,7 +841,7 @@ TEST(WriteDirectoryRules, RewrittenDirectoryIsByteIdentical) {
     TZipWriter zip;
     zip.Options().OEMFileNames = true;
     TReadOnlyMemoryStream in(original.data(), static_cast<int64_t>(original.size()));
-    TZWDirManager manager(&in, zip, false);
+    TZWDirManager manager(&in, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(), false);
     manager.ReadDirectory();
     ASSERT_GE(manager.DirectoryStart, 0) << file;
     TMemoryStream out;
@@ -852,13 +855,15 @@ TEST(ProbeEndRecord, ReportsOnlyWhileProbingVolumes) {
   TZipWriter zip;
   std::string nothing = "no end record here";
   TReadOnlyMemoryStream stream(nothing.data(), static_cast<int64_t>(nothing.size()));
-  TZWDirManager manager(&stream, zip, false);
+  TZWDirManager manager(&stream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                        false);
   EXPECT_TRUE(manager.ProbeEndRecord());
   ArchiverAccess::S(zip).volumeProbing = true;
   EXPECT_FALSE(manager.ProbeEndRecord());
   std::string empty = Build({}, {.comment = "hi"}).bytes;
   TReadOnlyMemoryStream emptyStream(empty.data(), static_cast<int64_t>(empty.size()));
-  TZWDirManager second(&emptyStream, zip, false);
+  TZWDirManager second(&emptyStream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                       false);
   EXPECT_TRUE(second.ProbeEndRecord());
   EXPECT_EQ(second.ArchiveComment, "hi");
 }
@@ -877,7 +882,8 @@ TEST(ReadDirectoryVolumes, CountBeyondTheDirectoryOnAFixedStream) {
   TZipWriter zip;
   zip.SetSpanningMode(smSpanning);
   TReadOnlyMemoryStream stream(b.bytes.data(), static_cast<int64_t>(b.bytes.size()));
-  TZWDirManager manager(&stream, zip, false);
+  TZWDirManager manager(&stream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                        false);
   try {
     manager.ReadDirectory();
     ADD_FAILURE() << "no error";
@@ -885,7 +891,7 @@ TEST(ReadDirectoryVolumes, CountBeyondTheDirectoryOnAFixedStream) {
   }
   SetU16(b.bytes, b.endRecord + 10, 3);
   TReadOnlyMemoryStream exact(b.bytes.data(), static_cast<int64_t>(b.bytes.size()));
-  TZWDirManager reader(&exact, zip, false);
+  TZWDirManager reader(&exact, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(), false);
   reader.ReadDirectory();
   EXPECT_EQ(reader.WorkingDirectory.Count(), 3);
 }

@@ -5,6 +5,7 @@
 
 #include <sstream>
 
+#include "ArchiverState.h"
 #include "DirManager.h"
 #include "Exceptions.h"
 #include "Streams.h"
@@ -18,7 +19,8 @@ DirectoryRead ReadDirectoryOf(const std::string& bytes, bool oemNames) {
   TZipWriter zip;
   zip.Options().OEMFileNames = oemNames;
   TReadOnlyMemoryStream stream(bytes.data(), static_cast<int64_t>(bytes.size()));
-  TZWDirManager manager(&stream, zip, false);
+  TZWDirManager manager(&stream, ArchiverAccess::S(zip), ArchiverAccess::S(zip), zip.Files(),
+                        false);
   try {
     manager.ReadDirectory();
   } catch (const EZWException& e) {
