@@ -5,13 +5,14 @@
 
 #include "ArchiverState.h"
 #include "DirItem.h"
+#include "EngineEvents.h"
+#include "FileSystem.h"
 #include "ParallelDeflate.h"
 #include "Process.h"
 #include "ZWCrypt.h"
 #include "ZWExcept.h"
 #include "ZWZlib.h"
 #include "ZipRecords.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
@@ -95,8 +96,8 @@ namespace {
 
 // Working values of one CompressEntry call.
 struct EntryRun {
-  TZWBaseArchiver& archiver;
-  TZWBaseArchiver::State& s;
+  const TZWCompressContext& context;
+  TZWRunCounters& s;
   TStream& source;
   TStream& dest;
   TDirItem& item;
@@ -114,7 +115,8 @@ struct EntryRun {
 // Reads the whole source once for the CRC the encryption header needs, then writes
 // the 12-byte header.
 void WriteEncryptionHeader(EntryRun& r, uint8_t* input) {
-  uint32_t seed = r.s.seedSource ? r.s.seedSource() : DefaultEncryptionSeed();
+  const TZWSeedSource& seedSource = r.context.services.seedSource;
+  uint32_t seed = seedSource ? seedSource() : DefaultEncryptionSeed();
   while (static_cast<int64_t>(r.consumed) < r.size) {
     int64_t chunk = std::min<int64_t>(r.bufferSize, r.size - static_cast<int64_t>(r.consumed));
     if (r.source.Read(input, chunk) != chunk) break;
@@ -135,12 +137,12 @@ void WriteEncryptionHeader(EntryRun& r, uint8_t* input) {
 bool ReportProgress(EntryRun& r) {
   if (!r.s.progressOn) return true;
   double part = r.size > 0 ? static_cast<long double>(r.consumed) / r.size : 0.0;
-  ArchiverAccess::FileProgress(r.archiver, r.item.FileName, part * 100.0, r.item.Operation,
-                               ppProcess, r.s.cancelled);
+  r.context.events.FileProgress(r.item.FileName, part * 100.0, r.item.Operation, ppProcess,
+                                r.s.cancelled);
   if (r.s.cancelled) return false;
   double total = r.s.filesToProcess > 0 ? r.s.filesToProcess : 1;
-  ArchiverAccess::OverallProgress(r.archiver, (part + r.s.filesProcessed) / total * 100.0,
-                                  r.item.Operation, ppProcess, r.s.cancelled);
+  r.context.events.OverallProgress((part + r.s.filesProcessed) / total * 100.0, r.item.Operation,
+                                   ppProcess, r.s.cancelled);
   return !r.s.cancelled;
 }
 
@@ -232,9 +234,9 @@ void ChunkedLoop(EntryRun& r, TZWCompressor& c, TZWDeflatePool& pool) {
 }
 
 // Workers pay off for deflated entries of more than one chunk.
-TZWDeflatePool* PoolFor(TZWBaseArchiver& archiver, const EntryRun& r) {
+TZWDeflatePool* PoolFor(const EntryRun& r) {
   if (!r.deflating || r.item.CompressionMode == 0 || r.size <= r.bufferSize) return nullptr;
-  return DeflatePoolOf(archiver);
+  return DeflatePoolOf(r.context.settings, r.context.services);
 }
 
 // An entry whose data was deflated ahead (EntryAhead.h): the same notification and
@@ -272,21 +274,20 @@ void StoreResults(EntryRun& r, TZip64Mode zip64) {
 
 }  // namespace
 
-TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
-  TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
-  int threads = s.threads > 0 ? s.threads : ProcessorCount();
+TZWDeflatePool* DeflatePoolOf(const TZWSettings& settings, TZWServices& services) {
+  int threads = settings.threads > 0 ? settings.threads : ProcessorCount();
   if (threads <= 1) return nullptr;
-  if (!s.deflatePool || s.deflatePool->Threads() != threads)
-    s.deflatePool = std::make_unique<TZWDeflatePool>(threads);
-  return s.deflatePool.get();
+  if (!services.deflatePool || services.deflatePool->Threads() != threads)
+    services.deflatePool = std::make_unique<TZWDeflatePool>(threads);
+  return services.deflatePool.get();
 }
 
-bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
-                   int64_t knownSize) {
-  TZWBaseArchiver::State& s = ArchiverAccess::S(archiver);
-  if (!s.compressor) s.compressor = std::make_unique<TZWCompressor>();
-  TZWCompressor& compressor = *s.compressor;
-  EntryRun r{archiver, s, source, dest, item};
+bool CompressEntry(const TZWCompressContext& context, TStream& source, TStream& dest,
+                   TDirItem& item, int64_t knownSize) {
+  TZWServices& services = context.services;
+  if (!services.compressor) services.compressor = std::make_unique<TZWCompressor>();
+  TZWCompressor& compressor = *services.compressor;
+  EntryRun r{context, context.run, source, dest, item};
   source.SetPosition(0);
   r.size = knownSize >= 0 ? knownSize : source.GetSize();
   r.bufferSize = CompressionBufferSize(item.CompressionMode);
@@ -294,11 +295,11 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   // The method decides the form of the data: method 8 always gets a deflate stream
   // (mode 0 then makes stored deflate blocks), so the bytes always match the header.
   r.deflating = item.CompressionMethod != 0 && r.size > 0;
-  const TZWChunkJob* ahead = s.deflatedAhead;
+  const TZWChunkJob* ahead = services.deflatedAhead;
   try {
     if (ahead && r.deflating && !r.encrypting && ahead->length == static_cast<uint64_t>(r.size))
       WriteDeflatedAhead(r, *ahead);
-    else if (TZWDeflatePool* pool = PoolFor(archiver, r))
+    else if (TZWDeflatePool* pool = PoolFor(r))
       ChunkedLoop(r, compressor, *pool);
     else
       ChunkLoop(r, compressor);
@@ -310,15 +311,15 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   // A shortfall is this entry's failure (34), never a broken stream for the next one.
   compressor.Release(false);
   if (!complete) {
-    if (s.cancelled) return false;
+    if (context.run.cancelled) return false;
     throw EZWException(ecShortData,
                        {static_cast<long long>(r.size), static_cast<long long>(r.consumed)},
-                       &archiver);
+                       context.sender);
   }
-  StoreResults(r, ArchiverAccess::Zip64(archiver));
-  if (item.NeedsZip64 && ArchiverAccess::Zip64(archiver) == zmDisabled)
-    throw EZWException(ecCompressZip64Disabled, {archiver.Files().DisplayName(item.SourceFileName)},
-                       &archiver);
+  StoreResults(r, context.zip64);
+  if (item.NeedsZip64 && context.zip64 == zmDisabled)
+    throw EZWException(ecCompressZip64Disabled, {context.files.DisplayName(item.SourceFileName)},
+                       context.sender);
   return true;
 }
 

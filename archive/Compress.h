@@ -5,8 +5,8 @@
 // deflated with one zlib call (Z_SYNC_FLUSH, the last Z_FINISH) into a raw deflate
 // stream (no zlib header, no Adler-32 trailer), which is what the archive holds, so
 // every byte zlib produces is written. Memory stays bounded by the chunk buffers whatever the size
-// of the source; the zlib stream and the buffers are kept by the archiver and reused for the next
-// entry (the bytes written are the same as with a fresh stream).
+// of the source; the zlib stream and the buffers are kept by the archiver's services and reused for
+// the next entry (the bytes written are the same as with a fresh stream).
 #pragma once
 
 #include <zlib.h>
@@ -18,10 +18,16 @@
 
 namespace zw {
 
+class FileSystem;
+class TComponent;
 class TStream;
 class TZWBaseArchiver;
 class TZWDeflatePool;
+class TZWProgressEvents;
 struct TDirItem;
+struct TZWRunCounters;
+struct TZWServices;
+struct TZWSettings;
 
 int CompressionLevelToMode(TZWCompressionLevel level);
 TZWCompressionLevel CompressionModeToLevel(int mode);
@@ -57,9 +63,26 @@ class TZWCompressor {
   std::vector<uint8_t> output_;
 };
 
-// The archiver's deflate workers for its thread count (made on first use); null when
-// one thread is asked for, or the process may run on one processor only.
+// The deflate workers of `services` for the thread count of `settings` (made on first
+// use); null when one thread is asked for, or the process may run on one processor only.
+TZWDeflatePool* DeflatePoolOf(const TZWSettings& settings, TZWServices& services);
+// The same for an archiver's parts (defined with the component, ZipWriter.cpp).
 TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver);
+
+// What compressing an entry is handed instead of the archiver: the thread count of
+// the settings, the run's counters (progress on, cancelled, files processed), the
+// compressor, workers, seed and data deflated ahead of the services, the progress
+// events, the file system (for names in messages), the Zip64 mode, and the component
+// named in what it raises.
+struct TZWCompressContext {
+  const TZWSettings& settings;
+  TZWRunCounters& run;
+  TZWServices& services;
+  TZWProgressEvents& events;
+  FileSystem& files;
+  TZip64Mode zip64;
+  const TComponent* sender;
+};
 
 // Writes the entry's data for `item` from `source` (its whole size, from position 0)
 // to `dest` at its position. True when the whole source was written; false when a
@@ -74,6 +97,9 @@ TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver);
 // entry's data deflated ahead (EntryAhead.h) and it matches the source's size, those
 // bytes are written instead of deflating again; with more than one thread, a source of
 // more than one chunk is deflated on the workers (ParallelDeflate.h).
+bool CompressEntry(const TZWCompressContext& context, TStream& source, TStream& dest,
+                   TDirItem& item, int64_t knownSize = -1);
+// The same with the parts and events of `archiver` (defined with the component, ZipWriter.cpp).
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
                    int64_t knownSize = -1);
 

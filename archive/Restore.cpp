@@ -263,7 +263,7 @@ bool TZWRestorer::PrepareFolders(const std::string& root, const std::string& rel
 
 bool TZWRestorer::ShouldReplace(const TDirItem& item, const std::string& target,
                                 const std::string& name) {
-  TZWOptions& options = ArchiverAccess::S(a_).options;
+  const TZWOptions& options = a_.Options();
   int32_t fileTime = 0;
   int32_t entryTime = static_cast<int32_t>((uint32_t{item.LastModDate} << 16) | item.LastModTime);
   switch (options.OverwriteMode) {

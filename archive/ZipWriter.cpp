@@ -9,6 +9,7 @@
 #include "CodePage.h"
 #include "Compress.h"
 #include "DirManager.h"
+#include "EngineEvents.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "Journal.h"
@@ -84,6 +85,31 @@ void ArchiverAccess::RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::str
 void ArchiverAccess::ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name,
                                     bool& cancel) {
   a.ReportDiskFull(n, name, cancel);
+}
+
+// The archiver's side of the units handed only parts of it: its events, and the
+// archiver overloads of those units, which take the parts from the archiver.
+void TZWArchiverEvents::FileProgress(const std::string& name, double progress,
+                                     TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
+  ArchiverAccess::FileProgress(archiver_, name, progress, op, phase, cancel);
+}
+void TZWArchiverEvents::OverallProgress(double progress, TZWProcessOperation op,
+                                        TZWProgressPhase phase, bool& cancel) {
+  ArchiverAccess::OverallProgress(archiver_, progress, op, phase, cancel);
+}
+
+TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
+  TZWArchiverState& s = ArchiverAccess::S(archiver);
+  return DeflatePoolOf(s, s);
+}
+
+bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
+                   int64_t knownSize) {
+  TZWArchiverState& s = ArchiverAccess::S(archiver);
+  TZWArchiverEvents events(archiver);
+  TZWCompressContext context{
+      s, s, s, events, archiver.Files(), ArchiverAccess::Zip64(archiver), &archiver};
+  return CompressEntry(context, source, dest, item, knownSize);
 }
 
 TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State) {
