@@ -7,7 +7,6 @@
 #include "DirManager.h"
 #include "FileSystem.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
@@ -24,11 +23,14 @@ constexpr int64_t kHeldBytesBudget = 8 << 20;
 
 }  // namespace
 
-TZWEntryAhead::TZWEntryAhead(TZWBaseArchiver& archiver, TZWDeflatePool& pool, uint16_t shareMode)
-    : archiver_(archiver),
+TZWEntryAhead::TZWEntryAhead(const TZWSettings& settings, const TZWSession& session,
+                             FileSystem& files, TZWDeflatePool& pool, uint16_t shareMode)
+    : settings_(settings),
+      session_(session),
+      files_(files),
       pool_(pool),
       shareMode_(shareMode),
-      workersRead_(archiver.Files().AllowsConcurrentReads()),
+      workersRead_(files.AllowsConcurrentReads()),
       capacity_(static_cast<size_t>(pool.Threads()) *
                 (workersRead_ ? kQueuedPerWorker : kReadPerWorker)) {}
 
@@ -36,11 +38,10 @@ TZWEntryAhead::~TZWEntryAhead() { pool_.DropQueuedAndWait(); }
 
 // Entries the engine would deflate from a file into a single-file archive, unencrypted.
 bool TZWEntryAhead::Eligible(int32_t index) {
-  const TZWBaseArchiver::State& s = ArchiverAccess::S(archiver_);
-  const TDirItem& item = s.dirManager->WorkingDirectory.ItemPtr(index);
+  const TDirItem& item = session_.dirManager->WorkingDirectory.ItemPtr(index);
   return item.Modified && !item.SourceStream && !(item.ExternalAttributes & 0x10) &&
          item.CompressionMethod == 8 && item.CompressionMode > 0 && item.Password.empty() &&
-         s.spanningMode == smNone;
+         settings_.spanningMode == smNone;
 }
 
 std::unique_ptr<TZWEntryAhead::Held> TZWEntryAhead::TakeSpare() {
@@ -64,11 +65,10 @@ void TZWEntryAhead::Release(std::map<int32_t, std::unique_ptr<Held>>::iterator a
 // Opens and reads the entry's source on the calling thread as the engine would (same
 // sharing mode); a source that cannot be, or is too large, is left to the engine.
 void TZWEntryAhead::ReadAhead(int32_t index) {
-  TZWBaseArchiver::State& s = ArchiverAccess::S(archiver_);
-  const TDirItem& item = s.dirManager->WorkingDirectory.ItemPtr(index);
+  const TDirItem& item = session_.dirManager->WorkingDirectory.ItemPtr(index);
   std::unique_ptr<TFileStream> file;
   try {
-    file = std::make_unique<TFileStream>(archiver_.Files(), item.SourceFileName,
+    file = std::make_unique<TFileStream>(files_, item.SourceFileName,
                                          FileMode::fmOpenRead | shareMode_);
   } catch (const EStreamError&) {
     return;
@@ -95,9 +95,9 @@ void TZWEntryAhead::ReadAhead(int32_t index) {
 
 // Queues the entry for a worker, which opens, reads and deflates it (Held::Load).
 void TZWEntryAhead::QueueForWorker(int32_t index) {
-  const TDirItem& item = ArchiverAccess::S(archiver_).dirManager->WorkingDirectory.ItemPtr(index);
+  const TDirItem& item = session_.dirManager->WorkingDirectory.ItemPtr(index);
   std::unique_ptr<Held> held = TakeSpare();
-  held->fs = &archiver_.Files();
+  held->fs = &files_;
   held->path = item.SourceFileName;
   held->mode = FileMode::fmOpenRead | shareMode_;
   held->limit = CompressionBufferSize(item.CompressionMode);
@@ -137,7 +137,7 @@ void TZWEntryAhead::Advance(int32_t next) {
   // The workers' queue is topped up once it is half empty, and they are woken once
   // for the run queued.
   if (workersRead_ && held_.size() > capacity_ / 2) return;
-  const TZWDirArray& working = ArchiverAccess::S(archiver_).dirManager->WorkingDirectory;
+  const TZWDirArray& working = session_.dirManager->WorkingDirectory;
   bool queued = false;
   while (held_.size() < capacity_ && scanned_ < working.Count()) {
     int32_t index = scanned_++;

@@ -33,12 +33,16 @@
 namespace zw {
 
 class FileSystem;
-class TZWBaseArchiver;
+struct TZWSession;
+struct TZWSettings;
 
 class TZWEntryAhead {
  public:
-  // `shareMode`: the sharing bits the engine opens sources with.
-  TZWEntryAhead(TZWBaseArchiver& archiver, TZWDeflatePool& pool, uint16_t shareMode);
+  // Reads the working directory of the open-archive session and the spanning mode of
+  // the settings; opens sources through `files`. `shareMode`: the sharing bits the
+  // engine opens sources with.
+  TZWEntryAhead(const TZWSettings& settings, const TZWSession& session, FileSystem& files,
+                TZWDeflatePool& pool, uint16_t shareMode);
   // Drops the jobs not started and waits for the running ones.
   ~TZWEntryAhead();
   TZWEntryAhead(const TZWEntryAhead&) = delete;
@@ -75,7 +79,9 @@ class TZWEntryAhead {
   void Release(std::map<int32_t, std::unique_ptr<Held>>::iterator at);
   void WaitForBatch(int32_t index, Held& held);
 
-  TZWBaseArchiver& archiver_;
+  const TZWSettings& settings_;
+  const TZWSession& session_;
+  FileSystem& files_;
   TZWDeflatePool& pool_;
   uint16_t shareMode_;
   bool workersRead_;

@@ -263,8 +263,8 @@ void UpdateRun::Run() {
     sink_ = MakeArchiveSink(a_);
     TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(a_);
     if (pool)
-      ahead_ =
-          std::make_unique<TZWEntryAhead>(a_, *pool, ShareModeToFileMode(s_.options.ShareMode));
+      ahead_ = std::make_unique<TZWEntryAhead>(s_, s_, a_.Files(), *pool,
+                                               ShareModeToFileMode(s_.options.ShareMode));
     MainLoop(first);
     ahead_.reset();
     if (!s_.cancelled && action_ != fxaAbort) {
