@@ -444,12 +444,13 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
 void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::string& lastName) {
   S& s = ArchiverAccess::S(a_);
   auto journal = std::make_unique<TZWJournal>(a_.Files(), s.fileName, s.options.FlushBuffers);
-  // Copied from the volume files as they are (streamed, whatever the volume size).
+  // Copied from the volume files as they are (streamed, whatever the volume size) and
+  // packed: only an append is run on a set, so nothing reads them back but a rollback.
   auto save = [&](const std::string& name, const std::string& alternate, uint64_t from) {
     TFileStream volume(a_.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
     if (from > static_cast<uint64_t>(volume.GetSize())) throw EZWException(ecArchiveDamaged, &a_);
     volume.SetPosition(static_cast<int64_t>(from));
-    journal->AddRestore(name, alternate, from, volume, -1);
+    journal->AddRestore(name, alternate, from, volume, -1, true);
   };
   journal->AddRemoveVolumes(SplitVolumeNaming(a_, s.fileName), startVolume_ + 1);
   bool single = startVolume_ == lastVolume_;
