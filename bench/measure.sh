@@ -5,6 +5,28 @@
 # measure sets m_time, m_cpu (medians), m_written (median), m_mem (the largest peak);
 # reference takes the last measure as the base of the ratios row prints.
 
+# The build to measure ($1; default build/ beside the sources) and what every benchmark
+# uses: sets build, zipwriter, bench (zw_bench), runs and python. Further arguments name
+# more programs of the build (bin/NAME) that must be there.
+find_tools() {
+  build="$(cd "${1:-$(dirname "${BASH_SOURCE[0]}")/../build}" && pwd)"
+  zipwriter="$build/bin/zipwriter"
+  bench="$build/bin/zw_bench"
+  runs="${RUNS:-3}"
+  python="$(command -v /usr/bin/python3 || command -v python3)"
+  local tool
+  for tool in zipwriter zw_bench "${@:2}"; do
+    [[ -x "$build/bin/$tool" ]] || { echo "missing $build/bin/$tool (build that target)" >&2; exit 2; }
+  done
+}
+# Peer tools that must be installed.
+need_commands() {
+  local tool
+  for tool in "$@"; do
+    command -v "$tool" >/dev/null || { echo "$tool is needed (scripts/setup.sh installs it)" >&2; exit 2; }
+  done
+}
+
 median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
 measure() {
   local times=() cpus=() mems=() writes=() line t m w c

@@ -21,15 +21,11 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-build="$(cd "${1:-$here/../../build}" && pwd)"
-zipwriter="$build/bin/zipwriter"
-bench="$build/bin/zw_bench"
-runs="${RUNS:-3}"
-python="$(command -v /usr/bin/python3 || command -v python3)"
-for tool in "$zipwriter" "$bench"; do
-  [[ -x "$tool" ]] || { echo "missing $tool (build the zipwriter and zw_bench targets)" >&2; exit 2; }
-done
-command -v zip >/dev/null || { echo "Info-ZIP zip is needed" >&2; exit 2; }
+# measure, reference, row, header: see measure.sh.
+# shellcheck source=../measure.sh
+source "$here/../measure.sh"
+find_tools "${1:-}"
+need_commands zip
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zwbench.XXXXXX")"
 [[ "${KEEP:-0}" == 1 ]] || trap 'rm -rf "$work"' EXIT
@@ -46,10 +42,6 @@ head -c 1048576 "$(ls "$data/records"/* | tail -n 1)" > "$work/append.dat"
 cp "$data/records/rec001.dat" "$work/rec001.dat"
 printf 'changed' | dd of="$work/rec001.dat" bs=1 seek=1000 conv=notrunc status=none
 du -sh "$data"/* | sed 's/^/# /'
-
-# measure, reference, row, header: see measure.sh.
-# shellcheck source=../measure.sh
-source "$here/../measure.sh"
 
 py_create() {
   cat >"$work/pycreate.py" <<'EOF'

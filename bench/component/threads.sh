@@ -20,17 +20,10 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-build="$(cd "${1:-$here/../../build}" && pwd)"
-zipwriter="$build/bin/zipwriter"
-bench="$build/bin/zw_bench"
-runs="${RUNS:-3}"
-python="$(command -v /usr/bin/python3 || command -v python3)"
-for tool in "$zipwriter" "$bench"; do
-  [[ -x "$tool" ]] || { echo "missing $tool (build the zipwriter and zw_bench targets)" >&2; exit 2; }
-done
-for tool in zip pigz 7zz; do
-  command -v "$tool" >/dev/null || { echo "$tool is needed (scripts/setup.sh installs it)" >&2; exit 2; }
-done
+# shellcheck source=../measure.sh
+source "$here/../measure.sh"
+find_tools "${1:-}"
+need_commands zip pigz 7zz
 cores="$(nproc)"
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zwthreads.XXXXXX")"
@@ -51,7 +44,6 @@ with zipfile.ZipFile(out, "w", zipfile.ZIP_DEFLATED, compresslevel=level) as z:
 EOF
 
 # One work: the tools as "label|command" lines ({OUT} is the output file).
-median() { sort -g | sed -n "$(((runs + 1) / 2))p"; }
 run_work() {
   local title="$1" folder="$2"
   shift 2

@@ -14,23 +14,16 @@
 set -euo pipefail
 
 here="$(cd "$(dirname "$0")" && pwd)"
-build="$(cd "${1:-$here/../../build}" && pwd)"
-zipwriter="$build/bin/zipwriter"
-bench="$build/bin/zw_bench"
+# shellcheck source=../measure.sh
+source "$here/../measure.sh"
+find_tools "${1:-}" bare_inflate
 bare="$build/bin/bare_inflate"
-runs="${RUNS:-3}"
-python="$(command -v /usr/bin/python3 || command -v python3)"
-for tool in "$zipwriter" "$bench" "$bare"; do
-  [[ -x "$tool" ]] || { echo "missing $tool (build zipwriter, zw_bench, bare_inflate)" >&2; exit 2; }
-done
 
 work="$(mktemp -d "${TMPDIR:-/tmp}/zwrestore.XXXXXX")"
 [[ "${KEEP:-0}" == 1 ]] || trap 'rm -rf "$work"' EXIT
 echo "# work folder: $work"
 "$python" "$here/../component/make_data.py" "$work/data" --pictures 0 ${DATA_ARGS:-}
 
-# shellcheck source=../measure.sh
-source "$here/../measure.sh"
 PREPARE='rm -rf "$work/out"; mkdir -p "$work/out"'
 
 cat >"$work/pytest.py" <<'PY'
