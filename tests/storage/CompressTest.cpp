@@ -42,6 +42,19 @@ TDirItem NewItem(int mode, uint16_t method, const std::string& password = "") {
   return item;
 }
 
+// Deflates the chunk of `data` at `at` through `zs` into `out`: sync-flushed, the last
+// chunk finished.
+void DeflateChunk(z_stream& zs, const std::string& data, size_t at, size_t chunk,
+                  std::vector<unsigned char>& buffer, std::string& out) {
+  size_t n = std::min(chunk, data.size() - at);
+  zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
+  zs.avail_in = static_cast<uInt>(n);
+  zs.next_out = buffer.data();
+  zs.avail_out = static_cast<uInt>(buffer.size());
+  EXPECT_GE(deflate(&zs, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH), 0);
+  out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - zs.avail_out);
+}
+
 // The chunks deflated independently, as worker threads do: a raw stream per chunk,
 // primed with the 32 KiB in front of it, sync-flushed (the last one finished).
 std::string IndependentChunks(const std::string& data, int mode) {
@@ -58,13 +71,7 @@ std::string IndependentChunks(const std::string& data, int mode) {
                                static_cast<uInt>(dictionary)),
           Z_OK);
     }
-    size_t n = std::min(chunk, data.size() - at);
-    zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
-    zs.avail_in = static_cast<uInt>(n);
-    zs.next_out = buffer.data();
-    zs.avail_out = static_cast<uInt>(buffer.size());
-    EXPECT_GE(deflate(&zs, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH), 0);
-    out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - zs.avail_out);
+    DeflateChunk(zs, data, at, chunk, buffer, out);
     deflateEnd(&zs);
   }
   return out;
@@ -85,13 +92,7 @@ std::string ExpectedData(const std::string& data, int mode, bool deflated,
     size_t chunk = CompressionBufferSize(mode);
     std::vector<unsigned char> buffer(chunk * 2 + 1024);
     for (size_t at = 0; at < data.size(); at += chunk) {
-      size_t n = std::min(chunk, data.size() - at);
-      zs.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data() + at));
-      zs.avail_in = static_cast<uInt>(n);
-      zs.next_out = buffer.data();
-      zs.avail_out = static_cast<uInt>(buffer.size());
-      EXPECT_GE(deflate(&zs, at + n == data.size() ? Z_FINISH : Z_SYNC_FLUSH), 0);
-      out.append(reinterpret_cast<char*>(buffer.data()), buffer.size() - zs.avail_out);
+      DeflateChunk(zs, data, at, chunk, buffer, out);
     }
     deflateEnd(&zs);
     out = out.substr(2, out.size() - 6);
