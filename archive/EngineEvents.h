@@ -3,6 +3,7 @@
 // includes the component's surface nor reaches the archiver's whole state.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "ZWTypes.h"
@@ -23,15 +24,34 @@ class TZWProgressEvents {
   ~TZWProgressEvents() = default;
 };
 
-// The progress events of an archiver, fired as the archiver fires them (defined with
-// the component, ZipWriter.cpp).
-class TZWArchiverEvents final : public TZWProgressEvents {
+// Requests for the volumes of a multi-volume archive (`n` 0-based) and the report of
+// a full disk; a handler may change the volume's `name` and set `cancel`.
+class TZWVolumeEvents {
+ public:
+  virtual void RequestBlankVolume(int32_t n, std::string& name, bool& cancel) = 0;
+  virtual void RequestFirstVolume(std::string& name, bool& cancel) = 0;
+  virtual void RequestLastVolume(std::string& name, bool& cancel) = 0;
+  virtual void RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) = 0;
+  virtual void ReportDiskFull(int32_t n, const std::string& name, bool& cancel) = 0;
+
+ protected:
+  ~TZWVolumeEvents() = default;
+};
+
+// The events of an archiver, fired as the archiver fires them (defined with the
+// component, ZipWriter.cpp).
+class TZWArchiverEvents final : public TZWProgressEvents, public TZWVolumeEvents {
  public:
   explicit TZWArchiverEvents(TZWBaseArchiver& archiver) : archiver_(archiver) {}
   void FileProgress(const std::string& name, double progress, TZWProcessOperation op,
                     TZWProgressPhase phase, bool& cancel) override;
   void OverallProgress(double progress, TZWProcessOperation op, TZWProgressPhase phase,
                        bool& cancel) override;
+  void RequestBlankVolume(int32_t n, std::string& name, bool& cancel) override;
+  void RequestFirstVolume(std::string& name, bool& cancel) override;
+  void RequestLastVolume(std::string& name, bool& cancel) override;
+  void RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) override;
+  void ReportDiskFull(int32_t n, const std::string& name, bool& cancel) override;
 
  private:
   TZWBaseArchiver& archiver_;

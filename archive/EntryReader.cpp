@@ -127,7 +127,7 @@ class VolumeInput {
         volume.SetLast(true);
       else
         volume.SetVolumeNumber(number);
-      OpenVolume(a_, volume);
+      OpenVolume(TZWArchiverVolumes(a_), volume);
     }
     volume_ = number;
     size_ = Stream().GetSize();

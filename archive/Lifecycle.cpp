@@ -78,7 +78,7 @@ void CheckStubFitsFirstVolume(TZWBaseArchiver& a) {
   TFileStream stub(a.Files(), s.sfxStub, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
   TZWVolumeNumberInfo first;
   first.SetFirst(true);
-  int64_t limit = GetVolumeSizeLimit(a, first);
+  int64_t limit = GetVolumeSizeLimit(s, first);
   if (limit > 0 && limit < stub.GetSize()) throw EZWException(ecStubExceedsVolume, &a);
 }
 
@@ -89,7 +89,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
   TZWVolumeNumberInfo first;
   first.SetFirst(true);
   try {
-    OpenVolume(a, first);
+    OpenVolume(TZWArchiverVolumes(a), first);
   } catch (...) {
     // Nothing was created: the journal has nothing to guard.
     if (s.journal && s.journal->Remove()) s.journal.reset();
@@ -159,7 +159,7 @@ void TZWBaseArchiver::OpenArchiveFileWithMode(uint16_t mode) {
     throw EZWException(ecOpenModeWithoutFileName, this);
   if (!s.inMemory) RecoverBeforeOpening(*this);
   if (fileMode != -1 && !Files().FileExists(s.fileName) && s.spanningMode != smSpanning &&
-      !IsRemovableDrive(*this, s.fileName))
+      !IsRemovableDrive(Files(), s.fileName))
     throw EZWException(ecArchiveNotFound, {Files().DisplayName(s.fileName)}, this);
   if (fileMode != -1 && s.inMemory)
     throw EZWException(ecInMemoryCreateOnly, {Files().DisplayName(s.fileName)}, this);

@@ -53,7 +53,11 @@ uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
 class UpdateRun {
  public:
   explicit UpdateRun(TZWBaseArchiver& a)
-      : a_(a), s_(ArchiverAccess::S(a)), dm_(*s_.dirManager), zip64_(ArchiverAccess::Zip64(a)) {}
+      : a_(a),
+        s_(ArchiverAccess::S(a)),
+        volumeContext_(a),
+        dm_(*s_.dirManager),
+        zip64_(ArchiverAccess::Zip64(a)) {}
   void Run();
   // The new directory has been written: the file holds the batch's result.
   bool Committed() const { return committed_; }
@@ -78,6 +82,7 @@ class UpdateRun {
 
   TZWBaseArchiver& a_;
   State& s_;
+  TZWArchiverVolumes volumeContext_;
   TZWDirManager& dm_;
   TZip64Mode zip64_;
   TZWAction action_ = fxaIgnore;
@@ -242,7 +247,7 @@ void UpdateRun::Run() {
   if (s_.spanningMode != smNone) {
     // Volumes are continued where the old directory began and put back as a whole
     // on failure; a run that would rewrite stored entries is refused beforehand.
-    volumes_ = std::make_unique<TZWVolumeUpdate>(a_);
+    volumes_ = std::make_unique<TZWVolumeUpdate>(volumeContext_);
     truncationPoint_ = volumes_->Begin(first >= saved.Count(), dm_);
   } else {
     uint64_t size = static_cast<uint64_t>(s_.archiveStream->GetSize());

@@ -18,7 +18,7 @@ std::unique_ptr<TZWDirManager> ManagerOnVolumes(TZWBaseArchiver& a) {
   auto dm = std::make_unique<TZWDirManager>(s.archiveStream.get(), s, s, a.Files(), false);
   TZWBaseArchiver* archiver = &a;
   dm->OpenVolume = [archiver](TZWVolumeNumberInfo& volume) {
-    OpenVolume(*archiver, volume);
+    OpenVolume(TZWArchiverVolumes(*archiver), volume);
     return ArchiverAccess::S(*archiver).archiveStream.get();
   };
   return dm;
@@ -30,7 +30,7 @@ void DetectSpanningMode(TZWBaseArchiver& a) {
   S& s = ArchiverAccess::S(a);
   TZWDirManager& dm = *s.dirManager;
   if (dm.EndRecord.Signature != kEndRecordSignature) {
-    s.spanningMode = IsRemovableDrive(a, s.fileName) ? smSpanning : smNone;
+    s.spanningMode = IsRemovableDrive(a.Files(), s.fileName) ? smSpanning : smNone;
     return;
   }
   bool probingSaved = s.volumeProbing;
@@ -43,14 +43,15 @@ void DetectSpanningMode(TZWBaseArchiver& a) {
     return;
   }
   s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, disk - 1, false))) {
+  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, disk - 1, false))) {
     if (disk == 0) s.spanningMode = smNone;
     return;
   }
   s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, disk - 1, false))) return;
+  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, disk - 1, false)))
+    return;
   s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  s.spanningMode = (disk != 0 || IsRemovableDrive(a, s.fileName)) ? smSpanning : smNone;
+  s.spanningMode = (disk != 0 || IsRemovableDrive(a.Files(), s.fileName)) ? smSpanning : smNone;
 }
 
 namespace {
@@ -71,9 +72,10 @@ void DetectLoop(TZWBaseArchiver& a, bool removableStep) {
     s.currentVolume.Reset();
     volume.Reset();
     volume.SetLast(true);
-    if (removableStep && !a.Files().FileExists(s.fileName) && IsRemovableDrive(a, s.fileName))
+    if (removableStep && !a.Files().FileExists(s.fileName) &&
+        IsRemovableDrive(a.Files(), s.fileName))
       s.spanningMode = smSpanning;
-    OpenVolume(a, volume);
+    OpenVolume(TZWArchiverVolumes(a), volume);
     s.dirManager = ManagerOnVolumes(a);
     found = s.dirManager->ProbeEndRecord();
     DetectSpanningMode(a);
@@ -91,7 +93,7 @@ void DetectExeVolumes(TZWBaseArchiver& a) {
   S& s = ArchiverAccess::S(a);
   TZWVolumeNumberInfo volume;
   volume.SetLast(true);
-  OpenVolume(a, volume);
+  OpenVolume(TZWArchiverVolumes(a), volume);
   s.dirManager = ManagerOnVolumes(a);
   ProbingScope probing(s);
   if (s.dirManager->ProbeEndRecord()) {
@@ -100,11 +102,11 @@ void DetectExeVolumes(TZWBaseArchiver& a) {
   }
   s.dirManager.reset();
   s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(a, s.fileName, -1, false))) {
+  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, -1, false))) {
     s.currentVolume.Reset();
     volume.Reset();
     volume.SetLast(true);
-    OpenVolume(a, volume);
+    OpenVolume(TZWArchiverVolumes(a), volume);
   }
   s.spanningMode = smNone;
   s.dirManager = ManagerOnVolumes(a);

@@ -43,21 +43,19 @@ void RemoveOrphanedTempFiles(FileSystem& fs, const std::string& dir) {
 // Entry data written across volumes; nothing but writes and the position.
 class VolumeDataStream : public TStream {
  public:
-  VolumeDataStream(TZWBaseArchiver& a, TMemoryStream* collecting)
-      : a_(a), collecting_(collecting) {}
+  VolumeDataStream(const TZWVolumeContext& volumes, TMemoryStream* collecting)
+      : v_(volumes), collecting_(collecting) {}
   int64_t Read(void*, int64_t) override { return 0; }
   int64_t Write(const void* data, int64_t count) override {
-    State& s = ArchiverAccess::S(a_);
-    return WriteToVolumes(a_, data, count, s.currentVolume, -1, collecting_);
+    return WriteToVolumes(v_, data, count, v_.session.currentVolume, -1, collecting_);
   }
   int64_t Seek(int64_t, SeekOrigin) override {
-    State& s = ArchiverAccess::S(a_);
-    return s.archiveStream->GetPosition() + (collecting_ ? collecting_->GetSize() : 0);
+    return v_.session.archiveStream->GetPosition() + (collecting_ ? collecting_->GetSize() : 0);
   }
   void SetSize(int64_t) override { throw EWriteError(); }
 
  private:
-  TZWBaseArchiver& a_;
+  const TZWVolumeContext& v_;
   TMemoryStream* collecting_;
 };
 
@@ -85,8 +83,9 @@ class TZWVolumeSink : public TZWArchiveSink {
   void PatchVolume(int64_t at, const void* data, int64_t count);
   void TakeBack(const TZWArchiveMark& mark);
 
-  TZWBaseArchiver& a_;
-  State& s_;
+  TZWArchiverVolumes volumes_;
+  const TZWVolumeContext& v_;
+  TZWArchiverState& s_;
   // Entries go straight to the volumes (a split set); otherwise through temp_.
   bool direct_;
   bool tempFolderCleaned_ = false;
@@ -108,11 +107,12 @@ std::unique_ptr<TMemoryStream> CollectingBufferFor(const State& s) {
 }
 
 TZWVolumeSink::TZWVolumeSink(TZWBaseArchiver& a)
-    : a_(a),
+    : volumes_(a),
+      v_(volumes_),
       s_(ArchiverAccess::S(a)),
       direct_(s_.spanningMode == smSplitting),
       collecting_(CollectingBufferFor(s_)),
-      data_(a, collecting_.get()) {}
+      data_(v_, collecting_.get()) {}
 
 TZWArchivePlace TZWVolumeSink::Position() const {
   int64_t pending = collecting_ ? collecting_->GetSize() : 0;
@@ -121,25 +121,24 @@ TZWArchivePlace TZWVolumeSink::Position() const {
 
 void TZWVolumeSink::Write(const void* data, int64_t count, int64_t whole) {
   const auto* bytes = static_cast<const uint8_t*>(data);
-  if (whole > 0) WriteBufferToVolumes(a_, bytes, whole, s_.currentVolume, 0, collecting_.get());
+  if (whole > 0) WriteBufferToVolumes(v_, bytes, whole, s_.currentVolume, 0, collecting_.get());
   if (count > whole)
-    WriteBufferToVolumes(a_, bytes + whole, count - whole, s_.currentVolume, -1, collecting_.get());
+    WriteBufferToVolumes(v_, bytes + whole, count - whole, s_.currentVolume, -1, collecting_.get());
 }
 
 void TZWVolumeSink::CopyFrom(TStream& source, int64_t count) {
-  CopyStreamToVolumes(a_, source, collecting_.get(), -1, count, s_.currentVolume);
+  CopyStreamToVolumes(v_, source, collecting_.get(), -1, count, s_.currentVolume);
 }
 
 std::string TZWVolumeSink::MakeTempFileName() {
-  std::string dir = s_.tempDir.empty() ? a_.Files().GetTempDir() : s_.tempDir;
-  if (!tempFolderCleaned_) RemoveOrphanedTempFiles(a_.Files(), dir);
+  std::string dir = s_.tempDir.empty() ? v_.files.GetTempDir() : s_.tempDir;
+  if (!tempFolderCleaned_) RemoveOrphanedTempFiles(v_.files, dir);
   tempFolderCleaned_ = true;
   std::string name;
-  if (!a_.Files().CreateTempFile(dir, "FC", name))
-    throw EFCreateError(
-        Format("Cannot create file \"%s\". %s",
-               {a_.Files().DisplayName(IncludeTrailingPathDelimiter(dir) + "FC*.tmp"),
-                a_.Files().LastError().message}));
+  if (!v_.files.CreateTempFile(dir, "FC", name))
+    throw EFCreateError(Format("Cannot create file \"%s\". %s",
+                               {v_.files.DisplayName(IncludeTrailingPathDelimiter(dir) + "FC*.tmp"),
+                                v_.files.LastError().message}));
   return name;
 }
 
@@ -148,7 +147,7 @@ std::string TZWVolumeSink::MakeTempFileName() {
 void TZWVolumeSink::BeginEntry(const std::vector<uint8_t>& header, int64_t sourceSize) {
   headerLength_ = static_cast<int64_t>(header.size());
   if (direct_) {
-    WriteBufferToVolumes(a_, header.data(), headerLength_, s_.currentVolume, sourceSize > 0 ? 1 : 0,
+    WriteBufferToVolumes(v_, header.data(), headerLength_, s_.currentVolume, sourceSize > 0 ? 1 : 0,
                          collecting_.get());
     header_ = Position();
     header_.offset -= headerLength_;
@@ -156,7 +155,7 @@ void TZWVolumeSink::BeginEntry(const std::vector<uint8_t>& header, int64_t sourc
     return;
   }
   tempName_ = MakeTempFileName();
-  temp_ = std::make_unique<TFileStream>(a_.Files(), tempName_, FileMode::fmCreate);
+  temp_ = std::make_unique<TFileStream>(v_.files, tempName_, FileMode::fmCreate);
   temp_->WriteBuffer(header.data(), headerLength_);
 }
 
@@ -179,7 +178,7 @@ void TZWVolumeSink::PatchVolume(int64_t at, const void* data, int64_t count) {
     volume.SetPosition(end);
     return;
   }
-  TFileStream earlier(a_.Files(), headerFile_,
+  TFileStream earlier(v_.files, headerFile_,
                       FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
   earlier.SetPosition(at);
   earlier.WriteBuffer(data, count);
@@ -193,18 +192,18 @@ bool TZWVolumeSink::EndEntry(TZWArchivePlace& header) {
   }
   bool hasData = temp_->GetSize() > headerLength_;
   temp_->SetPosition(0);
-  CopyStreamToVolumes(a_, *temp_, collecting_.get(), hasData ? 1 : 0, headerLength_,
+  CopyStreamToVolumes(v_, *temp_, collecting_.get(), hasData ? 1 : 0, headerLength_,
                       s_.currentVolume);
   header = Position();
   header.offset -= headerLength_;
-  CopyStreamToVolumes(a_, *temp_, collecting_.get(), -1, -1, s_.currentVolume);
+  CopyStreamToVolumes(v_, *temp_, collecting_.get(), -1, -1, s_.currentVolume);
   DropEntry();
   return true;
 }
 
 void TZWVolumeSink::DropEntry() {
   temp_.reset();
-  if (!tempName_.empty()) a_.Files().DeleteFile(tempName_);
+  if (!tempName_.empty()) v_.files.DeleteFile(tempName_);
   tempName_.clear();
 }
 
@@ -235,10 +234,10 @@ void TZWVolumeSink::TakeBack(const TZWArchiveMark& mark) {
     int32_t reached = s_.currentVolume.VolumeNumber;
     s_.archiveStream.reset();
     for (int32_t n = reached; n > mark.volume; --n) {
-      std::string name = GetVolumeFileName(a_, s_.fileName, n, false);
-      if (a_.Files().FileExists(name)) a_.Files().DeleteFile(name);
+      std::string name = GetVolumeFileName(v_, s_.fileName, n, false);
+      if (v_.files.FileExists(name)) v_.files.DeleteFile(name);
     }
-    ReopenVolumeForWriting(a_, mark.file, mark.volume);
+    ReopenVolumeForWriting(v_, mark.file, mark.volume);
   }
   s_.archiveStream->SetSize(mark.size);
   s_.archiveStream->SetPosition(mark.size);
@@ -246,19 +245,19 @@ void TZWVolumeSink::TakeBack(const TZWArchiveMark& mark) {
 
 void TZWVolumeSink::WriteCollected() {
   if (!collecting_ || collecting_->GetSize() == 0) return;
-  WriteBufferToVolumes(a_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume, -1,
+  WriteBufferToVolumes(v_, collecting_->Data().data(), collecting_->GetSize(), s_.currentVolume, -1,
                        nullptr);
   collecting_->Clear();
 }
 
 void TZWVolumeSink::EnsureRoom(int64_t bytes) {
   WriteCollected();
-  EnsureRoomOnVolume(a_, s_.currentVolume, bytes);
+  EnsureRoomOnVolume(v_, s_.currentVolume, bytes);
 }
 
 void TZWVolumeSink::Finish() {
   WriteCollected();
-  RenameLastVolume(a_);
+  RenameLastVolume(v_);
 }
 
 }  // namespace

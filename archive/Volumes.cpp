@@ -12,13 +12,10 @@
 #include "Paths.h"
 #include "Streams.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
 namespace {
-
-using S = TZWBaseArchiver::State;
 
 struct NameParts {
   std::string folder, base, ext;
@@ -33,9 +30,8 @@ NameParts Split(const std::string& name) {
   return p;
 }
 
-bool SelfExtracting(TZWBaseArchiver& a, const std::string& name) {
-  S& s = ArchiverAccess::S(a);
-  return LeadingDataSize(s) != 0 || !s.sfxStub.empty() || IsExeFileName(name);
+bool SelfExtracting(const TZWVolumeContext& v, const std::string& name) {
+  return LeadingDataSize(v.session) != 0 || !v.settings.sfxStub.empty() || IsExeFileName(name);
 }
 
 std::string Numbered(const NameParts& p, int32_t n, const std::string& ext) {
@@ -50,9 +46,8 @@ std::string DriveRoot(const std::string& path) {
 
 }  // namespace
 
-int64_t GetVolumeSizeLimit(const TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume) {
-  const S& s = ArchiverAccess::S(a);
-  const TZWSpanningOptions& o = s.spanningOptions;
+int64_t GetVolumeSizeLimit(const TZWSettings& settings, const TZWVolumeNumberInfo& volume) {
+  const TZWSpanningOptions& o = settings.spanningOptions;
   if (volume.IsFirst() && o.FirstVolumeSize > 0) return o.FirstVolumeSize;
   switch (o.VolumeSize) {
     case vsAutoDetect:
@@ -92,42 +87,41 @@ char ClassicLetter(const std::string& ext) {
 
 }  // namespace
 
-std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32_t n, bool check) {
-  S& s = ArchiverAccess::S(a);
+std::string GetVolumeFileName(const TZWVolumeContext& v, const std::string& name, int32_t n,
+                              bool check) {
   NameParts p = Split(name);
-  bool sfx = SelfExtracting(a, name);
+  bool sfx = SelfExtracting(v, name);
   if (n == -1) {
-    if (sfx && s.spanningMode == smSplitting) return p.folder + p.base + ".ZIP";
+    if (sfx && v.settings.spanningMode == smSplitting) return p.folder + p.base + ".ZIP";
     return name;
   }
-  if (s.spanningMode == smSpanning) {
+  if (v.settings.spanningMode == smSpanning) {
     std::string ext = sfx ? ".exe" : p.ext;
     std::string withNumber = Numbered(p, n, ext);
     std::string plain = p.folder + p.base + ext;
-    std::string first = s.spanningOptions.AdvancedNaming ? withNumber : plain;
-    std::string other = s.spanningOptions.AdvancedNaming ? plain : withNumber;
-    if (check && !a.Files().FileExists(first) && a.Files().FileExists(other)) return other;
+    std::string first = v.settings.spanningOptions.AdvancedNaming ? withNumber : plain;
+    std::string other = v.settings.spanningOptions.AdvancedNaming ? plain : withNumber;
+    if (check && !v.files.FileExists(first) && v.files.FileExists(other)) return other;
     return first;
   }
-  if (s.spanningMode == smSplitting) {
+  if (v.settings.spanningMode == smSplitting) {
     if (n == 0 && sfx) return p.folder + p.base + ".exe";
-    if (s.spanningOptions.AdvancedNaming) return Numbered(p, n, p.ext);
+    if (v.settings.spanningOptions.AdvancedNaming) return Numbered(p, n, p.ext);
     char letter = sfx ? 'Z' : ClassicLetter(p.ext);
     return p.folder + p.base + "." + letter + Format("%.2d", {n + 1});
   }
   return name;
 }
 
-TZWVolumeNaming SplitVolumeNaming(TZWBaseArchiver& a, const std::string& name) {
-  S& s = ArchiverAccess::S(a);
+TZWVolumeNaming SplitVolumeNaming(const TZWVolumeContext& v, const std::string& name) {
   NameParts p = Split(name);
   TZWVolumeNaming naming;
-  if (s.spanningOptions.AdvancedNaming) {
+  if (v.settings.spanningOptions.AdvancedNaming) {
     naming.prefix = p.base + "_";
     naming.width = 3;
     naming.suffix = p.ext;
   } else {
-    naming.prefix = p.base + "." + (SelfExtracting(a, name) ? 'Z' : ClassicLetter(p.ext));
+    naming.prefix = p.base + "." + (SelfExtracting(v, name) ? 'Z' : ClassicLetter(p.ext));
     naming.width = 2;
   }
   return naming;
@@ -137,15 +131,15 @@ bool IsExeFileName(const std::string& name) {
   return AsciiLowerCase(ExtractFileExt(name)).find(".exe") != std::string::npos;
 }
 
-bool IsRemovableDrive(TZWBaseArchiver& a, const std::string& path) {
+bool IsRemovableDrive(FileSystem& files, const std::string& path) {
   std::string drive = AsciiUpperCase(ExtractFileDrive(path));
   if (drive == "A:" || drive == "B:") return true;
-  std::string root = drive.empty() ? ExpandFileName(a.Files(), path) : drive + "\\";
-  return a.Files().GetDriveType(root) == DriveType::kRemovable;
+  std::string root = drive.empty() ? ExpandFileName(files, path) : drive + "\\";
+  return files.GetDriveType(root) == DriveType::kRemovable;
 }
 
-int64_t GetDriveFreeSpace(TZWBaseArchiver& a, const std::string& path) {
-  return a.Files().GetFreeSpace(DriveRoot(ExpandFileName(a.Files(), path)));
+int64_t GetDriveFreeSpace(FileSystem& files, const std::string& path) {
+  return files.GetFreeSpace(DriveRoot(ExpandFileName(files, path)));
 }
 
 namespace {
@@ -153,56 +147,56 @@ namespace {
 constexpr int64_t kNoBound = INT64_MAX / 4;
 constexpr int64_t kMinimumDiskFree = 65536;
 
-void OpenVolumeFileWithMode(TZWBaseArchiver& a, const std::string& name, uint16_t mode) {
-  S& s = ArchiverAccess::S(a);
+void OpenVolumeFileWithMode(const TZWVolumeContext& v, const std::string& name, uint16_t mode) {
+  TZWSession& s = v.session;
   s.archiveStream.reset();
-  s.archiveStream = std::make_unique<TFileStream>(a.Files(), name, mode);
+  s.archiveStream = std::make_unique<TFileStream>(v.files, name, mode);
   s.currentVolumeFileName = name;
 }
 
 // A blank volume for writing: asks for it, checks the disk, creates the file (also
 // while an existing archive is being continued) and labels a spanned disk.
-void OpenNewVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
-  S& s = ArchiverAccess::S(a);
+void OpenNewVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume) {
+  TZWSession& s = v.session;
   s.archiveStream.reset();
-  int64_t limit = GetVolumeSizeLimit(a, volume);
+  int64_t limit = GetVolumeSizeLimit(v.settings, volume);
   std::string name;
   bool cancel = false;
   while (true) {
-    name = s.fileName;
-    ArchiverAccess::RequestBlankVolume(a, volume.VolumeNumber, name, cancel);
+    name = v.settings.fileName;
+    v.events.RequestBlankVolume(volume.VolumeNumber, name, cancel);
     if (cancel) break;
-    int64_t free = GetDriveFreeSpace(a, name);
+    int64_t free = GetDriveFreeSpace(v.files, name);
     bool unknown = free < 0;  // the disk sets no bound of its own
     if (unknown || (free > kMinimumDiskFree && (limit <= 0 || free >= limit))) break;
-    ArchiverAccess::ReportDiskFull(a, volume.VolumeNumber, name, cancel);
+    v.events.ReportDiskFull(volume.VolumeNumber, name, cancel);
     if (cancel) break;
   }
-  if (cancel) throw EZWException(ecVolumeRequestCancelled, &a);
-  OpenVolumeFileWithMode(a, name, FileMode::fmCreate);
+  if (cancel) throw EZWException(ecVolumeRequestCancelled, v.sender);
+  OpenVolumeFileWithMode(v, name, FileMode::fmCreate);
   s.currentVolume.SetVolumeNumber(volume.VolumeNumber);
   s.currentVolume.VolumeKind = volume.VolumeKind;
-  if (s.spanningMode == smSpanning)  // labelling is best effort
-    a.Files().SetVolumeLabel(DriveRoot(ExpandFileName(a.Files(), name)),
-                             Format("pkback# %.3d", {volume.VolumeNumber + 1}));
+  if (v.settings.spanningMode == smSpanning)  // labelling is best effort
+    v.files.SetVolumeLabel(DriveRoot(ExpandFileName(v.files, name)),
+                           Format("pkback# %.3d", {volume.VolumeNumber + 1}));
 }
 
-void OpenExistingVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
-  S& s = ArchiverAccess::S(a);
+void OpenExistingVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume) {
+  TZWSession& s = v.session;
   if (s.archiveStream && s.currentVolume.SameVolume(volume)) return;
   while (true) {
-    std::string name = s.fileName;
+    std::string name = v.settings.fileName;
     bool cancel = true;
     if (volume.IsFirst())
-      ArchiverAccess::RequestFirstVolume(a, name, cancel);
+      v.events.RequestFirstVolume(name, cancel);
     else if (volume.IsLast())
-      ArchiverAccess::RequestLastVolume(a, name, cancel);
+      v.events.RequestLastVolume(name, cancel);
     else
-      ArchiverAccess::RequestMiddleVolume(a, volume.VolumeNumber, name, cancel);
-    if (cancel) throw EZWException(ecVolumeRequestCancelled, &a);
-    if (name.empty() && s.spanningMode != smSpanning) return;
-    if (a.Files().FileExists(name) || s.fileMode == -1) {
-      OpenVolumeFile(a, name);
+      v.events.RequestMiddleVolume(volume.VolumeNumber, name, cancel);
+    if (cancel) throw EZWException(ecVolumeRequestCancelled, v.sender);
+    if (name.empty() && v.settings.spanningMode != smSpanning) return;
+    if (v.files.FileExists(name) || s.fileMode == -1) {
+      OpenVolumeFile(v, name);
       s.currentVolume.LastVolumeNumber = volume.LastVolumeNumber;
       s.currentVolume.SetVolumeNumber(volume.VolumeNumber);
       s.currentVolume.VolumeKind = volume.VolumeKind;
@@ -213,68 +207,69 @@ void OpenExistingVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
 
 // Bytes the current volume can still take: the drive's free space and the size
 // limit's room, both less what the collecting buffer already holds for it.
-int64_t RoomOnVolume(TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
-  S& s = ArchiverAccess::S(a);
+int64_t RoomOnVolume(const TZWVolumeContext& v, const TZWVolumeNumberInfo& volume,
+                     TMemoryStream* buffer) {
+  TZWSession& s = v.session;
   int64_t pending = buffer ? buffer->GetSize() : 0;
-  int64_t disk = GetDriveFreeSpace(a, s.currentVolumeFileName);
+  int64_t disk = GetDriveFreeSpace(v.files, s.currentVolumeFileName);
   int64_t room = disk < 0 ? kNoBound : disk - pending;
-  int64_t limit = GetVolumeSizeLimit(a, volume);
+  int64_t limit = GetVolumeSizeLimit(v.settings, volume);
   if (limit > 0) room = std::min(room, limit - s.archiveStream->GetSize() - pending);
   return std::max<int64_t>(room, 0);
 }
 
 // Completes the current volume: the collected bytes go to it, and a spanned disk's
 // buffers reach the disk before the next one is asked for.
-void FinishVolume(TZWBaseArchiver& a, TMemoryStream* buffer) {
-  S& s = ArchiverAccess::S(a);
-  TStream& v = *s.archiveStream;
+void FinishVolume(const TZWVolumeContext& v, TMemoryStream* buffer) {
+  TZWSession& s = v.session;
+  TStream& volume = *s.archiveStream;
   if (buffer && buffer->GetSize() > 0) {
     buffer->SetPosition(0);
-    v.CopyFrom(*buffer, -1);
+    volume.CopyFrom(*buffer, -1);
     buffer->Clear();
   }
   // A finished volume must reach the device before the update's journal is removed
   // (and a spanned disk before the next one is asked for).
-  FlushToDevice(v, s.spanningMode == smSpanning || s.options.FlushBuffers);
+  FlushToDevice(volume, v.settings.spanningMode == smSpanning || v.settings.options.FlushBuffers);
 }
 
-void NextVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
-  FinishVolume(a, buffer);
+void NextVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume, TMemoryStream* buffer) {
+  FinishVolume(v, buffer);
   volume.SetVolumeNumber(volume.VolumeNumber + 1);
-  OpenNewVolume(a, volume);
+  OpenNewVolume(v, volume);
 }
 
 }  // namespace
 
-void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name) {
-  S& s = ArchiverAccess::S(a);
+void OpenVolumeFile(const TZWVolumeContext& v, const std::string& name) {
+  TZWSession& s = v.session;
   uint16_t mode = s.fileMode == -1 ? FileMode::fmCreate : static_cast<uint16_t>(s.fileMode);
-  OpenVolumeFileWithMode(a, name, mode);
+  OpenVolumeFileWithMode(v, name, mode);
 }
 
-void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume) {
-  S& s = ArchiverAccess::S(a);
-  if (s.spanningMode == smNone) {
-    if (!s.archiveStream) OpenVolumeFile(a, s.fileName);
+void OpenVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume) {
+  TZWSession& s = v.session;
+  if (v.settings.spanningMode == smNone) {
+    if (!s.archiveStream) OpenVolumeFile(v, v.settings.fileName);
     s.currentVolume.SetVolumeNumber(volume.VolumeNumber);
     s.currentVolume.VolumeKind = volume.VolumeKind;
     return;
   }
   if (s.fileMode == -1)
-    OpenNewVolume(a, volume);
+    OpenNewVolume(v, volume);
   else
-    OpenExistingVolume(a, volume);
+    OpenExistingVolume(v, volume);
 }
 
-int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
+int64_t WriteToVolumes(const TZWVolumeContext& v, const void* data, int64_t count,
                        TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer) {
-  S& s = ArchiverAccess::S(a);
+  TZWSession& s = v.session;
   const auto* bytes = static_cast<const uint8_t*>(data);
-  if (s.spanningMode == smNone) return s.archiveStream->Write(data, count);
+  if (v.settings.spanningMode == smNone) return s.archiveStream->Write(data, count);
   int64_t written = 0;
   bool freshVolume = false;
   while (written < count) {
-    int64_t room = RoomOnVolume(a, volume, buffer);
+    int64_t room = RoomOnVolume(v, volume, buffer);
     int64_t placed = 0;
     if (mustFollow < 0 || mustFollow + (count - written) <= room) {
       int64_t n = std::min(room, count - written);
@@ -288,19 +283,19 @@ int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
     // whole volume, or a write the system refuses) ends the call instead of opening
     // volume after volume.
     if (freshVolume && placed == 0) break;
-    NextVolume(a, volume, buffer);
+    NextVolume(v, volume, buffer);
     freshVolume = true;
   }
   return written;
 }
 
-void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
+void WriteBufferToVolumes(const TZWVolumeContext& v, const void* data, int64_t count,
                           TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer) {
-  if (WriteToVolumes(a, data, count, volume, mustFollow, buffer) != count)
-    throw EZWException(ecVolumeWriteFailed, &a);
+  if (WriteToVolumes(v, data, count, volume, mustFollow, buffer) != count)
+    throw EZWException(ecVolumeWriteFailed, v.sender);
 }
 
-void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buffer,
+void CopyStreamToVolumes(const TZWVolumeContext& v, TStream& source, TMemoryStream* buffer,
                          int32_t mustFollow, int64_t count, TZWVolumeNumberInfo& volume) {
   constexpr int64_t kBlock = 1000000;
   if (count == -1) count = source.GetSize() - source.GetPosition();
@@ -308,43 +303,42 @@ void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buf
   int64_t copied = 0;
   while (copied < count) {
     int64_t n = source.Read(block.data(), std::min<int64_t>(kBlock, count - copied));
-    if (n <= 0) throw EZWException(ecVolumeWriteFailed, &a);
-    int64_t placed = WriteToVolumes(a, block.data(), n, volume, mustFollow, buffer);
+    if (n <= 0) throw EZWException(ecVolumeWriteFailed, v.sender);
+    int64_t placed = WriteToVolumes(v, block.data(), n, volume, mustFollow, buffer);
     copied += placed;
-    if (placed < n) throw EZWException(ecVolumeWriteFailed, &a);
+    if (placed < n) throw EZWException(ecVolumeWriteFailed, v.sender);
   }
 }
 
-void ReopenVolumeForWriting(TZWBaseArchiver& a, const std::string& name, int32_t number) {
-  S& s = ArchiverAccess::S(a);
-  OpenVolumeFileWithMode(a, name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
+void ReopenVolumeForWriting(const TZWVolumeContext& v, const std::string& name, int32_t number) {
+  TZWSession& s = v.session;
+  OpenVolumeFileWithMode(v, name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
   if (number == 0)
     s.currentVolume.SetFirst(true);
   else
     s.currentVolume.SetVolumeNumber(number);
 }
 
-void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes) {
-  S& s = ArchiverAccess::S(a);
-  if (s.spanningMode == smNone || RoomOnVolume(a, volume, nullptr) >= bytes) return;
-  NextVolume(a, volume, nullptr);
+void EnsureRoomOnVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume, int64_t bytes) {
+  if (v.settings.spanningMode == smNone || RoomOnVolume(v, volume, nullptr) >= bytes) return;
+  NextVolume(v, volume, nullptr);
 }
 
-void RenameLastVolume(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  std::string last = GetVolumeFileName(a, s.fileName, -1, false);
+void RenameLastVolume(const TZWVolumeContext& v) {
+  TZWSession& s = v.session;
+  std::string last = GetVolumeFileName(v, v.settings.fileName, -1, false);
   if (s.currentVolumeFileName == last) return;
   std::string current = s.currentVolumeFileName;
   s.archiveStream.reset();
-  if (a.Files().FileExists(last)) a.Files().DeleteFile(last);
-  bool renamed = a.Files().RenameFile(current, last);
+  if (v.files.FileExists(last)) v.files.DeleteFile(last);
+  bool renamed = v.files.RenameFile(current, last);
   std::string name = renamed ? last : current;
   s.archiveStream = std::make_unique<TFileStream>(
-      a.Files(), name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyNone);
+      v.files, name, FileMode::fmOpenReadWrite | FileMode::fmShareDenyNone);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
   s.currentVolumeFileName = name;
   // Without its own name the archive cannot be found: that is no success.
-  if (!renamed) throw EZWException(ecCannotRenameVolume, {a.Files().DisplayName(last)}, &a);
+  if (!renamed) throw EZWException(ecCannotRenameVolume, {v.files.DisplayName(last)}, v.sender);
 }
 
 // ---------------------------------------------------------------------------
@@ -371,27 +365,27 @@ DirectoryPlace WrittenDirectory(const TZWDirectory& dm) {
 }
 
 // Cuts a volume back to `at` bytes (creating it when `at` is 0).
-void CutVolume(TZWBaseArchiver& a, const std::string& name, uint64_t at) {
+void CutVolume(const TZWVolumeContext& v, const std::string& name, uint64_t at) {
   uint16_t mode =
       at == 0 ? FileMode::fmCreate : FileMode::fmOpenReadWrite | FileMode::fmShareExclusive;
-  TFileStream file(a.Files(), name, mode);
+  TFileStream file(v.files, name, mode);
   file.SetSize(static_cast<int64_t>(at));
-  FlushToDevice(file, ArchiverAccess::S(a).options.FlushBuffers);
+  FlushToDevice(file, v.settings.options.FlushBuffers);
 }
 
-void DeleteIfPresent(TZWBaseArchiver& a, const std::string& name) {
-  if (a.Files().FileExists(name)) a.Files().DeleteFile(name);
+void DeleteIfPresent(const TZWVolumeContext& v, const std::string& name) {
+  if (v.files.FileExists(name)) v.files.DeleteFile(name);
 }
 
 }  // namespace
 
 std::string TZWVolumeUpdate::VolumeName(int32_t n) const {
-  return GetVolumeFileName(a_, ArchiverAccess::S(a_).fileName, n, false);
+  return GetVolumeFileName(v_, v_.settings.fileName, n, false);
 }
 
 uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
-  S& s = ArchiverAccess::S(a_);
-  if (!s.archiveStream) throw EZWException(ecVolumeRequestCancelled, &a_);
+  TZWSession& s = v_.session;
+  if (!s.archiveStream) throw EZWException(ecVolumeRequestCancelled, v_.sender);
   fresh_ = s.directoryPending;
   if (fresh_) {
     startVolume_ = lastVolume_ = 0;
@@ -401,9 +395,11 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
     begun_ = true;
     return startOffset_;
   }
-  if (s.spanningMode == smSpanning || !appendOnly) throw EZWException(ecMultiVolumeChange, &a_);
+  if (v_.settings.spanningMode == smSpanning || !appendOnly)
+    throw EZWException(ecMultiVolumeChange, v_.sender);
   DirectoryPlace place = WrittenDirectory(dm);
-  if (place.volume > place.last || place.last > 0xFFFF) throw EZWException(ecArchiveDamaged, &a_);
+  if (place.volume > place.last || place.last > 0xFFFF)
+    throw EZWException(ecArchiveDamaged, v_.sender);
   startVolume_ = static_cast<int32_t>(place.volume);
   lastVolume_ = static_cast<int32_t>(place.last);
   startOffset_ = place.offset;
@@ -415,18 +411,18 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
   // is saved in the journal first: a volume that cannot be read leaves the archive as
   // it is.
   std::string startName = VolumeName(startVolume_);
-  if (startVolume_ == lastVolume_) DeleteIfPresent(a_, startName);
+  if (startVolume_ == lastVolume_) DeleteIfPresent(v_, startName);
   WriteJournal(startName, lastName);
   begun_ = true;
   try {
     s.archiveStream.reset();
     if (startVolume_ == lastVolume_) {
-      if (!a_.Files().RenameFile(lastName, startName))
-        throw EZWException(ecCannotRenameVolume, {a_.Files().DisplayName(startName)}, &a_);
+      if (!v_.files.RenameFile(lastName, startName))
+        throw EZWException(ecCannotRenameVolume, {v_.files.DisplayName(startName)}, v_.sender);
     }
     for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
-      DeleteIfPresent(a_, n == lastVolume_ ? lastName : VolumeName(n));
-    OpenVolumeFileWithMode(a_, startName, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
+      DeleteIfPresent(v_, n == lastVolume_ ? lastName : VolumeName(n));
+    OpenVolumeFileWithMode(v_, startName, FileMode::fmOpenReadWrite | FileMode::fmShareDenyWrite);
     s.archiveStream->SetSize(static_cast<int64_t>(startOffset_));
     s.archiveStream->SetPosition(static_cast<int64_t>(startOffset_));
     s.currentVolume.Reset();
@@ -442,17 +438,19 @@ uint64_t TZWVolumeUpdate::Begin(bool appendOnly, const TZWDirectory& dm) {
 // back to its old length with its old directory bytes, and the volumes after it come
 // back whole.
 void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::string& lastName) {
-  S& s = ArchiverAccess::S(a_);
-  auto journal = std::make_unique<TZWJournal>(a_.Files(), s.fileName, s.options.FlushBuffers);
+  TZWSession& s = v_.session;
+  auto journal = std::make_unique<TZWJournal>(v_.files, v_.settings.fileName,
+                                              v_.settings.options.FlushBuffers);
   // Copied from the volume files as they are (streamed, whatever the volume size) and
   // packed: only an append is run on a set, so nothing reads them back but a rollback.
   auto save = [&](const std::string& name, const std::string& alternate, uint64_t from) {
-    TFileStream volume(a_.Files(), name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
-    if (from > static_cast<uint64_t>(volume.GetSize())) throw EZWException(ecArchiveDamaged, &a_);
+    TFileStream volume(v_.files, name, FileMode::fmOpenRead | FileMode::fmShareDenyNone);
+    if (from > static_cast<uint64_t>(volume.GetSize()))
+      throw EZWException(ecArchiveDamaged, v_.sender);
     volume.SetPosition(static_cast<int64_t>(from));
     journal->AddRestore(name, alternate, from, volume, -1, true);
   };
-  journal->AddRemoveVolumes(SplitVolumeNaming(a_, s.fileName), startVolume_ + 1);
+  journal->AddRemoveVolumes(SplitVolumeNaming(v_, v_.settings.fileName), startVolume_ + 1);
   bool single = startVolume_ == lastVolume_;
   save(single ? lastName : startName, single ? startName : "", startOffset_);
   for (int32_t n = startVolume_ + 1; n <= lastVolume_; ++n)
@@ -463,10 +461,10 @@ void TZWVolumeUpdate::WriteJournal(const std::string& startName, const std::stri
 }
 
 void TZWVolumeUpdate::Reopen(const std::string& name, int32_t number, int32_t last) {
-  S& s = ArchiverAccess::S(a_);
+  TZWSession& s = v_.session;
   uint16_t mode = s.fileMode == -1 ? FileMode::fmOpenReadWrite | FileMode::fmShareExclusive
                                    : static_cast<uint16_t>(s.fileMode);
-  OpenVolumeFileWithMode(a_, name, mode);
+  OpenVolumeFileWithMode(v_, name, mode);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
   s.currentVolume.Reset();
   s.currentVolume.LastVolumeNumber = last;
@@ -477,39 +475,39 @@ void TZWVolumeUpdate::Reopen(const std::string& name, int32_t number, int32_t la
 }
 
 void TZWVolumeUpdate::RestoreFresh(const std::string& current, int32_t reached, bool abandon) {
-  S& s = ArchiverAccess::S(a_);
+  TZWSession& s = v_.session;
   std::string lastName = VolumeName(-1);
   std::string first = VolumeName(0);
-  if (abandon && s.spanningMode == smSplitting) {
+  if (abandon && v_.settings.spanningMode == smSplitting) {
     // A volume was refused or could not be made: the new archive is given up whole.
-    for (int32_t n = 0; n <= reached; ++n) DeleteIfPresent(a_, VolumeName(n));
-    if (current == lastName) DeleteIfPresent(a_, lastName);
+    for (int32_t n = 0; n <= reached; ++n) DeleteIfPresent(v_, VolumeName(n));
+    if (current == lastName) DeleteIfPresent(v_, lastName);
     s.isOpen = false;
     return;
   }
-  if (s.spanningMode == smSpanning && (reached > 0 || abandon)) {
+  if (v_.settings.spanningMode == smSpanning && (reached > 0 || abandon)) {
     // The earlier disks are out of reach: the volume on this one goes, and the
     // archive, which can no longer be completed, is closed.
-    DeleteIfPresent(a_, current);
+    DeleteIfPresent(v_, current);
     s.isOpen = false;
     return;
   }
-  if (s.spanningMode == smSplitting)
-    for (int32_t n = 1; n <= reached; ++n) DeleteIfPresent(a_, VolumeName(n));
+  if (v_.settings.spanningMode == smSplitting)
+    for (int32_t n = 1; n <= reached; ++n) DeleteIfPresent(v_, VolumeName(n));
   if (current == lastName && lastName != first) {
     if (reached > 0)
-      DeleteIfPresent(a_, lastName);
+      DeleteIfPresent(v_, lastName);
     else
-      a_.Files().RenameFile(lastName, first);
+      v_.files.RenameFile(lastName, first);
   }
-  CutVolume(a_, first, startOffset_);
+  CutVolume(v_, first, startOffset_);
   Reopen(first, 0, -1);
   s.directoryPending = true;
 }
 
 // The journal knows how to put the set back, from whatever point the run reached.
 void TZWVolumeUpdate::RestoreAppended() {
-  S& s = ArchiverAccess::S(a_);
+  TZWSession& s = v_.session;
   try {
     s.journal->Replay();
   } catch (...) {
@@ -523,7 +521,7 @@ void TZWVolumeUpdate::RestoreAppended() {
 void TZWVolumeUpdate::RollBack() {
   if (!begun_) return;
   begun_ = false;
-  S& s = ArchiverAccess::S(a_);
+  TZWSession& s = v_.session;
   std::string current = s.currentVolumeFileName;
   int32_t reached = std::max(s.currentVolume.VolumeNumber, startVolume_);
   bool streamGone = !s.archiveStream;

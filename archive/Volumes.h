@@ -18,61 +18,93 @@
 #include <utility>
 #include <vector>
 
+#include "EngineEvents.h"
 #include "Journal.h"
 #include "ZWTypes.h"
 
 namespace zw {
 
+class FileSystem;
+class TComponent;
 class TStream;
 class TMemoryStream;
 class TZWBaseArchiver;
 struct TZWDirectory;
+struct TZWSession;
+struct TZWSettings;
 
-int64_t GetVolumeSizeLimit(const TZWBaseArchiver& a, const TZWVolumeNumberInfo& volume);
+// What the volume unit is handed instead of the archiver: the settings (name, spanning
+// mode and options, SFX stub, flushing), the open-archive session (its stream, current
+// volume, file mode and journal, which the unit replaces as it moves between volumes),
+// the file system, the volume requests, and the component named in what it raises.
+struct TZWVolumeContext {
+  const TZWSettings& settings;
+  TZWSession& session;
+  FileSystem& files;
+  TZWVolumeEvents& events;
+  const TComponent* sender;
+};
+
+// The volume context of an archiver with the events it fires through (defined with
+// the component, ZipWriter.cpp); a temporary one serves a single call.
+class TZWArchiverVolumes {
+ public:
+  explicit TZWArchiverVolumes(TZWBaseArchiver& archiver);
+  TZWArchiverVolumes(const TZWArchiverVolumes&) = delete;
+  TZWArchiverVolumes& operator=(const TZWArchiverVolumes&) = delete;
+  operator const TZWVolumeContext&() const { return context_; }
+
+ private:
+  TZWArchiverEvents events_;
+  TZWVolumeContext context_;
+};
+
+int64_t GetVolumeSizeLimit(const TZWSettings& settings, const TZWVolumeNumberInfo& volume);
 // Name of volume n (0-based; -1 = the last volume) of the archive `name`. Numbered
 // names are "base_001.ext" ... (AdvancedNaming) or "base.z01" ...; the letter of the
 // latter follows the case of the archive's extension ("x.zip": x.z01, "X.ZIP":
 // X.Z01), as readers on case-sensitive file systems look for it.
-std::string GetVolumeFileName(TZWBaseArchiver& a, const std::string& name, int32_t n, bool check);
+std::string GetVolumeFileName(const TZWVolumeContext& v, const std::string& name, int32_t n,
+                              bool check);
 bool IsExeFileName(const std::string& name);
-bool IsRemovableDrive(TZWBaseArchiver& a, const std::string& path);
+bool IsRemovableDrive(FileSystem& files, const std::string& path);
 // Free bytes on the drive holding `path`; -1 when the platform cannot tell.
-int64_t GetDriveFreeSpace(TZWBaseArchiver& a, const std::string& path);
-void OpenVolumeFile(TZWBaseArchiver& a, const std::string& name);
+int64_t GetDriveFreeSpace(FileSystem& files, const std::string& path);
+void OpenVolumeFile(const TZWVolumeContext& v, const std::string& name);
 // Makes the named volume the open one; raises EZWException
 // ecVolumeRequestCancelled when the user cancels.
-void OpenVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume);
+void OpenVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume);
 
 // Writes `count` bytes to the archive stream, moving to a new blank volume whenever
 // the current one is full; `mustFollow` (-1: none) bytes that have to land on the same
 // volume as these; `buffer` collects writes for a slow medium. Returns the bytes
 // placed: fewer than `count` when even a new volume cannot take the must-follow group.
-int64_t WriteToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
+int64_t WriteToVolumes(const TZWVolumeContext& v, const void* data, int64_t count,
                        TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer);
 // As WriteToVolumes; raises EZWException ecVolumeWriteFailed when not everything was placed.
-void WriteBufferToVolumes(TZWBaseArchiver& a, const void* data, int64_t count,
+void WriteBufferToVolumes(const TZWVolumeContext& v, const void* data, int64_t count,
                           TZWVolumeNumberInfo& volume, int32_t mustFollow, TMemoryStream* buffer);
 // Copies `count` bytes (-1: the rest) of `source` through WriteToVolumes.
-void CopyStreamToVolumes(TZWBaseArchiver& a, TStream& source, TMemoryStream* buffer,
+void CopyStreamToVolumes(const TZWVolumeContext& v, TStream& source, TMemoryStream* buffer,
                          int32_t mustFollow, int64_t count, TZWVolumeNumberInfo& volume);
 // Makes the volume file `name` (number `number`, written earlier in this run) the open
 // one again, for writing.
-void ReopenVolumeForWriting(TZWBaseArchiver& a, const std::string& name, int32_t number);
+void ReopenVolumeForWriting(const TZWVolumeContext& v, const std::string& name, int32_t number);
 // Moves on to a new volume unless the current one has room for `bytes` more, so that
 // records written next (the end records) land together on the volume they name.
-void EnsureRoomOnVolume(TZWBaseArchiver& a, TZWVolumeNumberInfo& volume, int64_t bytes);
+void EnsureRoomOnVolume(const TZWVolumeContext& v, TZWVolumeNumberInfo& volume, int64_t bytes);
 // Gives the current (last) volume the archive's last-volume name; raises
 // EZWException ecCannotRenameVolume when the file cannot be renamed.
-void RenameLastVolume(TZWBaseArchiver& a);
+void RenameLastVolume(const TZWVolumeContext& v);
 
 // How the numbered volumes of a split archive named `name` are named (leaf names).
-TZWVolumeNaming SplitVolumeNaming(TZWBaseArchiver& a, const std::string& name);
+TZWVolumeNaming SplitVolumeNaming(const TZWVolumeContext& v, const std::string& name);
 
 // The volumes of one update run of a multi-volume archive: where writing starts, and
 // how to put the volumes back when the run fails or is cancelled.
 class TZWVolumeUpdate {
  public:
-  explicit TZWVolumeUpdate(TZWBaseArchiver& a) : a_(a) {}
+  explicit TZWVolumeUpdate(const TZWVolumeContext& volumes) : v_(volumes) {}
 
   // Opens the volume on which the run writes its first byte, positions the archive
   // stream there and returns that position. A new archive whose directory is not yet
@@ -101,7 +133,7 @@ class TZWVolumeUpdate {
   void Reopen(const std::string& name, int32_t number, int32_t last);
   void WriteJournal(const std::string& startName, const std::string& lastName);
 
-  TZWBaseArchiver& a_;
+  TZWVolumeContext v_;
   bool begun_ = false;
   bool fresh_ = true;
   int32_t startVolume_ = 0;

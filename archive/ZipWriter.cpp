@@ -98,6 +98,27 @@ void TZWArchiverEvents::OverallProgress(double progress, TZWProcessOperation op,
   ArchiverAccess::OverallProgress(archiver_, progress, op, phase, cancel);
 }
 
+void TZWArchiverEvents::RequestBlankVolume(int32_t n, std::string& name, bool& cancel) {
+  ArchiverAccess::RequestBlankVolume(archiver_, n, name, cancel);
+}
+void TZWArchiverEvents::RequestFirstVolume(std::string& name, bool& cancel) {
+  ArchiverAccess::RequestFirstVolume(archiver_, name, cancel);
+}
+void TZWArchiverEvents::RequestLastVolume(std::string& name, bool& cancel) {
+  ArchiverAccess::RequestLastVolume(archiver_, name, cancel);
+}
+void TZWArchiverEvents::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {
+  ArchiverAccess::RequestMiddleVolume(archiver_, n, name, cancel);
+}
+void TZWArchiverEvents::ReportDiskFull(int32_t n, const std::string& name, bool& cancel) {
+  ArchiverAccess::ReportDiskFull(archiver_, n, name, cancel);
+}
+
+TZWArchiverVolumes::TZWArchiverVolumes(TZWBaseArchiver& archiver)
+    : events_(archiver),
+      context_{ArchiverAccess::S(archiver), ArchiverAccess::S(archiver), archiver.Files(), events_,
+               &archiver} {}
+
 TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
   TZWArchiverState& s = ArchiverAccess::S(archiver);
   return DeflatePoolOf(s, s);
@@ -455,7 +476,7 @@ bool AskOkCancel(UserInterface& ui, const std::string& text) {
 
 void TZWBaseArchiver::RequestBlankVolume(int32_t n, std::string& name, bool& cancel) {
   cancel = false;
-  name = GetVolumeFileName(*this, name, std::max(n, 0), false);
+  name = GetVolumeFileName(TZWArchiverVolumes(*this), name, std::max(n, 0), false);
   if (OnRequestBlankVolume) return OnRequestBlankVolume(this, n + 1, name, cancel);
   if (d_->spanningMode == smSpanning)
     cancel = AskOkCancel(UI(), Format("Please insert a blank disk #%d", {n + 1}));
@@ -464,11 +485,11 @@ void TZWBaseArchiver::RequestBlankVolume(int32_t n, std::string& name, bool& can
 void TZWBaseArchiver::RequestFirstVolume(std::string& name, bool& cancel) {
   cancel = false;
   std::string given = name;
-  name = GetVolumeFileName(*this, given, 0, !OnRequestFirstVolume);
+  name = GetVolumeFileName(TZWArchiverVolumes(*this), given, 0, !OnRequestFirstVolume);
   if (OnRequestFirstVolume) return OnRequestFirstVolume(this, name, cancel);
   if (d_->spanningMode == smSpanning) {
     cancel = AskOkCancel(UI(), "Please insert the first disk");
-    name = GetVolumeFileName(*this, given, 0, true);
+    name = GetVolumeFileName(TZWArchiverVolumes(*this), given, 0, true);
   } else {
     cancel = !Files().FileExists(name) && d_->fileMode != -1;
   }
@@ -476,7 +497,7 @@ void TZWBaseArchiver::RequestFirstVolume(std::string& name, bool& cancel) {
 
 void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
   cancel = false;
-  name = GetVolumeFileName(*this, name, -1, true);
+  name = GetVolumeFileName(TZWArchiverVolumes(*this), name, -1, true);
   if (OnRequestLastVolume) return OnRequestLastVolume(this, name, cancel);
   if (d_->spanningMode != smSpanning) {
     cancel = !Files().FileExists(name);
@@ -493,7 +514,7 @@ void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
 void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {
   cancel = false;
   std::string given = name;
-  name = GetVolumeFileName(*this, given, n, !OnRequestMiddleVolume);
+  name = GetVolumeFileName(TZWArchiverVolumes(*this), given, n, !OnRequestMiddleVolume);
   if (OnRequestMiddleVolume) {
     OnRequestMiddleVolume(this, n + 1, name, cancel);
   } else if (d_->spanningMode == smSpanning) {
@@ -501,7 +522,7 @@ void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& ca
   } else {
     cancel = !Files().FileExists(name);
   }
-  if (!OnRequestMiddleVolume) name = GetVolumeFileName(*this, given, n, true);
+  if (!OnRequestMiddleVolume) name = GetVolumeFileName(TZWArchiverVolumes(*this), given, n, true);
 }
 
 void TZWBaseArchiver::ReportDiskFull(int32_t n, const std::string& name, bool& cancel) {
@@ -513,13 +534,13 @@ void TZWBaseArchiver::ReportDiskFull(int32_t n, const std::string& name, bool& c
   }
   TZWVolumeNumberInfo volume;
   volume.SetVolumeNumber(n);
-  int64_t required = GetVolumeSizeLimit(*this, volume);
+  int64_t required = GetVolumeSizeLimit(*d_, volume);
   if (required < 0) required = 65537;  // no fixed size: a disk needs more than 64 KiB free
   cancel = AskOkCancel(
       UI(), Format("Disk is full. Required free space: %d bytes, but available only: %d bytes. "
                    "Clean the disk or find another blank disk",
                    {static_cast<long long>(required),
-                    static_cast<long long>(GetDriveFreeSpace(*this, name))}));
+                    static_cast<long long>(GetDriveFreeSpace(Files(), name))}));
 }
 
 void TZWBaseArchiver::FireUnpublishedEvent() {}

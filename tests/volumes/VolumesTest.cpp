@@ -93,7 +93,7 @@ TEST(VolumeNames, FollowTheNamingTable) {
     zip.SetSpanningMode(c.mode);
     zip.SpanningOptions().AdvancedNaming = c.advanced;
     zip.SetSFXStub(c.stub);
-    EXPECT_EQ(GetVolumeFileName(zip, c.name, c.volume, false), c.expected)
+    EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), c.name, c.volume, false), c.expected)
         << c.name << " volume " << c.volume << " advanced " << c.advanced;
   }
 }
@@ -104,11 +104,14 @@ TEST(VolumeNames, CheckFallsBackToTheOtherSpannedName) {
   TZipWriter zip;
   zip.SetFileSystem(&mem);
   zip.SetSpanningMode(smSpanning);
-  EXPECT_EQ(GetVolumeFileName(zip, "A:\\Backup.zip", 2, true), "A:\\Backup.zip");
-  EXPECT_EQ(GetVolumeFileName(zip, "A:\\Backup.zip", 2, false), "A:\\Backup_003.zip");
+  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, true),
+            "A:\\Backup.zip");
+  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, false),
+            "A:\\Backup_003.zip");
   zip.SpanningOptions().AdvancedNaming = false;
   mem.DeleteFile("A:\\Backup.zip");
-  EXPECT_EQ(GetVolumeFileName(zip, "A:\\Backup.zip", 2, true), "A:\\Backup.zip");  // neither exists
+  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, true),
+            "A:\\Backup.zip");  // neither exists
 }
 
 TEST(VolumeSizes, FollowTheSizeTable) {
@@ -121,24 +124,25 @@ TEST(VolumeSizes, FollowTheSizeTable) {
   second.SetVolumeNumber(1);
   for (const auto& [size, bytes] : table) {
     zip.SpanningOptions().VolumeSize = size;
-    EXPECT_EQ(GetVolumeSizeLimit(zip, second), bytes) << int(size);
+    EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), second), bytes) << int(size);
   }
   zip.SpanningOptions().VolumeSize = vsCustom;
-  EXPECT_EQ(GetVolumeSizeLimit(zip, second), 0);  // the default is stored unchecked
+  EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), second),
+            0);  // the default is stored unchecked
   zip.SpanningOptions().SetCustomVolumeSize(1000);
-  EXPECT_EQ(GetVolumeSizeLimit(zip, second), 65536);
+  EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), second), 65536);
   zip.SpanningOptions().SetCustomVolumeSize(200000);
-  EXPECT_EQ(GetVolumeSizeLimit(zip, second), 200000);
+  EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), second), 200000);
 
   TZWVolumeNumberInfo first;
   first.SetFirst(true);
   for (int64_t firstSize : {int64_t{0}, int64_t{-5}}) {
     zip.SpanningOptions().FirstVolumeSize = firstSize;
-    EXPECT_EQ(GetVolumeSizeLimit(zip, first), 200000) << firstSize;
+    EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), first), 200000) << firstSize;
   }
   zip.SpanningOptions().FirstVolumeSize = 70000;
-  EXPECT_EQ(GetVolumeSizeLimit(zip, first), 70000);
-  EXPECT_EQ(GetVolumeSizeLimit(zip, second), 200000);
+  EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), first), 70000);
+  EXPECT_EQ(GetVolumeSizeLimit(ArchiverAccess::S(zip), second), 200000);
 }
 
 TEST(VolumeNumberInfo, KindsAndSameVolume) {
