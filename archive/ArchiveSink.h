@@ -19,7 +19,7 @@
 
 namespace zw {
 
-class TZWBaseArchiver;
+struct TZWVolumeContext;
 
 // A place in the archive: the volume (0 for a single file) and the offset on it.
 struct TZWArchivePlace {
@@ -99,7 +99,8 @@ class TZWStreamSink : public TZWArchiveSink {
   int64_t headerAt_ = 0;
 };
 
-// The sink of the archiver's open archive: its stream, or its volumes.
-std::unique_ptr<TZWArchiveSink> MakeArchiveSink(TZWBaseArchiver& a);
+// The sink of the open archive of the session `volumes` reaches: its stream, or its
+// volumes (a volume sink keeps `volumes`, whose events must outlive it).
+std::unique_ptr<TZWArchiveSink> MakeArchiveSink(const TZWVolumeContext& volumes);
 
 }  // namespace zw

@@ -108,10 +108,21 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
 void FinishNewArchive(TZWBaseArchiver& a) {
   auto& s = ArchiverAccess::S(a);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
-  s.dirManager->WriteDirectory(*MakeArchiveSink(a));
+  TZWArchiverVolumes volumes(a);
+  s.dirManager->WriteDirectory(*MakeArchiveSink(volumes));
   s.directoryPending = false;
   FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
   if (s.journal && s.journalForNewArchive && s.journal->Remove()) s.journal.reset();
+}
+
+// How the directory managers of an opened set reach its other volumes: through the
+// archiver's requests, for as long as the archive is open.
+TZWVolumeOpener VolumeOpener(TZWBaseArchiver& a) {
+  TZWBaseArchiver* archiver = &a;
+  return [archiver](TZWVolumeNumberInfo& volume) {
+    OpenVolume(TZWArchiverVolumes(*archiver), volume);
+    return ArchiverAccess::S(*archiver).archiveStream.get();
+  };
 }
 
 void OpenOrCreateArchive(TZWBaseArchiver& a) {
@@ -127,10 +138,11 @@ void OpenOrCreateArchive(TZWBaseArchiver& a) {
   } else {
     s.spanningMode = smNone;
     s.currentVolume.Reset();
+    TZWArchiverVolumes volumes(a);
     if (IsExeFileName(s.fileName))
-      DetectExeVolumes(a);
+      DetectExeVolumes(s, volumes, VolumeOpener(a));
     else
-      DetectVolumes(a);
+      DetectVolumes(s, volumes, VolumeOpener(a));
     s.dirManager->ReadDirectory();
     s.directoryPending = false;
   }
@@ -251,7 +263,8 @@ void TZWBaseArchiver::SetInMemory(bool value) {
     ApplyUpdate(*this);
     if (s.archiveStream->GetSize() == 0 || s.directoryPending) {
       s.archiveStream->Seek(0, SeekOrigin::kEnd);
-      s.dirManager->WriteDirectory(*MakeArchiveSink(*this));
+      TZWArchiverVolumes volumes(*this);
+      s.dirManager->WriteDirectory(*MakeArchiveSink(volumes));
       s.directoryPending = false;
     }
     {

@@ -265,7 +265,7 @@ void UpdateRun::Run() {
     s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
     action_ = fxaIgnore;
     if (!volumes_) s_.currentVolume.SetFirst(true);
-    sink_ = MakeArchiveSink(a_);
+    sink_ = MakeArchiveSink(volumeContext_);
     TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(a_);
     if (pool)
       ahead_ = std::make_unique<TZWEntryAhead>(s_, s_, a_.Files(), *pool,

@@ -3,114 +3,134 @@
 #include "ArchiverState.h"
 #include "DirManager.h"
 #include "Volumes.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
 namespace {
 
-using S = TZWBaseArchiver::State;
+class Detection {
+ public:
+  Detection(TZWSettings& settings, const TZWVolumeContext& volumes, const TZWVolumeOpener& opener)
+      : settings_(settings), v_(volumes), s_(volumes.session), opener_(opener) {}
+
+  void Volumes();
+  void ExeVolumes();
+
+ private:
+  std::unique_ptr<TZWDirManager> ManagerOnVolumes() const;
+  bool VolumeExists(int32_t n) const {
+    return v_.files.FileExists(GetVolumeFileName(v_, settings_.fileName, n, false));
+  }
+  void SpanningMode();
+  void Loop(bool removableStep);
+
+  TZWSettings& settings_;
+  const TZWVolumeContext& v_;
+  TZWSession& s_;
+  const TZWVolumeOpener& opener_;
+};
 
 // A directory manager on the archive's current volume; the directory reader may move
 // on to other volumes through it.
-std::unique_ptr<TZWDirManager> ManagerOnVolumes(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  auto dm = std::make_unique<TZWDirManager>(s.archiveStream.get(), s, s, a.Files(), false);
-  TZWBaseArchiver* archiver = &a;
-  dm->OpenVolume = [archiver](TZWVolumeNumberInfo& volume) {
-    OpenVolume(TZWArchiverVolumes(*archiver), volume);
-    return ArchiverAccess::S(*archiver).archiveStream.get();
-  };
+std::unique_ptr<TZWDirManager> Detection::ManagerOnVolumes() const {
+  auto dm = std::make_unique<TZWDirManager>(s_.archiveStream.get(), settings_, s_, v_.files, false);
+  dm->OpenVolume = opener_;
   return dm;
 }
 
-}  // namespace
-
-void DetectSpanningMode(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  TZWDirManager& dm = *s.dirManager;
+void Detection::SpanningMode() {
+  TZWDirManager& dm = *s_.dirManager;
   if (dm.EndRecord.Signature != kEndRecordSignature) {
-    s.spanningMode = IsRemovableDrive(a.Files(), s.fileName) ? smSpanning : smNone;
+    settings_.spanningMode = IsRemovableDrive(v_.files, settings_.fileName) ? smSpanning : smNone;
     return;
   }
-  bool probingSaved = s.volumeProbing;
-  s.volumeProbing = true;
+  bool probingSaved = s_.volumeProbing;
+  s_.volumeProbing = true;
   bool found = dm.ProbeEndRecord();
-  s.volumeProbing = probingSaved;
+  s_.volumeProbing = probingSaved;
   int32_t disk = dm.EndRecord.NumberOfThisDisk;
   if (found && disk == 0) {
-    s.spanningMode = smNone;
+    settings_.spanningMode = smNone;
     return;
   }
-  s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, disk - 1, false))) {
-    if (disk == 0) s.spanningMode = smNone;
+  settings_.spanningMode = smSplitting;
+  if (VolumeExists(disk - 1)) {
+    if (disk == 0) settings_.spanningMode = smNone;
     return;
   }
-  s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, disk - 1, false)))
-    return;
-  s.spanningOptions.AdvancedNaming = !s.spanningOptions.AdvancedNaming;
-  s.spanningMode = (disk != 0 || IsRemovableDrive(a.Files(), s.fileName)) ? smSpanning : smNone;
+  TZWSpanningOptions& o = settings_.spanningOptions;
+  o.AdvancedNaming = !o.AdvancedNaming;
+  if (VolumeExists(disk - 1)) return;
+  o.AdvancedNaming = !o.AdvancedNaming;
+  settings_.spanningMode =
+      (disk != 0 || IsRemovableDrive(v_.files, settings_.fileName)) ? smSpanning : smNone;
 }
 
-namespace {
-
 struct ProbingScope {
-  S& s;
+  TZWSession& s;
   bool saved;
-  explicit ProbingScope(S& state) : s(state), saved(state.volumeProbing) { s.volumeProbing = true; }
+  explicit ProbingScope(TZWSession& session) : s(session), saved(session.volumeProbing) {
+    s.volumeProbing = true;
+  }
   ~ProbingScope() { s.volumeProbing = saved; }
 };
 
-void DetectLoop(TZWBaseArchiver& a, bool removableStep) {
-  S& s = ArchiverAccess::S(a);
+void Detection::Loop(bool removableStep) {
   TZWVolumeNumberInfo volume;
   bool found = false;
   do {
-    s.dirManager.reset();
-    s.currentVolume.Reset();
+    s_.dirManager.reset();
+    s_.currentVolume.Reset();
     volume.Reset();
     volume.SetLast(true);
-    if (removableStep && !a.Files().FileExists(s.fileName) &&
-        IsRemovableDrive(a.Files(), s.fileName))
-      s.spanningMode = smSpanning;
-    OpenVolume(TZWArchiverVolumes(a), volume);
-    s.dirManager = ManagerOnVolumes(a);
-    found = s.dirManager->ProbeEndRecord();
-    DetectSpanningMode(a);
-  } while (!found && s.spanningMode != smNone);
+    if (removableStep && !v_.files.FileExists(settings_.fileName) &&
+        IsRemovableDrive(v_.files, settings_.fileName))
+      settings_.spanningMode = smSpanning;
+    OpenVolume(v_, volume);
+    s_.dirManager = ManagerOnVolumes();
+    found = s_.dirManager->ProbeEndRecord();
+    SpanningMode();
+  } while (!found && settings_.spanningMode != smNone);
+}
+
+void Detection::Volumes() {
+  ProbingScope probing(s_);
+  Loop(true);
+}
+
+void Detection::ExeVolumes() {
+  TZWVolumeNumberInfo volume;
+  volume.SetLast(true);
+  OpenVolume(v_, volume);
+  s_.dirManager = ManagerOnVolumes();
+  ProbingScope probing(s_);
+  if (s_.dirManager->ProbeEndRecord()) {
+    SpanningMode();
+    return;
+  }
+  s_.dirManager.reset();
+  settings_.spanningMode = smSplitting;
+  if (VolumeExists(-1)) {
+    s_.currentVolume.Reset();
+    volume.Reset();
+    volume.SetLast(true);
+    OpenVolume(v_, volume);
+  }
+  settings_.spanningMode = smNone;
+  s_.dirManager = ManagerOnVolumes();
+  Loop(false);
 }
 
 }  // namespace
 
-void DetectVolumes(TZWBaseArchiver& a) {
-  ProbingScope probing(ArchiverAccess::S(a));
-  DetectLoop(a, true);
+void DetectVolumes(TZWSettings& settings, const TZWVolumeContext& volumes,
+                   const TZWVolumeOpener& opener) {
+  Detection(settings, volumes, opener).Volumes();
 }
 
-void DetectExeVolumes(TZWBaseArchiver& a) {
-  S& s = ArchiverAccess::S(a);
-  TZWVolumeNumberInfo volume;
-  volume.SetLast(true);
-  OpenVolume(TZWArchiverVolumes(a), volume);
-  s.dirManager = ManagerOnVolumes(a);
-  ProbingScope probing(s);
-  if (s.dirManager->ProbeEndRecord()) {
-    DetectSpanningMode(a);
-    return;
-  }
-  s.dirManager.reset();
-  s.spanningMode = smSplitting;
-  if (a.Files().FileExists(GetVolumeFileName(TZWArchiverVolumes(a), s.fileName, -1, false))) {
-    s.currentVolume.Reset();
-    volume.Reset();
-    volume.SetLast(true);
-    OpenVolume(TZWArchiverVolumes(a), volume);
-  }
-  s.spanningMode = smNone;
-  s.dirManager = ManagerOnVolumes(a);
-  DetectLoop(a, false);
+void DetectExeVolumes(TZWSettings& settings, const TZWVolumeContext& volumes,
+                      const TZWVolumeOpener& opener) {
+  Detection(settings, volumes, opener).ExeVolumes();
 }
 
 }  // namespace zw

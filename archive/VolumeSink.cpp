@@ -19,13 +19,10 @@
 #include "Paths.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
 namespace {
-
-using State = TZWArchiverState;
 
 // "FC" files of processes that died during an update. A live process holds its file
 // open with exclusive sharing, so a file that can be opened that way is an orphan.
@@ -61,7 +58,7 @@ class VolumeDataStream : public TStream {
 
 class TZWVolumeSink : public TZWArchiveSink {
  public:
-  explicit TZWVolumeSink(TZWBaseArchiver& a);
+  explicit TZWVolumeSink(const TZWVolumeContext& volumes);
   ~TZWVolumeSink() override { DropEntry(); }
 
   TZWArchivePlace Position() const override;
@@ -83,9 +80,9 @@ class TZWVolumeSink : public TZWArchiveSink {
   void PatchVolume(int64_t at, const void* data, int64_t count);
   void TakeBack(const TZWArchiveMark& mark);
 
-  TZWArchiverVolumes volumes_;
-  const TZWVolumeContext& v_;
-  TZWArchiverState& s_;
+  TZWVolumeContext v_;
+  const TZWSettings& settings_;
+  TZWSession& s_;
   // Entries go straight to the volumes (a split set); otherwise through temp_.
   bool direct_;
   bool tempFolderCleaned_ = false;
@@ -99,19 +96,19 @@ class TZWVolumeSink : public TZWArchiveSink {
 };
 
 // A floppy disk takes a volume's bytes in one go, once the volume is complete.
-std::unique_ptr<TMemoryStream> CollectingBufferFor(const State& s) {
-  if (s.spanningMode != smSpanning) return nullptr;
-  std::string drive = AsciiUpperCase(ExtractFileDrive(s.fileName));
+std::unique_ptr<TMemoryStream> CollectingBufferFor(const TZWSettings& settings) {
+  if (settings.spanningMode != smSpanning) return nullptr;
+  std::string drive = AsciiUpperCase(ExtractFileDrive(settings.fileName));
   if (drive != "A:" && drive != "B:") return nullptr;
   return std::make_unique<TMemoryStream>();
 }
 
-TZWVolumeSink::TZWVolumeSink(TZWBaseArchiver& a)
-    : volumes_(a),
-      v_(volumes_),
-      s_(ArchiverAccess::S(a)),
-      direct_(s_.spanningMode == smSplitting),
-      collecting_(CollectingBufferFor(s_)),
+TZWVolumeSink::TZWVolumeSink(const TZWVolumeContext& volumes)
+    : v_(volumes),
+      settings_(volumes.settings),
+      s_(volumes.session),
+      direct_(settings_.spanningMode == smSplitting),
+      collecting_(CollectingBufferFor(settings_)),
       data_(v_, collecting_.get()) {}
 
 TZWArchivePlace TZWVolumeSink::Position() const {
@@ -131,7 +128,7 @@ void TZWVolumeSink::CopyFrom(TStream& source, int64_t count) {
 }
 
 std::string TZWVolumeSink::MakeTempFileName() {
-  std::string dir = s_.tempDir.empty() ? v_.files.GetTempDir() : s_.tempDir;
+  std::string dir = settings_.tempDir.empty() ? v_.files.GetTempDir() : settings_.tempDir;
   if (!tempFolderCleaned_) RemoveOrphanedTempFiles(v_.files, dir);
   tempFolderCleaned_ = true;
   std::string name;
@@ -182,7 +179,7 @@ void TZWVolumeSink::PatchVolume(int64_t at, const void* data, int64_t count) {
                       FileMode::fmOpenReadWrite | FileMode::fmShareExclusive);
   earlier.SetPosition(at);
   earlier.WriteBuffer(data, count);
-  FlushToDevice(earlier, s_.options.FlushBuffers);
+  FlushToDevice(earlier, settings_.options.FlushBuffers);
 }
 
 bool TZWVolumeSink::EndEntry(TZWArchivePlace& header) {
@@ -234,7 +231,7 @@ void TZWVolumeSink::TakeBack(const TZWArchiveMark& mark) {
     int32_t reached = s_.currentVolume.VolumeNumber;
     s_.archiveStream.reset();
     for (int32_t n = reached; n > mark.volume; --n) {
-      std::string name = GetVolumeFileName(v_, s_.fileName, n, false);
+      std::string name = GetVolumeFileName(v_, settings_.fileName, n, false);
       if (v_.files.FileExists(name)) v_.files.DeleteFile(name);
     }
     ReopenVolumeForWriting(v_, mark.file, mark.volume);
@@ -262,10 +259,10 @@ void TZWVolumeSink::Finish() {
 
 }  // namespace
 
-std::unique_ptr<TZWArchiveSink> MakeArchiveSink(TZWBaseArchiver& a) {
-  State& s = ArchiverAccess::S(a);
-  if (s.spanningMode == smNone) return std::make_unique<TZWStreamSink>(*s.archiveStream);
-  return std::make_unique<TZWVolumeSink>(a);
+std::unique_ptr<TZWArchiveSink> MakeArchiveSink(const TZWVolumeContext& volumes) {
+  if (volumes.settings.spanningMode == smNone)
+    return std::make_unique<TZWStreamSink>(*volumes.session.archiveStream);
+  return std::make_unique<TZWVolumeSink>(volumes);
 }
 
 }  // namespace zw
