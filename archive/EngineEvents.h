@@ -38,9 +38,32 @@ class TZWVolumeEvents {
   ~TZWVolumeEvents() = default;
 };
 
+// An entry that could not be processed: the handler answers with `action` (retry,
+// ignore or abort).
+class TZWFailureEvents {
+ public:
+  virtual void ProcessFileFailure(const std::string& name, TZWProcessOperation op, int32_t native,
+                                  int32_t code, const std::string& message, TZWAction& action) = 0;
+
+ protected:
+  ~TZWFailureEvents() = default;
+};
+
+// The password of an encrypted entry being read: the handler gives one, or skips it.
+class TZWPasswordEvents {
+ public:
+  virtual void Password(const std::string& name, std::string& password, bool& skip) = 0;
+
+ protected:
+  ~TZWPasswordEvents() = default;
+};
+
 // The events of an archiver, fired as the archiver fires them (defined with the
 // component, ZipWriter.cpp).
-class TZWArchiverEvents final : public TZWProgressEvents, public TZWVolumeEvents {
+class TZWArchiverEvents final : public TZWProgressEvents,
+                                public TZWVolumeEvents,
+                                public TZWFailureEvents,
+                                public TZWPasswordEvents {
  public:
   explicit TZWArchiverEvents(TZWBaseArchiver& archiver) : archiver_(archiver) {}
   void FileProgress(const std::string& name, double progress, TZWProcessOperation op,
@@ -52,6 +75,9 @@ class TZWArchiverEvents final : public TZWProgressEvents, public TZWVolumeEvents
   void RequestLastVolume(std::string& name, bool& cancel) override;
   void RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) override;
   void ReportDiskFull(int32_t n, const std::string& name, bool& cancel) override;
+  void ProcessFileFailure(const std::string& name, TZWProcessOperation op, int32_t native,
+                          int32_t code, const std::string& message, TZWAction& action) override;
+  void Password(const std::string& name, std::string& password, bool& skip) override;
 
  private:
   TZWBaseArchiver& archiver_;

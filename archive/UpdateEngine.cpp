@@ -17,13 +17,10 @@
 #include "Paths.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
 namespace {
-
-using State = TZWBaseArchiver::State;
 
 // Deflate can make data a little longer than its source (block headers, a sync marker
 // per chunk) and encryption adds its 12-byte header, so a source just below 4 GiB may
@@ -52,12 +49,16 @@ uint16_t ShareModeToFileMode(TZWFileShareMode mode) {
 
 class UpdateRun {
  public:
-  explicit UpdateRun(TZWBaseArchiver& a)
-      : a_(a),
-        s_(ArchiverAccess::S(a)),
-        volumeContext_(a),
+  explicit UpdateRun(const TZWUpdateContext& c)
+      : c_(c),
+        settings_(c.settings),
+        s_(c.session),
+        run_(c.run),
+        files_(c.files),
+        volumeContext_{c.settings, c.session, c.files, c.volumeRequests, c.sender},
+        compress_{c.settings, c.run, c.services, c.progress, c.files, c.zip64, c.sender},
         dm_(*s_.dirManager),
-        zip64_(ArchiverAccess::Zip64(a)) {}
+        zip64_(c.zip64) {}
   void Run();
   // The new directory has been written: the file holds the batch's result.
   bool Committed() const { return committed_; }
@@ -80,9 +81,13 @@ class UpdateRun {
   void DiscardJournal();
   std::string EncodedName(const TDirItem& item) const;
 
-  TZWBaseArchiver& a_;
-  State& s_;
-  TZWArchiverVolumes volumeContext_;
+  const TZWUpdateContext& c_;
+  const TZWSettings& settings_;
+  TZWSession& s_;
+  TZWRunCounters& run_;
+  FileSystem& files_;
+  TZWVolumeContext volumeContext_;
+  TZWCompressContext compress_;
   TZWDirManager& dm_;
   TZip64Mode zip64_;
   TZWAction action_ = fxaIgnore;
@@ -161,10 +166,11 @@ void UpdateRun::SaveRollbackData(bool append) {
     tail_ = &memoryTail_;
     return;
   }
-  s_.journal = std::make_unique<TZWJournal>(a_.Files(), s_.fileName, s_.options.FlushBuffers);
+  s_.journal =
+      std::make_unique<TZWJournal>(files_, settings_.fileName, settings_.options.FlushBuffers);
   ownJournal_ = true;
   try {
-    s_.journal->AddRestore(s_.fileName, "", truncationPoint_, archive, -1, append);
+    s_.journal->AddRestore(settings_.fileName, "", truncationPoint_, archive, -1, append);
     s_.journal->Seal();
   } catch (...) {
     DiscardJournal();  // the archive is untouched; a partial journal is of no use
@@ -189,10 +195,11 @@ void UpdateRun::DiscardJournal() {
 // The new directory is in the archive: make it durable, then remove the journal. That
 // removal is the commit point; until it, an interruption gives back the old archive.
 void UpdateRun::Commit() {
-  FlushToDevice(*s_.archiveStream, s_.options.FlushBuffers);
+  FlushToDevice(*s_.archiveStream, settings_.options.FlushBuffers);
   // Renamed and created volumes are names in the archive's folder: durable first.
-  if (s_.journal && volumes_ && s_.options.FlushBuffers && !a_.Files().SyncFolderOf(s_.fileName))
-    throw EStreamError("Cannot sync the folder of \"" + s_.fileName + "\"");
+  if (s_.journal && volumes_ && settings_.options.FlushBuffers &&
+      !files_.SyncFolderOf(settings_.fileName))
+    throw EStreamError("Cannot sync the folder of \"" + settings_.fileName + "\"");
   if (s_.journal) {
     tail_ = nullptr;
     committed_ = true;
@@ -208,7 +215,7 @@ void UpdateRun::Commit() {
     if (!removed) {
       committed_ = false;
       tail_ = ownJournal_ ? s_.journal->SavedBytes() : &memoryTail_;
-      throw EStreamError("Cannot delete \"" + TZWJournal::PathFor(s_.fileName) + "\"");
+      throw EStreamError("Cannot delete \"" + TZWJournal::PathFor(settings_.fileName) + "\"");
     }
     s_.journal.reset();
     s_.journalForNewArchive = false;
@@ -219,32 +226,32 @@ void UpdateRun::Commit() {
 }
 
 std::string UpdateRun::EncodedName(const TDirItem& item) const {
-  return EncodeEntryName(item.FileName, item.Flags, s_.options.OEMFileNames);
+  return EncodeEntryName(item.FileName, item.Flags, settings_.options.OEMFileNames);
 }
 
 void UpdateRun::Run() {
   s_.updateLevel = 0;
-  s_.filesProcessed = s_.filesToProcess = 0;
-  s_.cancelled = false;
-  s_.progressOn = true;
+  run_.filesProcessed = run_.filesToProcess = 0;
+  run_.cancelled = false;
+  run_.progressOn = true;
   TZWDirArray& working = dm_.WorkingDirectory;
   TZWProcessOperation overall = poDelete;
   for (int32_t i = working.Count() - 1; i >= 0; --i) {
     const TDirItem& item = std::as_const(working).ItemPtr(i);  // shared items stay shared
     if (!item.Modified) continue;
-    ++s_.filesToProcess;
+    ++run_.filesToProcess;
     overall = item.Operation;
   }
   int32_t first = KeepOrderedPrefix(FirstChangedIndex());
   oldPlace_ = {dm_.Zip64Locator, dm_.Zip64EndRecord, dm_.EndRecord, dm_.HasZip64,
                dm_.DirectoryStart};
-  ArchiverAccess::OverallProgress(a_, 0.0, overall, ppStart, s_.cancelled);
-  if (s_.cancelled) {
+  c_.progress.OverallProgress(0.0, overall, ppStart, run_.cancelled);
+  if (run_.cancelled) {
     working.Assign(dm_.SavedDirectory);  // nothing was written; the batch is dropped
     return;
   }
   const TZWDirArray& saved = dm_.SavedDirectory;
-  if (s_.spanningMode != smNone) {
+  if (settings_.spanningMode != smNone) {
     // Volumes are continued where the old directory began and put back as a whole
     // on failure; a run that would rewrite stored entries is refused beforehand.
     volumes_ = std::make_unique<TZWVolumeUpdate>(volumeContext_);
@@ -255,8 +262,8 @@ void UpdateRun::Run() {
                        : saved.Count() == 0      ? dm_.StartOffset
                        : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
                                                  : size;
-    if (truncationPoint_ > size)
-      throw EZWException(ecArchiveDamaged, &a_);  // the directory points past the end of the file
+    // The directory points past the end of the file.
+    if (truncationPoint_ > size) throw EZWException(ecArchiveDamaged, c_.sender);
     SaveRollbackData(first >= saved.Count());
   }
   try {
@@ -266,13 +273,13 @@ void UpdateRun::Run() {
     action_ = fxaIgnore;
     if (!volumes_) s_.currentVolume.SetFirst(true);
     sink_ = MakeArchiveSink(volumeContext_);
-    TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(a_);
+    TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(settings_, c_.services);
     if (pool)
-      ahead_ = std::make_unique<TZWEntryAhead>(s_, s_, a_.Files(), *pool,
-                                               ShareModeToFileMode(s_.options.ShareMode));
+      ahead_ = std::make_unique<TZWEntryAhead>(settings_, s_, files_, *pool,
+                                               ShareModeToFileMode(settings_.options.ShareMode));
     MainLoop(first);
     ahead_.reset();
-    if (!s_.cancelled && action_ != fxaAbort) {
+    if (!run_.cancelled && action_ != fxaAbort) {
       dm_.WriteDirectory(*sink_);
       sink_.reset();
       Commit();
@@ -286,13 +293,13 @@ void UpdateRun::Run() {
   if (!committed_) return RollBack();
   // The update is complete: a Cancel set now has nothing left to stop.
   bool ignored = false;
-  ArchiverAccess::OverallProgress(a_, 100.0, overall, ppEnd, ignored);
+  c_.progress.OverallProgress(100.0, overall, ppEnd, ignored);
 }
 
 void UpdateRun::MainLoop(int32_t first) {
   TZWDirArray& working = dm_.WorkingDirectory;
   int32_t i = first;
-  while (i < working.Count() && !s_.cancelled) {
+  while (i < working.Count() && !run_.cancelled) {
     if (ahead_) ahead_->Advance(i);
     bool written = true;
     do {
@@ -303,9 +310,9 @@ void UpdateRun::MainLoop(int32_t first) {
       else
         CopyUnchangedEntry(i);
     } while (action_ == fxaRetry);
-    if (action_ == fxaAbort || s_.cancelled) break;
+    if (action_ == fxaAbort || run_.cancelled) break;
     if (written) {
-      ++s_.filesProcessed;
+      ++run_.filesProcessed;
       ++i;
     } else if (working.ItemPtr(i).Operation == poAdd) {
       working.Delete(i);
@@ -320,8 +327,8 @@ void UpdateRun::MainLoop(int32_t first) {
 bool UpdateRun::ProcessEntry(int32_t i) {
   TDirItem& item = dm_.WorkingDirectory.ItemPtr(i);
   std::string name = item.Operation == poAdd ? item.SourceFileName : item.FileName;
-  ArchiverAccess::FileProgress(a_, name, 0.0, item.Operation, ppStart, s_.cancelled);
-  if (s_.cancelled) return false;
+  c_.progress.FileProgress(name, 0.0, item.Operation, ppStart, run_.cancelled);
+  if (run_.cancelled) return false;
   TZWArchiveMark mark = sink_->Mark();
   std::unique_ptr<TStream> opened;
   try {
@@ -335,25 +342,26 @@ bool UpdateRun::ProcessEntry(int32_t i) {
     } else if (!(item.ExternalAttributes & 0x10)) {
       try {
         opened = std::make_unique<TFileStream>(
-            a_.Files(), item.SourceFileName,
-            FileMode::fmOpenRead | ShareModeToFileMode(s_.options.ShareMode));
+            files_, item.SourceFileName,
+            FileMode::fmOpenRead | ShareModeToFileMode(settings_.options.ShareMode));
       } catch (const EStreamError&) {
-        throw EZWException(ecCannotOpenSource, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
+        throw EZWException(ecCannotOpenSource, {files_.DisplayName(item.SourceFileName)},
+                           c_.sender);
       }
       source = opened.get();
     }
-    s_.deflatedAhead = deflated;
+    c_.services.deflatedAhead = deflated;
     bool result = false;
     try {
       result = WriteEntry(item, source);
     } catch (...) {
-      s_.deflatedAhead = nullptr;
+      c_.services.deflatedAhead = nullptr;
       throw;
     }
-    s_.deflatedAhead = nullptr;
+    c_.services.deflatedAhead = nullptr;
     opened.reset();
     if (!result) return false;
-    ArchiverAccess::FileProgress(a_, name, 100.0, item.Operation, ppEnd, s_.cancelled);
+    c_.progress.FileProgress(name, 100.0, item.Operation, ppEnd, run_.cancelled);
     return true;
   } catch (const EZWException& e) {
     opened.reset();
@@ -363,8 +371,8 @@ bool UpdateRun::ProcessEntry(int32_t i) {
     if (!sink_->Undo(mark)) throw;
     TDirItem& failed = dm_.WorkingDirectory.ItemPtr(i);
     std::string shown = failed.Operation == poUpdate ? failed.FileName : failed.SourceFileName;
-    ArchiverAccess::ProcessFileFailure(a_, shown, failed.Operation, e.NativeError(), e.ErrorCode(),
-                                       e.Message(), action_);
+    c_.failures.ProcessFileFailure(shown, failed.Operation, e.NativeError(), e.ErrorCode(),
+                                   e.Message(), action_);
     return false;
   }
 }
@@ -388,7 +396,7 @@ bool UpdateRun::WriteEntry(TDirItem& item, TStream* source) {
                              zip64_ == zmAlways || nearLimit);
   uint16_t version =
       EntryVersion(item.NeedsZip64 || static_cast<uint64_t>(sourceSize) >= kAllOnes32 || nearLimit,
-                   s_.options.OEMFileNames);
+                   settings_.options.OEMFileNames);
   std::string name = EncodedName(item);
   TLocalFileHeader h;
   h.VersionNeeded = version;
@@ -407,7 +415,7 @@ bool UpdateRun::WriteEntry(TDirItem& item, TStream* source) {
   item.VersionMadeBy = MadeByVersion(version, item.Flags);
   if (wideSize) item.NeedsZip64 = true;
   if (zip64_ == zmDisabled && item.NeedsZip64)
-    throw EZWException(ecEntryZip64Disabled, {a_.Files().DisplayName(item.SourceFileName)}, &a_);
+    throw EZWException(ecEntryZip64Disabled, {files_.DisplayName(item.SourceFileName)}, c_.sender);
 
   struct EntryGuard {
     TZWArchiveSink& sink;
@@ -415,7 +423,7 @@ bool UpdateRun::WriteEntry(TDirItem& item, TStream* source) {
   } guard{*sink_};
   sink_->BeginEntry(LocalHeaderBytes(h, name, wideSize), sourceSize);
   if (source) {
-    if (!CompressEntry(a_, *source, sink_->EntryData(), item, sourceSize)) return false;
+    if (!CompressEntry(compress_, *source, sink_->EntryData(), item, sourceSize)) return false;
     h.CompressionMethod = item.CompressionMethod;
     h.Crc32 = item.Crc32;
     // With a local Zip64 block both sizes live there, and both fields say so (readers
@@ -433,12 +441,12 @@ bool UpdateRun::WriteEntry(TDirItem& item, TStream* source) {
                          zip64Block.data(), static_cast<int64_t>(zip64Block.size()));
     }
   }
-  if (s_.cancelled) return false;
+  if (run_.cancelled) return false;
   TZWArchivePlace header;
   // A short write (a full disk) is this entry's failure, as it is for an entry
   // written straight to the archive: the user is asked, the batch goes on.
   if (!sink_->EndEntry(header))
-    throw EZWException(ecShortData, {static_cast<long long>(sourceSize), 0LL}, &a_);
+    throw EZWException(ecShortData, {static_cast<long long>(sourceSize), 0LL}, c_.sender);
   item.DiskNumberStart = static_cast<uint16_t>(header.volume);
   item.SetLocalHeaderOffset(static_cast<uint64_t>(header.offset), zip64_ == zmAlways);
   return true;
@@ -468,16 +476,16 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
     k = i;
   for (int32_t j = 0; j < saved.Count() && k < 0; ++j)
     if (saved.ItemPtr(j).FileName == item.FileName) k = j;
-  if (k < 0) throw EZWException(ecEntryNotInArchive, &a_);
+  if (k < 0) throw EZWException(ecEntryNotInArchive, c_.sender);
   const TDirItem& stored = saved.ItemPtr(k);
   if (item.Operation == poUpdate) item = stored;
   if (!tail_ || stored.RealLocalHeaderOffset() < truncationPoint_)
-    throw EZWException(ecEntryNotInArchive, &a_);
+    throw EZWException(ecEntryNotInArchive, c_.sender);
   // The record as it lies in the saved tail, checked before a single byte is copied.
   uint64_t at = stored.RealLocalHeaderOffset() - truncationPoint_;
   uint64_t tailSize = static_cast<uint64_t>(tail_->GetSize());
   if (at > tailSize || tailSize - at < TLocalFileHeader::kSize)
-    throw EZWException(ecArchiveDamaged, &a_);
+    throw EZWException(ecArchiveDamaged, c_.sender);
   uint8_t raw[TLocalFileHeader::kSize];
   tail_->SetPosition(static_cast<int64_t>(at));
   tail_->ReadBuffer(raw, sizeof raw);
@@ -485,7 +493,7 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   uint64_t length = TLocalFileHeader::kSize + h.FileNameLength + h.ExtraFieldLength;
   uint64_t data = stored.RealCompressedSize();
   if (h.Signature != kLocalHeaderSignature || data > tailSize || length + data > tailSize - at)
-    throw EZWException(ecArchiveDamaged, &a_);
+    throw EZWException(ecArchiveDamaged, c_.sender);
   length += data;
   if (stored.Flags & kFlagDataDescriptor)
     length += static_cast<uint64_t>(DescriptorLength(static_cast<int64_t>(at + length), stored));
@@ -503,12 +511,13 @@ void UpdateRun::RestoreTail() {
     archive.SetSize(static_cast<int64_t>(truncationPoint_));
     tail_->SetPosition(0);
     archive.CopyFrom(*tail_, -1);
-    FlushToDevice(archive, s_.options.FlushBuffers);
+    FlushToDevice(archive, settings_.options.FlushBuffers);
   } catch (const Exception& e) {
     if (!s_.journal) throw;
     ownJournal_ = false;
     s_.journalHeld = true;
-    throw EZWException(ecRestorePending, {a_.Files().DisplayName(s_.fileName), e.Message()}, &a_);
+    throw EZWException(ecRestorePending, {files_.DisplayName(settings_.fileName), e.Message()},
+                       c_.sender);
   }
 }
 
@@ -525,7 +534,7 @@ void UpdateRun::RollBack() {
   if (archiveTouched_ && !tail_) {
     s_.journalHeld = true;  // the journal could not be read back: the next opening restores
     throw EZWException(ecRestorePending,
-                       {a_.Files().DisplayName(s_.fileName), "journal not readable"}, &a_);
+                       {files_.DisplayName(settings_.fileName), "journal not readable"}, c_.sender);
   }
   if (archiveTouched_) RestoreTail();
   DiscardJournal();
@@ -533,32 +542,32 @@ void UpdateRun::RollBack() {
 
 }  // namespace
 
-void ApplyUpdate(TZWBaseArchiver& archiver) {
-  State& s = ArchiverAccess::S(archiver);
+void ApplyUpdate(const TZWUpdateContext& context) {
+  TZWSession& s = context.session;
   if (s.updateLevel <= 0) return;
   s.batchPending = false;
   if (s.journalHeld) {
     // An earlier rollback could not complete: the archive must be reopened first.
     s.updateLevel = 0;
     if (s.dirManager) s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
-    throw EZWException(
-        ecRestorePending,
-        {ExpandFileName(archiver.Files(), s.fileName), "an earlier rollback did not complete"},
-        &archiver);
+    throw EZWException(ecRestorePending,
+                       {ExpandFileName(context.files, context.settings.fileName),
+                        "an earlier rollback did not complete"},
+                       context.sender);
   }
   // The saved directory serves this batch only: kept, it would keep sharing items that
   // later changes then copy.
   struct ReleaseSaved {
-    State& s;
+    TZWSession& s;
     ~ReleaseSaved() {
       if (s.dirManager) s.dirManager->SavedDirectory.SetCount(0);
     }
   } release{s};
-  UpdateRun run(archiver);
+  UpdateRun run(context);
   try {
     run.Run();
   } catch (...) {
-    s.progressOn = false;
+    context.run.progressOn = false;
     // Whatever failed before the new directory was written, the directory describes
     // the file as it was before the batch. An exception of the closing progress
     // event comes after the commit: the directory already matches the file.
@@ -566,7 +575,7 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
       s.dirManager->WorkingDirectory.Assign(s.dirManager->SavedDirectory);
     throw;
   }
-  s.progressOn = false;
+  context.run.progressOn = false;
 }
 
 }  // namespace zw

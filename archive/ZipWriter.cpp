@@ -14,6 +14,7 @@
 #include "Format.h"
 #include "Journal.h"
 #include "ParallelDeflate.h"
+#include "UpdateEngine.h"
 #include "UserInterface.h"
 #include "Volumes.h"
 #include "ZWExcept.h"
@@ -114,6 +115,15 @@ void TZWArchiverEvents::ReportDiskFull(int32_t n, const std::string& name, bool&
   ArchiverAccess::ReportDiskFull(archiver_, n, name, cancel);
 }
 
+void TZWArchiverEvents::ProcessFileFailure(const std::string& name, TZWProcessOperation op,
+                                           int32_t native, int32_t code, const std::string& message,
+                                           TZWAction& action) {
+  ArchiverAccess::ProcessFileFailure(archiver_, name, op, native, code, message, action);
+}
+void TZWArchiverEvents::Password(const std::string& name, std::string& password, bool& skip) {
+  ArchiverAccess::Password(archiver_, name, password, skip);
+}
+
 TZWArchiverVolumes::TZWArchiverVolumes(TZWBaseArchiver& archiver)
     : events_(archiver),
       context_{ArchiverAccess::S(archiver), ArchiverAccess::S(archiver), archiver.Files(), events_,
@@ -131,6 +141,13 @@ bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TD
   TZWCompressContext context{
       s, s, s, events, archiver.Files(), ArchiverAccess::Zip64(archiver), &archiver};
   return CompressEntry(context, source, dest, item, knownSize);
+}
+
+void ApplyUpdate(TZWBaseArchiver& archiver) {
+  TZWArchiverState& s = ArchiverAccess::S(archiver);
+  TZWArchiverEvents events(archiver);
+  ApplyUpdate(TZWUpdateContext{s, s, s, s, archiver.Files(), events, events, events,
+                               ArchiverAccess::Zip64(archiver), &archiver});
 }
 
 TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State) {
