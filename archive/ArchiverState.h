@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "EngineEvents.h"
 #include "Streams.h"
 #include "ZWTypes.h"
 
@@ -94,8 +95,12 @@ struct TZWServices {
 // The whole state, for the units that still take all of it (ArchiverAccess::S); a
 // unit that needs less is handed only its parts.
 struct TZWArchiverState : TZWSettings, TZWSession, TZWRunCounters, TZWServices {
-  TZWArchiverState();
+  explicit TZWArchiverState(TZWBaseArchiver& archiver);
   ~TZWArchiverState();
+
+  // The archiver's events, for the units handed its parts: they live as long as the
+  // archiver does, as long as anything made from its parts.
+  TZWArchiverEvents events;
 };
 
 // Size of the leading data (a stub) of the open archive; 0 when none is open.

@@ -8,13 +8,14 @@
 
 #include "ArchiverState.h"
 #include "DirManager.h"
+#include "EngineEvents.h"
+#include "EntryReaderContext.h"
 #include "Streams.h"
 #include "Volumes.h"
 #include "ZWCrypt.h"
 #include "ZWExcept.h"
 #include "ZWZlib.h"
 #include "ZipRecords.h"
-#include "ZipWriter.h"
 
 namespace zw {
 
@@ -72,7 +73,7 @@ class Decryptor {
 // volume of a set where one ends.
 class VolumeInput {
  public:
-  explicit VolumeInput(TZWBaseArchiver& a) : a_(a), s_(ArchiverAccess::S(a)) {}
+  explicit VolumeInput(const TZWVolumeContext& volumes) : v_(volumes), s_(volumes.session) {}
 
   void Start(uint32_t volume, uint64_t position) {
     if (Multi() && static_cast<int64_t>(volume) > LastVolume())
@@ -107,7 +108,7 @@ class VolumeInput {
   }
 
  private:
-  bool Multi() const { return s_.spanningMode != smNone; }
+  bool Multi() const { return v_.settings.spanningMode != smNone; }
   TStream& Stream() { return *s_.archiveStream; }
   int64_t LastVolume() const {
     const TZWDirManager& dm = *s_.dirManager;
@@ -127,23 +128,26 @@ class VolumeInput {
         volume.SetLast(true);
       else
         volume.SetVolumeNumber(number);
-      OpenVolume(TZWArchiverVolumes(a_), volume);
+      OpenVolume(v_, volume);
     }
     volume_ = number;
     size_ = Stream().GetSize();
   }
 
-  TZWBaseArchiver& a_;
-  TZWArchiverState& s_;
+  TZWVolumeContext v_;
+  TZWSession& s_;
   int32_t volume_ = -1;
   int64_t position_ = 0;
   int64_t size_ = 0;
 };
 
 struct TZWEntryReader::Impl {
-  explicit Impl(TZWBaseArchiver& archiver) : a(archiver), input(archiver) {}
+  explicit Impl(const TZWEntryReadContext& context)
+      : c(context),
+        input({context.settings, context.session, context.files, context.volumeRequests,
+               context.sender}) {}
 
-  TZWBaseArchiver& a;
+  TZWEntryReadContext c;
   VolumeInput input;
   std::vector<uint8_t> in = std::vector<uint8_t>(kChunk);
   std::vector<uint8_t> out = std::vector<uint8_t>(kChunk);
@@ -167,7 +171,8 @@ struct TZWEntryReader::Impl {
   size_t ReadCompressed(uint64_t& left, Decryptor* cipher);
 };
 
-TZWEntryReader::TZWEntryReader(TZWBaseArchiver& archiver) : d_(std::make_unique<Impl>(archiver)) {}
+TZWEntryReader::TZWEntryReader(const TZWEntryReadContext& context)
+    : d_(std::make_unique<Impl>(context)) {}
 
 TZWEntryReader::~TZWEntryReader() = default;
 
@@ -221,8 +226,8 @@ std::string TZWEntryReader::MethodName(uint16_t method) {
 }
 
 TZWEntryResult TZWEntryReader::Read(int32_t index, const TZWDataSink& sink) {
-  auto& s = ArchiverAccess::S(d_->a);
-  if (!s.dirManager) throw EZWException(ecArchiveNotOpen, &d_->a);
+  TZWSession& s = d_->c.session;
+  if (!s.dirManager) throw EZWException(ecArchiveNotOpen, d_->c.sender);
   const TDirItem& item = s.dirManager->WorkingDirectory.ItemPtr(index);
   try {
     return d_->ReadEntry(item, sink);
@@ -286,17 +291,17 @@ std::unique_ptr<Decryptor> TZWEntryReader::Impl::StartDecryption(const TDirItem&
   if (item.RealCompressedSize() < kEncryptionHeaderSize) Damaged("its encryption header is cut");
   uint8_t header[kEncryptionHeaderSize];
   input.Read(header, sizeof header);
-  std::string password = a.Password();
+  std::string password = c.settings.password;
   bool fits = !password.empty() && HeaderFits(password, header, item);
   if (!fits && !passwordDeclined) {
     std::string answer;
     bool skip = false;
-    ArchiverAccess::Password(a, item.FileName, answer, skip);
+    c.passwords.Password(item.FileName, answer, skip);
     passwordDeclined = skip || answer.empty();
     if (!passwordDeclined) {
       password = answer;
       fits = HeaderFits(password, header, item);
-      if (fits) a.SetPassword(password);
+      if (fits) c.settings.password = password;
     }
   }
   if (!fits) {

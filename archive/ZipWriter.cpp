@@ -10,6 +10,8 @@
 #include "Compress.h"
 #include "DirManager.h"
 #include "EngineEvents.h"
+#include "EntryReader.h"
+#include "EntryReaderContext.h"
 #include "FileSystem.h"
 #include "Format.h"
 #include "Journal.h"
@@ -30,7 +32,7 @@ TZWSession::TZWSession() = default;
 TZWSession::~TZWSession() = default;
 TZWServices::TZWServices() = default;
 TZWServices::~TZWServices() = default;
-TZWArchiverState::TZWArchiverState() = default;
+TZWArchiverState::TZWArchiverState(TZWBaseArchiver& archiver) : events(archiver) {}
 TZWArchiverState::~TZWArchiverState() = default;
 
 // Access to the internals for the component's own units.
@@ -150,7 +152,12 @@ void ApplyUpdate(TZWBaseArchiver& archiver) {
                                ArchiverAccess::Zip64(archiver), &archiver});
 }
 
-TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State) {
+TZWEntryReader::TZWEntryReader(TZWBaseArchiver& archiver)
+    : TZWEntryReader(TZWEntryReadContext{ArchiverAccess::S(archiver), ArchiverAccess::S(archiver),
+                                         archiver.Files(), ArchiverAccess::S(archiver).events,
+                                         ArchiverAccess::S(archiver).events, &archiver}) {}
+
+TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State(*this)) {
   // The writer runs so that a descendant's method choice applies from the start.
   SetCompressionLevel(clFastest);
   zip64Mode_ = zmAuto;

@@ -32,6 +32,7 @@
 namespace zw {
 
 class TZWBaseArchiver;
+struct TZWEntryReadContext;
 
 enum class TZWEntryOutcome { kOk, kUnsupported, kNoPassword, kBadPassword, kDamaged };
 
@@ -48,6 +49,8 @@ using TZWDataSink = std::function<void(const uint8_t* data, size_t size)>;
 class TZWEntryReader {
  public:
   explicit TZWEntryReader(TZWBaseArchiver& archiver);
+  // The same on the parts of an archiver (EntryReaderContext.h, for the engine).
+  explicit TZWEntryReader(const TZWEntryReadContext& context);
   ~TZWEntryReader();
   TZWEntryReader(const TZWEntryReader&) = delete;
   TZWEntryReader& operator=(const TZWEntryReader&) = delete;
