@@ -12,14 +12,30 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "Streams.h"
+#include "Volumes.h"
 
 namespace zw {
 
-struct TZWVolumeContext;
+class FileSystem;
+struct TZWDirectory;
+struct TZWSession;
+struct TZWSettings;
+
+// Where an update run cuts the archive. `from`: the offset of the first entry it
+// rewrites, or for an append where the old directory begins (kToEnd: the end of the
+// file); `append`: the run only adds entries behind the old ones; `directory`: the
+// directory as last read or written (a multi-volume archive is cut where it begins).
+struct TZWRunCut {
+  static constexpr uint64_t kToEnd = UINT64_MAX;
+  uint64_t from;
+  bool append;
+  const TZWDirectory& directory;
+};
 
 // A place in the archive: the volume (0 for a single file) and the offset on it.
 struct TZWArchivePlace {
@@ -66,6 +82,35 @@ class TZWArchiveSink {
   virtual void EnsureRoom(int64_t bytes) = 0;
   // Everything is written: pending bytes go out, the last volume takes its name.
   virtual void Finish() = 0;
+
+  // An update run. Cut comes first: what the run may change is saved so that it can be
+  // undone (in the journal beside the archive, durable before the archive changes; in
+  // memory for an in-memory archive or a new one, whose own journal restores it), then
+  // the archive is cut and writing goes on from the cut, whose offset it returns.
+  // Commit, after Finish, makes the archive durable and removes the journal: that
+  // removal is the commit point. RollBack puts the archive back as it was before the
+  // cut, or raises EZWException ecRestorePending and leaves the journal for the next
+  // opening.
+  virtual uint64_t Cut(const TZWRunCut& cut) = 0;
+  // The archive's bytes from the cut on as they were before the run (null when none
+  // are kept).
+  TStream* SavedTail() const { return tail_; }
+  virtual void Commit() = 0;
+  // The archive holds the run's result (also when the journal's deletion may not be
+  // durable).
+  bool Committed() const { return committed_; }
+  virtual void RollBack() = 0;
+
+ protected:
+  // Removes the run's journal (the one of a new archive too) once the archive is
+  // durable; `syncFolder`: volume names changed in the archive's folder.
+  void CommitJournal(TZWSession& session, const TZWSettings& settings, FileSystem& files,
+                     bool syncFolder);
+
+  TStream* tail_ = nullptr;
+  TMemoryStream memoryTail_;
+  bool ownJournal_ = false;  // the journal was started by this run
+  bool committed_ = false;
 };
 
 // A single stream: positions are offsets in it, nothing is refused for lack of room.
@@ -74,6 +119,8 @@ class TZWArchiveSink {
 class TZWStreamSink : public TZWArchiveSink {
  public:
   explicit TZWStreamSink(TStream& stream) : stream_(stream), position_(stream.GetPosition()) {}
+  // The sink of an update run of the single-file archive of `run`'s session.
+  explicit TZWStreamSink(const TZWVolumeContext& run);
 
   TZWArchivePlace Position() const override;
   void Write(const void* data, int64_t count, int64_t whole) override;
@@ -87,8 +134,15 @@ class TZWStreamSink : public TZWArchiveSink {
   void EnsureRoom(int64_t) override { WritePending(); }
   void Finish() override { WritePending(); }
 
+  uint64_t Cut(const TZWRunCut& cut) override;
+  void Commit() override;
+  void RollBack() override;
+
  private:
   void WritePending();
+  void SaveBehindCut(bool append);
+  void DiscardJournal();
+  void RestoreTail();
 
   TStream& stream_;
   int64_t position_;
@@ -97,10 +151,16 @@ class TZWStreamSink : public TZWArchiveSink {
   TStream* entry_ = nullptr;
   int64_t entryStart_ = 0;
   int64_t headerAt_ = 0;
+  // An update run's: its parts, and the cut (the archive has been cut once touched).
+  std::optional<TZWVolumeContext> run_;
+  uint64_t cut_ = 0;
+  bool touched_ = false;
 };
 
 // The sink of the open archive of the session `volumes` reaches: its stream, or its
 // volumes (a volume sink keeps `volumes`, whose events must outlive it).
 std::unique_ptr<TZWArchiveSink> MakeArchiveSink(const TZWVolumeContext& volumes);
+// The sink of an update run of that archive, to be Cut before anything else.
+std::unique_ptr<TZWArchiveSink> MakeRunSink(const TZWVolumeContext& run);
 
 }  // namespace zw

@@ -61,14 +61,13 @@ class UpdateRun {
         zip64_(c.zip64) {}
   void Run();
   // The new directory has been written: the file holds the batch's result.
-  bool Committed() const { return committed_; }
+  bool Committed() const { return sink_ && sink_->Committed(); }
 
  private:
   int32_t FirstChangedIndex() const;
   int32_t KeepOrderedPrefix(int32_t first) const;
   uint64_t LowestOffsetFrom(int32_t first) const;
-  void SaveRollbackData(bool append);
-  void Commit();
+  TZWRunCut CutFor(int32_t first) const;
   void MainLoop(int32_t first);
   bool ProcessEntry(int32_t i);
   bool WriteEntry(TDirItem& item, TStream* source);
@@ -77,8 +76,6 @@ class UpdateRun {
   void CopyUnchangedEntry(int32_t i);
   int64_t DescriptorLength(int64_t dataEnd, const TDirItem& saved);
   void RollBack();
-  void RestoreTail();
-  void DiscardJournal();
   std::string EncodedName(const TDirItem& item) const;
 
   const TZWUpdateContext& c_;
@@ -92,10 +89,8 @@ class UpdateRun {
   TZip64Mode zip64_;
   TZWAction action_ = fxaIgnore;
   uint64_t truncationPoint_ = 0;
-  // The old archive from the cut on: the journal's saved bytes, or a copy in memory for
-  // an in-memory archive (and for a new archive, whose journal restores it empty).
+  // The old archive from the cut on, as the sink kept it.
   TStream* tail_ = nullptr;
-  TMemoryStream memoryTail_;
   // Where the directory was before the run: writing the new one moves it.
   struct DirectoryPlace {
     TZip64Locator locator;
@@ -104,12 +99,9 @@ class UpdateRun {
     bool hasZip64;
     int64_t start;
   } oldPlace_{};
-  bool ownJournal_ = false;      // the journal was started by this run
-  bool archiveTouched_ = false;  // the archive has been cut (or written) in this run
-  bool committed_ = false;
-  // Where the run's bytes go, from the cut on: the archive stream or its volumes.
+  // Where the run's bytes go, from the cut on: the archive stream or its volumes. It
+  // keeps what lies behind the cut and the journal, commits and rolls back.
   std::unique_ptr<TZWArchiveSink> sink_;
-  std::unique_ptr<TZWVolumeUpdate> volumes_;  // multi-volume archives only
   // Small entries read and deflated ahead on the workers (single-file archives with
   // more than one thread only); released when the main loop ends.
   std::unique_ptr<TZWEntryAhead> ahead_;
@@ -153,76 +145,16 @@ uint64_t UpdateRun::LowestOffsetFrom(int32_t first) const {
   return lowest;
 }
 
-// Keeps what lies behind the cut so that the run can be undone. For an archive file it
-// goes into the journal, which is durable before the archive is touched; a new
-// archive's journal already restores it (empty), and an in-memory archive keeps it in
-// memory. An append saves only the old directory and end records, read back only by a
-// rollback: the journal keeps them deflated.
-void UpdateRun::SaveRollbackData(bool append) {
-  TStream& archive = *s_.archiveStream;
-  archive.SetPosition(static_cast<int64_t>(truncationPoint_));
-  if (!dynamic_cast<TFileStream*>(&archive) || s_.journal) {
-    memoryTail_.CopyFrom(archive, -1);
-    tail_ = &memoryTail_;
-    return;
-  }
-  s_.journal =
-      std::make_unique<TZWJournal>(files_, settings_.fileName, settings_.options.FlushBuffers);
-  ownJournal_ = true;
-  try {
-    s_.journal->AddRestore(settings_.fileName, "", truncationPoint_, archive, -1, append);
-    s_.journal->Seal();
-  } catch (...) {
-    DiscardJournal();  // the archive is untouched; a partial journal is of no use
-    throw;
-  }
-  tail_ = s_.journal->SavedBytes();
-}
-
-// The run's journal is no longer needed: the archive is as it was before the run. A
-// journal that cannot be deleted does no harm: replaying it gives the same bytes.
-void UpdateRun::DiscardJournal() {
-  if (!ownJournal_) return;
-  ownJournal_ = false;
-  tail_ = nullptr;
-  try {
-    s_.journal->Remove();
-  } catch (const Exception&) {
-  }
-  s_.journal.reset();
-}
-
-// The new directory is in the archive: make it durable, then remove the journal. That
-// removal is the commit point; until it, an interruption gives back the old archive.
-void UpdateRun::Commit() {
-  FlushToDevice(*s_.archiveStream, settings_.options.FlushBuffers);
-  // Renamed and created volumes are names in the archive's folder: durable first.
-  if (s_.journal && volumes_ && settings_.options.FlushBuffers &&
-      !files_.SyncFolderOf(settings_.fileName))
-    throw EStreamError("Cannot sync the folder of \"" + settings_.fileName + "\"");
-  if (s_.journal) {
-    tail_ = nullptr;
-    committed_ = true;
-    bool removed = false;
-    try {
-      removed = s_.journal->Remove();
-    } catch (...) {
-      // Deleted, but the deletion may not be durable: the new archive stands.
-      s_.journal.reset();
-      s_.journalForNewArchive = false;
-      throw;
-    }
-    if (!removed) {
-      committed_ = false;
-      tail_ = ownJournal_ ? s_.journal->SavedBytes() : &memoryTail_;
-      throw EStreamError("Cannot delete \"" + TZWJournal::PathFor(settings_.fileName) + "\"");
-    }
-    s_.journal.reset();
-    s_.journalForNewArchive = false;
-    ownJournal_ = false;
-  }
-  committed_ = true;
-  s_.directoryPending = false;
+// Where the run cuts the archive: at the first entry it rewrites; an append at the old
+// directory (after the stub of an archive without entries).
+TZWRunCut UpdateRun::CutFor(int32_t first) const {
+  const TZWDirArray& saved = dm_.SavedDirectory;
+  bool append = first >= saved.Count();
+  uint64_t from = !append                   ? LowestOffsetFrom(first)
+                  : saved.Count() == 0      ? dm_.StartOffset
+                  : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
+                                            : TZWRunCut::kToEnd;
+  return {from, append, dm_};
 }
 
 std::string UpdateRun::EncodedName(const TDirItem& item) const {
@@ -250,30 +182,16 @@ void UpdateRun::Run() {
     working.Assign(dm_.SavedDirectory);  // nothing was written; the batch is dropped
     return;
   }
-  const TZWDirArray& saved = dm_.SavedDirectory;
-  if (settings_.spanningMode != smNone) {
-    // Volumes are continued where the old directory began and put back as a whole
-    // on failure; a run that would rewrite stored entries is refused beforehand.
-    volumes_ = std::make_unique<TZWVolumeUpdate>(volumeContext_);
-    truncationPoint_ = volumes_->Begin(first >= saved.Count(), dm_);
-  } else {
-    uint64_t size = static_cast<uint64_t>(s_.archiveStream->GetSize());
-    truncationPoint_ = first < saved.Count()     ? LowestOffsetFrom(first)
-                       : saved.Count() == 0      ? dm_.StartOffset
-                       : dm_.DirectoryStart >= 0 ? static_cast<uint64_t>(dm_.DirectoryStart)
-                                                 : size;
-    // The directory points past the end of the file.
-    if (truncationPoint_ > size) throw EZWException(ecArchiveDamaged, c_.sender);
-    SaveRollbackData(first >= saved.Count());
-  }
   try {
-    s_.archiveStream->SetPosition(static_cast<int64_t>(truncationPoint_));
-    archiveTouched_ = true;
-    s_.archiveStream->SetSize(static_cast<int64_t>(truncationPoint_));
+    // The sink saves what lies behind the cut and cuts the archive (volumes are
+    // continued where the old directory began; a run that would rewrite stored
+    // entries there is refused before anything is touched).
+    sink_ = MakeRunSink(volumeContext_);
+    truncationPoint_ = sink_->Cut(CutFor(first));
+    tail_ = sink_->SavedTail();
     action_ = fxaIgnore;
-    if (!volumes_) s_.currentVolume.SetFirst(true);
-    sink_ = MakeArchiveSink(volumeContext_);
-    TZWDeflatePool* pool = volumes_ ? nullptr : DeflatePoolOf(settings_, c_.services);
+    bool volumes = settings_.spanningMode != smNone;
+    TZWDeflatePool* pool = volumes ? nullptr : DeflatePoolOf(settings_, c_.services);
     if (pool)
       ahead_ = std::make_unique<TZWEntryAhead>(settings_, s_, files_, *pool,
                                                ShareModeToFileMode(settings_.options.ShareMode));
@@ -281,16 +199,14 @@ void UpdateRun::Run() {
     ahead_.reset();
     if (!run_.cancelled && action_ != fxaAbort) {
       dm_.WriteDirectory(*sink_);
-      sink_.reset();
-      Commit();
+      sink_->Commit();
+      s_.directoryPending = false;
     }
-    sink_.reset();
   } catch (...) {
-    sink_.reset();
-    if (!committed_) RollBack();
+    if (!Committed()) RollBack();
     throw;
   }
-  if (!committed_) return RollBack();
+  if (!Committed()) return RollBack();
   // The update is complete: a Cancel set now has nothing left to stop.
   bool ignored = false;
   c_.progress.OverallProgress(100.0, overall, ppEnd, ignored);
@@ -502,25 +418,6 @@ void UpdateRun::CopyUnchangedEntry(int32_t i) {
   sink_->CopyFrom(*tail_, static_cast<int64_t>(length));
 }
 
-// Puts the saved bytes back behind the cut. When that fails, the journal stays (held
-// until the archive is closed) and the next opening restores the archive.
-void UpdateRun::RestoreTail() {
-  TStream& archive = *s_.archiveStream;
-  try {
-    archive.SetPosition(static_cast<int64_t>(truncationPoint_));
-    archive.SetSize(static_cast<int64_t>(truncationPoint_));
-    tail_->SetPosition(0);
-    archive.CopyFrom(*tail_, -1);
-    FlushToDevice(archive, settings_.options.FlushBuffers);
-  } catch (const Exception& e) {
-    if (!s_.journal) throw;
-    ownJournal_ = false;
-    s_.journalHeld = true;
-    throw EZWException(ecRestorePending, {files_.DisplayName(settings_.fileName), e.Message()},
-                       c_.sender);
-  }
-}
-
 // Puts the archive back as it was before the run.
 void UpdateRun::RollBack() {
   dm_.WorkingDirectory.Assign(dm_.SavedDirectory);
@@ -529,15 +426,8 @@ void UpdateRun::RollBack() {
   dm_.EndRecord = oldPlace_.end;
   dm_.HasZip64 = oldPlace_.hasZip64;
   dm_.DirectoryStart = oldPlace_.start;
-  if (volumes_) return volumes_->RollBack();
-  if (!s_.archiveStream) return;
-  if (archiveTouched_ && !tail_) {
-    s_.journalHeld = true;  // the journal could not be read back: the next opening restores
-    throw EZWException(ecRestorePending,
-                       {files_.DisplayName(settings_.fileName), "journal not readable"}, c_.sender);
-  }
-  if (archiveTouched_) RestoreTail();
-  DiscardJournal();
+  tail_ = nullptr;
+  if (sink_) sink_->RollBack();
 }
 
 }  // namespace

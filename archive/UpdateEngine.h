@@ -2,8 +2,8 @@
 // in place.
 //
 // Entries in front of the first change stay where they are, untouched. From the first
-// change on, the rest of the old archive is saved to an "FC" temporary file, the
-// archive is cut there, and the entries are written again in directory order:
+// change on, the run's archive sink saves the rest of the old archive (in the journal),
+// cuts the archive there, and the entries are written again in directory order:
 // unchanged ones copied byte for byte (with their data descriptors), changed ones
 // written fresh, then a new central directory. A failure, cancel or abort puts the
 // saved bytes back, so the archive again holds exactly its previous entries.

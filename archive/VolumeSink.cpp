@@ -74,6 +74,10 @@ class TZWVolumeSink : public TZWArchiveSink {
   void EnsureRoom(int64_t bytes) override;
   void Finish() override;
 
+  uint64_t Cut(const TZWRunCut& cut) override;
+  void Commit() override;
+  void RollBack() override;
+
  private:
   std::string MakeTempFileName();
   void WriteCollected();
@@ -93,6 +97,8 @@ class TZWVolumeSink : public TZWArchiveSink {
   int64_t headerLength_ = 0;
   TZWArchivePlace header_;  // direct entries: where the header landed, in headerFile_
   std::string headerFile_;
+  // The run's volumes: where it starts, its journal, and how to put them back.
+  TZWVolumeUpdate volumes_;
 };
 
 // A floppy disk takes a volume's bytes in one go, once the volume is complete.
@@ -109,7 +115,8 @@ TZWVolumeSink::TZWVolumeSink(const TZWVolumeContext& volumes)
       s_(volumes.session),
       direct_(settings_.spanningMode == smSplitting),
       collecting_(CollectingBufferFor(settings_)),
-      data_(v_, collecting_.get()) {}
+      data_(v_, collecting_.get()),
+      volumes_(v_) {}
 
 TZWArchivePlace TZWVolumeSink::Position() const {
   int64_t pending = collecting_ ? collecting_->GetSize() : 0;
@@ -257,12 +264,37 @@ void TZWVolumeSink::Finish() {
   RenameLastVolume(v_);
 }
 
+// A split set is continued where its directory began (append only); a new set starts
+// on its first volume.
+uint64_t TZWVolumeSink::Cut(const TZWRunCut& cut) {
+  uint64_t at = volumes_.Begin(cut.append, cut.directory);
+  s_.archiveStream->SetPosition(static_cast<int64_t>(at));
+  s_.archiveStream->SetSize(static_cast<int64_t>(at));
+  return at;
+}
+
+void TZWVolumeSink::Commit() {
+  FlushToDevice(*s_.archiveStream, settings_.options.FlushBuffers);
+  CommitJournal(s_, settings_, v_.files, true);
+}
+
+// The volumes are put back as a whole.
+void TZWVolumeSink::RollBack() {
+  DropEntry();
+  volumes_.RollBack();
+}
+
 }  // namespace
 
 std::unique_ptr<TZWArchiveSink> MakeArchiveSink(const TZWVolumeContext& volumes) {
   if (volumes.settings.spanningMode == smNone)
     return std::make_unique<TZWStreamSink>(*volumes.session.archiveStream);
   return std::make_unique<TZWVolumeSink>(volumes);
+}
+
+std::unique_ptr<TZWArchiveSink> MakeRunSink(const TZWVolumeContext& run) {
+  if (run.settings.spanningMode == smNone) return std::make_unique<TZWStreamSink>(run);
+  return std::make_unique<TZWVolumeSink>(run);
 }
 
 }  // namespace zw
