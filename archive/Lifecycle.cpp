@@ -89,7 +89,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
   TZWVolumeNumberInfo first;
   first.SetFirst(true);
   try {
-    OpenVolume(TZWArchiverVolumes(a), first);
+    OpenVolume(VolumeContextOf(a), first);
   } catch (...) {
     // Nothing was created: the journal has nothing to guard.
     if (s.journal && s.journal->Remove()) s.journal.reset();
@@ -108,7 +108,7 @@ void CreateArchiveFile(TZWBaseArchiver& a) {
 void FinishNewArchive(TZWBaseArchiver& a) {
   auto& s = ArchiverAccess::S(a);
   s.archiveStream->Seek(0, SeekOrigin::kEnd);
-  TZWArchiverVolumes volumes(a);
+  TZWVolumeContext volumes = VolumeContextOf(a);
   s.dirManager->WriteDirectory(*MakeArchiveSink(volumes));
   s.directoryPending = false;
   FlushToDevice(*s.archiveStream, s.options.FlushBuffers);
@@ -120,7 +120,7 @@ void FinishNewArchive(TZWBaseArchiver& a) {
 TZWVolumeOpener VolumeOpener(TZWBaseArchiver& a) {
   TZWBaseArchiver* archiver = &a;
   return [archiver](TZWVolumeNumberInfo& volume) {
-    OpenVolume(TZWArchiverVolumes(*archiver), volume);
+    OpenVolume(VolumeContextOf(*archiver), volume);
     return ArchiverAccess::S(*archiver).archiveStream.get();
   };
 }
@@ -138,7 +138,7 @@ void OpenOrCreateArchive(TZWBaseArchiver& a) {
   } else {
     s.spanningMode = smNone;
     s.currentVolume.Reset();
-    TZWArchiverVolumes volumes(a);
+    TZWVolumeContext volumes = VolumeContextOf(a);
     if (IsExeFileName(s.fileName))
       DetectExeVolumes(s, volumes, VolumeOpener(a));
     else
@@ -263,7 +263,7 @@ void TZWBaseArchiver::SetInMemory(bool value) {
     ApplyUpdate(*this);
     if (s.archiveStream->GetSize() == 0 || s.directoryPending) {
       s.archiveStream->Seek(0, SeekOrigin::kEnd);
-      TZWArchiverVolumes volumes(*this);
+      TZWVolumeContext volumes = VolumeContextOf(*this);
       s.dirManager->WriteDirectory(*MakeArchiveSink(volumes));
       s.directoryPending = false;
     }

@@ -13,7 +13,6 @@
 #include "EntryAhead.h"
 #include "FileSystem.h"
 #include "Format.h"
-#include "Journal.h"
 #include "Paths.h"
 #include "Volumes.h"
 #include "ZWExcept.h"

@@ -18,7 +18,6 @@
 #include <utility>
 #include <vector>
 
-#include "EngineEvents.h"
 #include "Journal.h"
 #include "ZWTypes.h"
 
@@ -29,6 +28,7 @@ class TComponent;
 class TStream;
 class TMemoryStream;
 class TZWBaseArchiver;
+class TZWVolumeEvents;
 struct TZWDirectory;
 struct TZWSession;
 struct TZWSettings;
@@ -45,19 +45,9 @@ struct TZWVolumeContext {
   const TComponent* sender;
 };
 
-// The volume context of an archiver with the events it fires through (defined with
-// the component, ZipWriter.cpp); a temporary one serves a single call.
-class TZWArchiverVolumes {
- public:
-  explicit TZWArchiverVolumes(TZWBaseArchiver& archiver);
-  TZWArchiverVolumes(const TZWArchiverVolumes&) = delete;
-  TZWArchiverVolumes& operator=(const TZWArchiverVolumes&) = delete;
-  operator const TZWVolumeContext&() const { return context_; }
-
- private:
-  TZWArchiverEvents events_;
-  TZWVolumeContext context_;
-};
+// The volume context of an archiver, with the events that live in its state (defined
+// with the component, ZipWriter.cpp).
+TZWVolumeContext VolumeContextOf(TZWBaseArchiver& archiver);
 
 int64_t GetVolumeSizeLimit(const TZWSettings& settings, const TZWVolumeNumberInfo& volume);
 // Name of volume n (0-based; -1 = the last volume) of the archive `name`. Numbered

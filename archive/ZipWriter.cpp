@@ -126,10 +126,10 @@ void TZWArchiverEvents::Password(const std::string& name, std::string& password,
   ArchiverAccess::Password(archiver_, name, password, skip);
 }
 
-TZWArchiverVolumes::TZWArchiverVolumes(TZWBaseArchiver& archiver)
-    : events_(archiver),
-      context_{ArchiverAccess::S(archiver), ArchiverAccess::S(archiver), archiver.Files(), events_,
-               &archiver} {}
+TZWVolumeContext VolumeContextOf(TZWBaseArchiver& archiver) {
+  TZWArchiverState& s = ArchiverAccess::S(archiver);
+  return {s, s, archiver.Files(), s.events, &archiver};
+}
 
 TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
   TZWArchiverState& s = ArchiverAccess::S(archiver);
@@ -500,7 +500,7 @@ bool AskOkCancel(UserInterface& ui, const std::string& text) {
 
 void TZWBaseArchiver::RequestBlankVolume(int32_t n, std::string& name, bool& cancel) {
   cancel = false;
-  name = GetVolumeFileName(TZWArchiverVolumes(*this), name, std::max(n, 0), false);
+  name = GetVolumeFileName(VolumeContextOf(*this), name, std::max(n, 0), false);
   if (OnRequestBlankVolume) return OnRequestBlankVolume(this, n + 1, name, cancel);
   if (d_->spanningMode == smSpanning)
     cancel = AskOkCancel(UI(), Format("Please insert a blank disk #%d", {n + 1}));
@@ -509,11 +509,11 @@ void TZWBaseArchiver::RequestBlankVolume(int32_t n, std::string& name, bool& can
 void TZWBaseArchiver::RequestFirstVolume(std::string& name, bool& cancel) {
   cancel = false;
   std::string given = name;
-  name = GetVolumeFileName(TZWArchiverVolumes(*this), given, 0, !OnRequestFirstVolume);
+  name = GetVolumeFileName(VolumeContextOf(*this), given, 0, !OnRequestFirstVolume);
   if (OnRequestFirstVolume) return OnRequestFirstVolume(this, name, cancel);
   if (d_->spanningMode == smSpanning) {
     cancel = AskOkCancel(UI(), "Please insert the first disk");
-    name = GetVolumeFileName(TZWArchiverVolumes(*this), given, 0, true);
+    name = GetVolumeFileName(VolumeContextOf(*this), given, 0, true);
   } else {
     cancel = !Files().FileExists(name) && d_->fileMode != -1;
   }
@@ -521,7 +521,7 @@ void TZWBaseArchiver::RequestFirstVolume(std::string& name, bool& cancel) {
 
 void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
   cancel = false;
-  name = GetVolumeFileName(TZWArchiverVolumes(*this), name, -1, true);
+  name = GetVolumeFileName(VolumeContextOf(*this), name, -1, true);
   if (OnRequestLastVolume) return OnRequestLastVolume(this, name, cancel);
   if (d_->spanningMode != smSpanning) {
     cancel = !Files().FileExists(name);
@@ -538,7 +538,7 @@ void TZWBaseArchiver::RequestLastVolume(std::string& name, bool& cancel) {
 void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {
   cancel = false;
   std::string given = name;
-  name = GetVolumeFileName(TZWArchiverVolumes(*this), given, n, !OnRequestMiddleVolume);
+  name = GetVolumeFileName(VolumeContextOf(*this), given, n, !OnRequestMiddleVolume);
   if (OnRequestMiddleVolume) {
     OnRequestMiddleVolume(this, n + 1, name, cancel);
   } else if (d_->spanningMode == smSpanning) {
@@ -546,7 +546,7 @@ void TZWBaseArchiver::RequestMiddleVolume(int32_t n, std::string& name, bool& ca
   } else {
     cancel = !Files().FileExists(name);
   }
-  if (!OnRequestMiddleVolume) name = GetVolumeFileName(TZWArchiverVolumes(*this), given, n, true);
+  if (!OnRequestMiddleVolume) name = GetVolumeFileName(VolumeContextOf(*this), given, n, true);
 }
 
 void TZWBaseArchiver::ReportDiskFull(int32_t n, const std::string& name, bool& cancel) {

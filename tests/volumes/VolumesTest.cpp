@@ -93,7 +93,7 @@ TEST(VolumeNames, FollowTheNamingTable) {
     zip.SetSpanningMode(c.mode);
     zip.SpanningOptions().AdvancedNaming = c.advanced;
     zip.SetSFXStub(c.stub);
-    EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), c.name, c.volume, false), c.expected)
+    EXPECT_EQ(GetVolumeFileName(VolumeContextOf(zip), c.name, c.volume, false), c.expected)
         << c.name << " volume " << c.volume << " advanced " << c.advanced;
   }
 }
@@ -104,13 +104,12 @@ TEST(VolumeNames, CheckFallsBackToTheOtherSpannedName) {
   TZipWriter zip;
   zip.SetFileSystem(&mem);
   zip.SetSpanningMode(smSpanning);
-  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, true),
-            "A:\\Backup.zip");
-  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, false),
+  EXPECT_EQ(GetVolumeFileName(VolumeContextOf(zip), "A:\\Backup.zip", 2, true), "A:\\Backup.zip");
+  EXPECT_EQ(GetVolumeFileName(VolumeContextOf(zip), "A:\\Backup.zip", 2, false),
             "A:\\Backup_003.zip");
   zip.SpanningOptions().AdvancedNaming = false;
   mem.DeleteFile("A:\\Backup.zip");
-  EXPECT_EQ(GetVolumeFileName(TZWArchiverVolumes(zip), "A:\\Backup.zip", 2, true),
+  EXPECT_EQ(GetVolumeFileName(VolumeContextOf(zip), "A:\\Backup.zip", 2, true),
             "A:\\Backup.zip");  // neither exists
 }
 
