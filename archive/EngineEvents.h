@@ -58,12 +58,22 @@ class TZWPasswordEvents {
   ~TZWPasswordEvents() = default;
 };
 
+// An existing file about to be replaced: the handler may change `dest` or say no.
+class TZWOverwriteEvents {
+ public:
+  virtual void ConfirmOverwrite(const std::string& source, std::string& dest, bool& confirm) = 0;
+
+ protected:
+  ~TZWOverwriteEvents() = default;
+};
+
 // The events of an archiver, fired as the archiver fires them (defined with the
 // component, ZipWriter.cpp).
 class TZWArchiverEvents final : public TZWProgressEvents,
                                 public TZWVolumeEvents,
                                 public TZWFailureEvents,
-                                public TZWPasswordEvents {
+                                public TZWPasswordEvents,
+                                public TZWOverwriteEvents {
  public:
   explicit TZWArchiverEvents(TZWBaseArchiver& archiver) : archiver_(archiver) {}
   void FileProgress(const std::string& name, double progress, TZWProcessOperation op,
@@ -78,6 +88,7 @@ class TZWArchiverEvents final : public TZWProgressEvents,
   void ProcessFileFailure(const std::string& name, TZWProcessOperation op, int32_t native,
                           int32_t code, const std::string& message, TZWAction& action) override;
   void Password(const std::string& name, std::string& password, bool& skip) override;
+  void ConfirmOverwrite(const std::string& source, std::string& dest, bool& confirm) override;
 
  private:
   TZWBaseArchiver& archiver_;

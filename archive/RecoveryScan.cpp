@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "DirectoryReader.h"
+#include "Directory.h"
 #include "Streams.h"
 #include "ZWExcept.h"
 #include "ZWZlib.h"

@@ -9,15 +9,21 @@
 #include "CodePage.h"
 #include "DirItem.h"
 #include "DirManager.h"
+#include "EngineEvents.h"
 #include "FileSystem.h"
 #include "Paths.h"
+#include "RestoreContext.h"
 #include "Streams.h"
 #include "ZWExcept.h"
 #include "ZWMasks.h"
 #include "ZipRecords.h"
-#include "ZipWriter.h"
 
 namespace zw {
+
+TZWRestorer::TZWRestorer(const TZWRestoreContext& context)
+    : c_(std::make_unique<TZWRestoreContext>(context)) {}
+
+TZWRestorer::~TZWRestorer() = default;
 
 namespace {
 
@@ -74,8 +80,6 @@ std::string HostName(const TDirItem& item) {
 
 }  // namespace
 
-TZWRestorer::TZWRestorer(TZWBaseArchiver& archiver) : a_(archiver) {}
-
 bool TZWRestorer::SafeRelativePath(const std::string& name, std::string& relative,
                                    std::string& changes) {
   relative.clear();
@@ -121,7 +125,7 @@ void TZWRestorer::Progress(uint64_t bytes) {
 }
 
 std::vector<int32_t> TZWRestorer::Selection(TZWRestoreTotals& totals) {
-  const TZWDirManager* dm = a_.DirManager();
+  const TZWDirManager* dm = c_->read.session.dirManager.get();
   std::vector<int32_t> chosen;
   total_ = done_ = 0;
   if (!dm) return chosen;
@@ -147,7 +151,7 @@ std::vector<int32_t> TZWRestorer::Selection(TZWRestoreTotals& totals) {
 TZWRestoreTotals TZWRestorer::Test() {
   TZWRestoreTotals totals;
   std::vector<int32_t> chosen = Selection(totals);
-  TZWEntryReader reader(a_);
+  TZWEntryReader reader(c_->read);
   for (int32_t index : chosen) {
     ++totals.Selected;
     TZWEntryResult result = reader.Read(index, [this](const uint8_t*, size_t n) { Progress(n); });
@@ -156,7 +160,8 @@ TZWRestoreTotals TZWRestorer::Test() {
       continue;
     }
     ++totals.Failed;
-    Note(TZWRestoreNote::kFailed, HostName(a_.DirManager()->WorkingDirectory.ItemPtr(index)),
+    Note(TZWRestoreNote::kFailed,
+         HostName(c_->read.session.dirManager.get()->WorkingDirectory.ItemPtr(index)),
          result.Reason);
   }
   return totals;
@@ -165,7 +170,7 @@ TZWRestoreTotals TZWRestorer::Test() {
 TZWRestoreTotals TZWRestorer::Extract(const std::string& folder) {
   TZWRestoreTotals totals;
   std::vector<int32_t> chosen = Selection(totals);
-  TZWEntryReader reader(a_);
+  TZWEntryReader reader(c_->read);
   std::string root = IncludeTrailingPathDelimiter(folder);
   for (int32_t index : chosen) {
     ++totals.Selected;
@@ -181,7 +186,7 @@ TZWRestoreTotals TZWRestorer::Extract(const std::string& folder) {
 }
 
 bool TZWRestorer::ExtractOne(TZWEntryReader& reader, int32_t index, const std::string& root) {
-  const TDirItem& item = a_.DirManager()->WorkingDirectory.ItemPtr(index);
+  const TDirItem& item = c_->read.session.dirManager.get()->WorkingDirectory.ItemPtr(index);
   std::string host = HostName(item);
   const std::string& name = host;
   std::string relative, changes;
@@ -201,7 +206,7 @@ bool TZWRestorer::ExtractOne(TZWEntryReader& reader, int32_t index, const std::s
   std::string target = folder + (exists ? existing : leaf);
   // A link in the file's own place is replaced, never followed (the rename takes the
   // name); it is refused all the same, as its owner may have meant something by it.
-  if (exists && a_.Files().IsSymbolicLink(target)) {
+  if (exists && c_->read.files.IsSymbolicLink(target)) {
     Note(TZWRestoreNote::kRefused, name, "it would replace the symbolic link " + relative);
     return false;
   }
@@ -223,7 +228,7 @@ std::string TZWRestorer::ExistingName(const std::string& folder, const std::stri
     constexpr int32_t kEverything = FileAttr::faReadOnly | FileAttr::faHidden |
                                     FileAttr::faSysFile | FileAttr::faDirectory |
                                     FileAttr::faArchive;
-    if (a_.Files().FindFiles(folder + "*", kEverything, found))
+    if (c_->read.files.FindFiles(folder + "*", kEverything, found))
       for (const TSearchRec& rec : found) names.emplace(FoldName(rec.Name), rec.Name);
     known = folders_.find(folder);
   }
@@ -236,7 +241,7 @@ std::string TZWRestorer::ExistingName(const std::string& folder, const std::stri
 // anywhere.
 bool TZWRestorer::PrepareFolders(const std::string& root, const std::string& relative,
                                  const std::string& name, bool leafIsFolder) {
-  FileSystem& fs = a_.Files();
+  FileSystem& fs = c_->read.files;
   size_t at = 0;
   while (true) {
     size_t slash = relative.find('/', at);
@@ -263,7 +268,7 @@ bool TZWRestorer::PrepareFolders(const std::string& root, const std::string& rel
 
 bool TZWRestorer::ShouldReplace(const TDirItem& item, const std::string& target,
                                 const std::string& name) {
-  const TZWOptions& options = a_.Options();
+  const TZWOptions& options = c_->read.settings.options;
   int32_t fileTime = 0;
   int32_t entryTime = static_cast<int32_t>((uint32_t{item.LastModDate} << 16) | item.LastModTime);
   switch (options.OverwriteMode) {
@@ -274,12 +279,12 @@ bool TZWRestorer::ShouldReplace(const TDirItem& item, const std::string& target,
     case omIfNewer:
     case omIfOlder:
       // A file whose time cannot be told is kept: nothing is lost by keeping it.
-      if (!a_.Files().GetFileDate(target, fileTime)) return false;
+      if (!c_->read.files.GetFileDate(target, fileTime)) return false;
       return options.OverwriteMode == omIfNewer ? entryTime > fileTime : entryTime < fileTime;
     case omPrompt: {
       bool confirm = false;
       std::string dest = target;
-      ArchiverAccess::ConfirmOverwrite(a_, name, dest, confirm);
+      c_->overwrite.ConfirmOverwrite(name, dest, confirm);
       return confirm;
     }
   }
@@ -288,8 +293,8 @@ bool TZWRestorer::ShouldReplace(const TDirItem& item, const std::string& target,
 
 bool TZWRestorer::WriteEntry(TZWEntryReader& reader, int32_t index, const std::string& target,
                              const std::string& name, bool replacing) {
-  FileSystem& fs = a_.Files();
-  const TDirItem& item = a_.DirManager()->WorkingDirectory.ItemPtr(index);
+  FileSystem& fs = c_->read.files;
+  const TDirItem& item = c_->read.session.dirManager.get()->WorkingDirectory.ItemPtr(index);
   std::string temp;
   if (!fs.CreateTempFile(ExtractFilePath(target), "~zw", temp)) {
     Note(TZWRestoreNote::kFailed, name,

@@ -16,6 +16,8 @@
 #include "Format.h"
 #include "Journal.h"
 #include "ParallelDeflate.h"
+#include "Restore.h"
+#include "RestoreContext.h"
 #include "UpdateEngine.h"
 #include "UserInterface.h"
 #include "Volumes.h"
@@ -125,6 +127,10 @@ void TZWArchiverEvents::ProcessFileFailure(const std::string& name, TZWProcessOp
 void TZWArchiverEvents::Password(const std::string& name, std::string& password, bool& skip) {
   ArchiverAccess::Password(archiver_, name, password, skip);
 }
+void TZWArchiverEvents::ConfirmOverwrite(const std::string& source, std::string& dest,
+                                         bool& confirm) {
+  ArchiverAccess::ConfirmOverwrite(archiver_, source, dest, confirm);
+}
 
 TZWVolumeContext VolumeContextOf(TZWBaseArchiver& archiver) {
   TZWArchiverState& s = ArchiverAccess::S(archiver);
@@ -139,23 +145,31 @@ TZWDeflatePool* DeflatePoolOf(TZWBaseArchiver& archiver) {
 bool CompressEntry(TZWBaseArchiver& archiver, TStream& source, TStream& dest, TDirItem& item,
                    int64_t knownSize) {
   TZWArchiverState& s = ArchiverAccess::S(archiver);
-  TZWArchiverEvents events(archiver);
   TZWCompressContext context{
-      s, s, s, events, archiver.Files(), ArchiverAccess::Zip64(archiver), &archiver};
+      s, s, s, s.events, archiver.Files(), ArchiverAccess::Zip64(archiver), &archiver};
   return CompressEntry(context, source, dest, item, knownSize);
 }
 
 void ApplyUpdate(TZWBaseArchiver& archiver) {
   TZWArchiverState& s = ArchiverAccess::S(archiver);
-  TZWArchiverEvents events(archiver);
-  ApplyUpdate(TZWUpdateContext{s, s, s, s, archiver.Files(), events, events, events,
+  ApplyUpdate(TZWUpdateContext{s, s, s, s, archiver.Files(), s.events, s.events, s.events,
                                ArchiverAccess::Zip64(archiver), &archiver});
 }
 
+namespace {
+
+TZWEntryReadContext ReadContextOf(TZWBaseArchiver& archiver) {
+  TZWArchiverState& s = ArchiverAccess::S(archiver);
+  return {s, s, archiver.Files(), s.events, s.events, &archiver};
+}
+
+}  // namespace
+
 TZWEntryReader::TZWEntryReader(TZWBaseArchiver& archiver)
-    : TZWEntryReader(TZWEntryReadContext{ArchiverAccess::S(archiver), ArchiverAccess::S(archiver),
-                                         archiver.Files(), ArchiverAccess::S(archiver).events,
-                                         ArchiverAccess::S(archiver).events, &archiver}) {}
+    : TZWEntryReader(ReadContextOf(archiver)) {}
+
+TZWRestorer::TZWRestorer(TZWBaseArchiver& archiver)
+    : TZWRestorer(TZWRestoreContext{ReadContextOf(archiver), ArchiverAccess::S(archiver).events}) {}
 
 TZWBaseArchiver::TZWBaseArchiver(TComponent* owner) : TComponent(owner), d_(new State(*this)) {
   // The writer runs so that a descendant's method choice applies from the start.

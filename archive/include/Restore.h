@@ -32,6 +32,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -41,6 +42,7 @@
 namespace zw {
 
 class TZWBaseArchiver;
+struct TZWRestoreContext;
 struct TDirItem;
 
 struct TZWRestoreNote {
@@ -67,6 +69,11 @@ struct TZWRestoreTotals {
 class TZWRestorer {
  public:
   explicit TZWRestorer(TZWBaseArchiver& archiver);
+  // The same on the parts of an archiver (RestoreContext.h, for the engine).
+  explicit TZWRestorer(const TZWRestoreContext& context);
+  ~TZWRestorer();
+  TZWRestorer(const TZWRestorer&) = delete;
+  TZWRestorer& operator=(const TZWRestorer&) = delete;
 
   // Entries whose decoded names match one of the masks (TMask rules; "*" also spans
   // "/"); all entries when empty.
@@ -98,7 +105,7 @@ class TZWRestorer {
   // The name a file `leaf` in `folder` has on disk (in whatever letter case), or empty.
   std::string ExistingName(const std::string& folder, const std::string& leaf);
 
-  TZWBaseArchiver& a_;
+  std::unique_ptr<TZWRestoreContext> c_;
   uint64_t done_ = 0;
   uint64_t total_ = 0;
   int32_t kept_ = 0;
