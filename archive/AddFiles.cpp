@@ -228,7 +228,7 @@ bool FileSearch::Replaces(int32_t index, const std::string& diskPath, const TSea
   switch (s_.options.OverwriteMode) {
     case omPrompt: {
       bool confirm = false;
-      ArchiverAccess::ConfirmOverwrite(a_, diskPath, stored, confirm);
+      s_.events.ConfirmOverwrite(diskPath, stored, confirm);
       return confirm;
     }
     case omAlways:

@@ -114,27 +114,11 @@ struct ArchiverAccess {
   static TZip64Mode Zip64(const TZWBaseArchiver& a);
   static uint16_t Method(const TZWBaseArchiver& a);
 
-  static void FileProgress(TZWBaseArchiver& a, const std::string& name, double progress,
-                           TZWProcessOperation op, TZWProgressPhase phase, bool& cancel);
-  static void OverallProgress(TZWBaseArchiver& a, double progress, TZWProcessOperation op,
-                              TZWProgressPhase phase, bool& cancel);
-  static void ProcessFileFailure(TZWBaseArchiver& a, const std::string& name,
-                                 TZWProcessOperation op, int32_t native, int32_t code,
-                                 const std::string& message, TZWAction& action);
-  static void ConfirmOverwrite(TZWBaseArchiver& a, const std::string& source, std::string& dest,
-                               bool& confirm);
   static void ConfirmProcessFile(TZWBaseArchiver& a, const std::string& name,
                                  TZWProcessOperation op, bool& confirm);
   static void StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& attr,
                         std::string& comment);
   static void AfterOpen(TZWBaseArchiver& a);
-  static void Password(TZWBaseArchiver& a, const std::string& name, std::string& password,
-                       bool& skip);
-  static void RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel);
-  static void RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);
-  static void RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel);
-  static void RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name, bool& cancel);
-  static void ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name, bool& cancel);
 };
 
 }  // namespace zw

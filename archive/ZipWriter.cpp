@@ -43,23 +43,6 @@ const TZWArchiverState& ArchiverAccess::S(const TZWBaseArchiver& a) { return *a.
 TZip64Mode ArchiverAccess::Zip64(const TZWBaseArchiver& a) { return a.zip64Mode_; }
 uint16_t ArchiverAccess::Method(const TZWBaseArchiver& a) { return a.compressionMethod_; }
 
-void ArchiverAccess::FileProgress(TZWBaseArchiver& a, const std::string& name, double progress,
-                                  TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
-  a.FireFileProgress(name, progress, op, phase, cancel);
-}
-void ArchiverAccess::OverallProgress(TZWBaseArchiver& a, double progress, TZWProcessOperation op,
-                                     TZWProgressPhase phase, bool& cancel) {
-  a.FireOverallProgress(progress, op, phase, cancel);
-}
-void ArchiverAccess::ProcessFileFailure(TZWBaseArchiver& a, const std::string& name,
-                                        TZWProcessOperation op, int32_t native, int32_t code,
-                                        const std::string& message, TZWAction& action) {
-  a.FireProcessFileFailure(name, op, native, code, message, action);
-}
-void ArchiverAccess::ConfirmOverwrite(TZWBaseArchiver& a, const std::string& source,
-                                      std::string& dest, bool& confirm) {
-  a.FireConfirmOverwrite(source, dest, confirm);
-}
 void ArchiverAccess::ConfirmProcessFile(TZWBaseArchiver& a, const std::string& name,
                                         TZWProcessOperation op, bool& confirm) {
   a.FireConfirmProcessFile(name, op, confirm);
@@ -69,67 +52,45 @@ void ArchiverAccess::StoreFile(TZWBaseArchiver& a, std::string& name, uint32_t& 
   a.FireStoreFile(name, attr, comment);
 }
 void ArchiverAccess::AfterOpen(TZWBaseArchiver& a) { a.FireAfterOpen(); }
-void ArchiverAccess::Password(TZWBaseArchiver& a, const std::string& name, std::string& password,
-                              bool& skip) {
-  a.FirePassword(name, password, skip);
-}
-void ArchiverAccess::RequestBlankVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
-                                        bool& cancel) {
-  a.RequestBlankVolume(n, name, cancel);
-}
-void ArchiverAccess::RequestFirstVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
-  a.RequestFirstVolume(name, cancel);
-}
-void ArchiverAccess::RequestLastVolume(TZWBaseArchiver& a, std::string& name, bool& cancel) {
-  a.RequestLastVolume(name, cancel);
-}
-void ArchiverAccess::RequestMiddleVolume(TZWBaseArchiver& a, int32_t n, std::string& name,
-                                         bool& cancel) {
-  a.RequestMiddleVolume(n, name, cancel);
-}
-void ArchiverAccess::ReportDiskFull(TZWBaseArchiver& a, int32_t n, const std::string& name,
-                                    bool& cancel) {
-  a.ReportDiskFull(n, name, cancel);
-}
 
 // The archiver's side of the units handed only parts of it: its events, and the
 // archiver overloads of those units, which take the parts from the archiver.
 void TZWArchiverEvents::FileProgress(const std::string& name, double progress,
                                      TZWProcessOperation op, TZWProgressPhase phase, bool& cancel) {
-  ArchiverAccess::FileProgress(archiver_, name, progress, op, phase, cancel);
+  archiver_.FireFileProgress(name, progress, op, phase, cancel);
 }
 void TZWArchiverEvents::OverallProgress(double progress, TZWProcessOperation op,
                                         TZWProgressPhase phase, bool& cancel) {
-  ArchiverAccess::OverallProgress(archiver_, progress, op, phase, cancel);
+  archiver_.FireOverallProgress(progress, op, phase, cancel);
 }
 
 void TZWArchiverEvents::RequestBlankVolume(int32_t n, std::string& name, bool& cancel) {
-  ArchiverAccess::RequestBlankVolume(archiver_, n, name, cancel);
+  archiver_.RequestBlankVolume(n, name, cancel);
 }
 void TZWArchiverEvents::RequestFirstVolume(std::string& name, bool& cancel) {
-  ArchiverAccess::RequestFirstVolume(archiver_, name, cancel);
+  archiver_.RequestFirstVolume(name, cancel);
 }
 void TZWArchiverEvents::RequestLastVolume(std::string& name, bool& cancel) {
-  ArchiverAccess::RequestLastVolume(archiver_, name, cancel);
+  archiver_.RequestLastVolume(name, cancel);
 }
 void TZWArchiverEvents::RequestMiddleVolume(int32_t n, std::string& name, bool& cancel) {
-  ArchiverAccess::RequestMiddleVolume(archiver_, n, name, cancel);
+  archiver_.RequestMiddleVolume(n, name, cancel);
 }
 void TZWArchiverEvents::ReportDiskFull(int32_t n, const std::string& name, bool& cancel) {
-  ArchiverAccess::ReportDiskFull(archiver_, n, name, cancel);
+  archiver_.ReportDiskFull(n, name, cancel);
 }
 
 void TZWArchiverEvents::ProcessFileFailure(const std::string& name, TZWProcessOperation op,
                                            int32_t native, int32_t code, const std::string& message,
                                            TZWAction& action) {
-  ArchiverAccess::ProcessFileFailure(archiver_, name, op, native, code, message, action);
+  archiver_.FireProcessFileFailure(name, op, native, code, message, action);
 }
 void TZWArchiverEvents::Password(const std::string& name, std::string& password, bool& skip) {
-  ArchiverAccess::Password(archiver_, name, password, skip);
+  archiver_.FirePassword(name, password, skip);
 }
 void TZWArchiverEvents::ConfirmOverwrite(const std::string& source, std::string& dest,
                                          bool& confirm) {
-  ArchiverAccess::ConfirmOverwrite(archiver_, source, dest, confirm);
+  archiver_.FireConfirmOverwrite(source, dest, confirm);
 }
 
 TZWVolumeContext VolumeContextOf(TZWBaseArchiver& archiver) {

@@ -215,6 +215,7 @@ class TZWBaseArchiver : public TComponent {
 
  private:
   friend struct ArchiverAccess;
+  friend class TZWArchiverEvents;
   std::unique_ptr<State> d_;
 };
 
